@@ -1,0 +1,26 @@
+#include "api/camera_context.h"
+
+#include <algorithm>
+#include <new>
+
+#include "platform/memory.h"
+
+namespace kqfw {
+
+CameraContext* allocateCameraContext() {
+    void* block = allocZeroed(std::max(sizeof(CameraContext), kCameraContextBytes));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    // Value-initialised on top of zeroed memory: every field the record lists starts at 0.
+    return new (block) CameraContext{};
+}
+
+void freeCameraContext(CameraContext* context) {
+    if (context != nullptr) {
+        context->~CameraContext();
+        freeZeroed(context);
+    }
+}
+
+}  // namespace kqfw

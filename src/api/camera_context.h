@@ -1,0 +1,116 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+
+#include "kqfw/kqfw.h"
+#include "platform/critical_section.h"
+#include "platform/event.h"
+#include "transport/bus_reset_watch.h"
+#include "transport/device_link.h"
+#include "transport/format7_mode.h"
+
+namespace kqfw {
+
+inline constexpr int kMaxBlemishes = 10000;
+inline constexpr size_t kFlashImageBytes = 12288;
+inline constexpr size_t kLutEntries = 16384;
+inline constexpr size_t kClampEntries = 98304;
+// Applications that copy the record out (through the old offline-context probe) are told this
+// size, so the record is never smaller.
+inline constexpr size_t kCameraContextBytes = 6798792;
+
+struct Rect {
+    int32_t left, top, right, bottom;
+};
+
+// The state of one open camera: one zero-filled block from IxenmInit to IxenmClose.
+//
+// Thread context: the application's threads call the exported functions; the bus-reset watch
+// reads only `watch`. registerLock guards register sequences that may race with the acquisition
+// threads; the setters run unlocked, refused while `busy`. Fields are plain values unless noted.
+struct CameraContext {
+    // Device
+    DeviceLink link;
+    Format7ModeInfo format7Modes[kFormat7Modes];
+
+    // Flash data
+    int32_t blemishCount;
+    int32_t markedPixelCount;
+    uint32_t blemishPositions[kMaxBlemishes];
+    uint32_t markedPixelPositions[kMaxBlemishes];
+    uint32_t markedPixelCodes[kMaxBlemishes];
+    uint32_t flashValid;
+    uint8_t flashImage[kFlashImageBytes];
+
+    // Synchronisation
+    CriticalSection registerLock;
+    std::unique_ptr<Event> frameEvent;
+    std::unique_ptr<Event> triggerEvent;
+    std::unique_ptr<Event> shotReadyEvent;
+
+    // Geometry of the sensor
+    uint32_t sensorWidth;
+    uint32_t sensorHeight;
+    uint32_t sensorPitch;          // sensorWidth
+    uint32_t sensorPitchPlusOne;   // sensorWidth + 1
+
+    // Buffers shared with the driver
+    void* streamBuffer;
+    void* auxBuffer;
+
+    // Colour tables
+    uint16_t whiteLuts[3][kLutEntries];
+    uint16_t matrixTables[9][kLutEntries];
+    uint16_t clampTable[kClampEntries];
+    double colorMatrix[3][3];
+    uint32_t colorProcessingEnabled;
+    uint16_t expand8Table[256];
+
+    // Mode flags
+    uint32_t packingEnabled;
+    uint32_t compression8Enabled;
+    uint32_t settingsChanged;
+    uint32_t shutter1Enable, shutter1Polarity;
+    uint32_t ttl2Enable, ttl2Polarity, ttl2Bit26, ttl2Bit25, ttl2Bit24;
+    uint32_t streaming;
+    uint32_t hardwareTrigger, triggerPolarity, overlappedTrigger;
+
+    // Settings
+    double saturation[3];
+    uint32_t flashIdWord;
+    uint32_t uniqueIdLow;
+    uint32_t firmwareVersion;
+    uint32_t resolutionIndex;
+    uint32_t bitsPerPixel;
+    uint32_t binning;
+    uint32_t exposureTime;
+    uint32_t exposureStep;
+    uint32_t exposureSequence[4];
+    uint32_t frameDelay, frameTime, frameTimeMode;
+    int32_t shutterDelayOpen, shutterDelayClose;
+    uint32_t gainBase;
+    Rect imageRect;
+    Rect frameRect;
+    std::atomic<uint32_t> busy;
+    double whiteBalance[3];
+    uint32_t bloomingVoltage;
+    uint32_t sharpenerEnabled, fadingCorrection, multiShotFilter;
+    ImageDoneCallback imageDoneCallback;
+    uint64_t imageDoneUserData;
+
+    // Threads
+    BusResetWatch watch;
+
+    // Identity, fading, timing
+    uint32_t cameraIndex;
+    double fadingGainLimit;
+};
+
+// Allocates a zero-filled record of at least kCameraContextBytes; null when memory is short.
+CameraContext* allocateCameraContext();
+void freeCameraContext(CameraContext* context);
+
+}  // namespace kqfw

@@ -1,0 +1,217 @@
+// Opening and closing cameras.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "api/camera_table.h"
+#include "api/colour_tables.h"
+#include "api/flash_record.h"
+#include "kqfw/kqfw.h"
+#include "platform/error_report.h"
+#include "transport/discovery.h"
+#include "transport/driver_registry.h"
+#include "transport/register_access.h"
+#include "transport/register_map.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint32_t kDefaultExposure = 100000;
+constexpr uint32_t kDefaultExposureStep = 200;
+constexpr uint32_t kMonoBitsPerPixel = 14;
+constexpr uint32_t kColourBitsPerPixel = 42;
+constexpr double kDefaultWhiteBalance[3] = {1.49, 1.98, 1.0};
+constexpr double kDefaultFadingGainLimit = 5.0;
+constexpr uint32_t kSharedBufferSlack = 100000;
+constexpr uint32_t kStreamBufferFrames = 10;
+constexpr uint32_t kAuxBufferFrames = 2;
+
+// Gives back what a failed opening holds: the driver handle and the record.
+void discard(int32_t index, CameraContext* context) {
+    if (context->link.deviceHandle != kInvalidDeviceHandle) {
+        driver().close(context->link.deviceHandle);
+    }
+    freeCameraContext(context);
+    setCamera(index, nullptr);
+}
+
+// The first camera of the sorted list that no slot has open, or -1.
+int32_t firstFreeCamera(const std::vector<std::string>& paths) {
+    for (size_t k = 0; k < paths.size(); ++k) {
+        bool taken = false;
+        for (int32_t slot = 0; slot < kCameraSlots && !taken; ++slot) {
+            const CameraContext* open = cameraAt(slot);
+            taken = open != nullptr && paths[k] == open->link.devicePath;
+        }
+        if (!taken) {
+            return static_cast<int32_t>(k);
+        }
+    }
+    return -1;
+}
+
+std::vector<std::string> matchingCameras() {
+    std::vector<std::string> paths = listCameras();
+    sortCameraList(paths);
+    std::vector<std::string> matching;
+    for (std::string& path : paths) {
+        if (isColourPath(path) || isMonoPath(path)) {
+            matching.push_back(std::move(path));
+        }
+    }
+    return matching;
+}
+
+void setSettingDefaults(CameraContext& c) {
+    c.exposureTime = kDefaultExposure;
+    c.exposureStep = kDefaultExposureStep;
+    c.binning = 1;
+    c.bitsPerPixel = c.link.isMono ? kMonoBitsPerPixel : kColourBitsPerPixel;
+    c.packingEnabled = 1;
+    c.compression8Enabled = 0;
+}
+
+uint32_t openInto(int32_t index, CameraContext& c, int32_t k) {
+    const DeviceLink& link = c.link;
+    if (uint32_t status = openCamera(static_cast<uint32_t>(k), c.link, c.format7Modes)) {
+        reportError("(%d)Init error %d", index, status);
+        return status;
+    }
+    setSettingDefaults(c);
+    if (readQuadlet(link, link.advancedBase + kAdvFirmwareVersion, &c.firmwareVersion) != 0) {
+        return KQFW_STATUS_READ_FAILED;
+    }
+    if (uint32_t status = readFlashRecord(c)) {
+        return status;
+    }
+    c.shutter1Enable = c.shutter1Polarity = c.ttl2Enable = c.ttl2Polarity = 1;
+    c.shutterDelayOpen = c.shutterDelayClose = 0;
+    c.flashIdWord = flashIdWordOf(c);
+    uint32_t value = 0;
+    if (readQuadlet(link, kUniqueIdLow, &value) != 0) {
+        return KQFW_STATUS_READ_FAILED;
+    }
+    c.uniqueIdLow = value & 0xFFFF;
+    if (readQuadlet(link, link.commandBase + kCmdGain, &value) != 0) {
+        return KQFW_STATUS_READ_FAILED;
+    }
+    c.gainBase = value & 0xFFF;
+    c.sensorWidth = c.format7Modes[0].maxWidth / 4 * 4;
+    c.sensorHeight = c.format7Modes[0].maxHeight / 4 * 4;
+    c.sensorPitch = c.sensorWidth;
+    c.sensorPitchPlusOne = c.sensorWidth + 1;
+    const Rect full{0, 0, static_cast<int32_t>(c.sensorWidth), static_cast<int32_t>(c.sensorHeight)};
+    c.imageRect = c.frameRect = full;
+    const uint32_t s = c.sensorWidth * c.sensorHeight + kSharedBufferSlack;
+    if (mapSharedBuffers(link, s * kStreamBufferFrames, s * kAuxBufferFrames, &c.streamBuffer,
+                         &c.auxBuffer) != 0) {
+        return KQFW_STATUS_NO_MEMORY;
+    }
+    return 0;
+}
+
+// Events, the bus-reset watch and the colour tables: nothing here can fail the opening.
+void finishOpening(int32_t index, CameraContext& c) {
+    c.frameEvent = std::make_unique<Event>(false);
+    registerFrameEvent(c.link, c.frameEvent.get());
+    c.triggerEvent = std::make_unique<Event>(false);
+    registerTriggerEvent(c.link, c.triggerEvent.get());
+    c.shotReadyEvent = std::make_unique<Event>(false);
+    if (!startBusResetWatch(c.watch, c.link.devicePath)) {
+        reportError("Couldn\xB4t create bus reset thread");
+    }
+    for (int i = 0; i < 3; ++i) {
+        c.saturation[i] = 1.0;
+        c.whiteBalance[i] = kDefaultWhiteBalance[i];
+    }
+    c.fadingGainLimit = kDefaultFadingGainLimit;
+    saturationStep(c);
+    Ixenm_setwhite(index, c.whiteBalance);
+    fillClampTable(c.clampTable);
+    fillExpand8Table(c.expand8Table);
+}
+
+}  // namespace
+
+}  // namespace kqfw
+
+using namespace kqfw;
+
+extern "C" {
+
+KQFW_API StatusCode IxenmInit(int32_t index) {
+    if (!validIndex(index)) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    if (cameraAt(index) != nullptr) {
+        return KQFW_STATUS_OK;
+    }
+    const std::vector<std::string> paths = matchingCameras();
+    if (paths.empty()) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    const int32_t k = firstFreeCamera(paths);
+    if (k < 0) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    kqfw::CameraContext* context = allocateCameraContext();
+    if (context == nullptr) {
+        return KQFW_STATUS_NO_MEMORY;
+    }
+    setCamera(index, context);
+    context->cameraIndex = static_cast<uint32_t>(index);
+    if (uint32_t status = openInto(index, *context, k)) {
+        discard(index, context);
+        return status;
+    }
+    finishOpening(index, *context);
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenInit(void) {
+    const uint32_t count = selectCamera(0, nullptr);
+    if (count == 0) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    for (uint32_t i = 0; i < count && static_cast<int32_t>(i) < kCameraSlots; ++i) {
+        if (StatusCode status = IxenmInit(static_cast<int32_t>(i))) {
+            return status;
+        }
+    }
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API void IxenmClose(int32_t index) {
+    kqfw::CameraContext* c = cameraAt(index);
+    if (c == nullptr) {
+        return;
+    }
+    if (c->link.deviceHandle != kInvalidDeviceHandle) {
+        if (c->frameEvent) {
+            registerFrameEvent(c->link, nullptr);
+            c->frameEvent.reset();
+        }
+        if (c->triggerEvent) {
+            registerTriggerEvent(c->link, nullptr);
+            c->triggerEvent.reset();
+        }
+        c->shotReadyEvent.reset();
+        stopBusResetWatch(c->watch);
+        void* released[2];
+        mapSharedBuffers(c->link, 0, 0, &released[0], &released[1]);
+        c->streamBuffer = c->auxBuffer = nullptr;
+        driver().close(c->link.deviceHandle);
+        c->link.deviceHandle = kInvalidDeviceHandle;
+    }
+    freeCameraContext(c);
+    setCamera(index, nullptr);
+}
+
+KQFW_API void IxenClose(void) {
+    for (int32_t i = 0; i < kCameraSlots; ++i) {
+        IxenmClose(i);
+    }
+}
+
+}  // extern "C"

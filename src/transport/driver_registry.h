@@ -1,0 +1,15 @@
+#pragma once
+
+#include "transport/driver_port.h"
+
+namespace kqfw {
+
+// The driver backend every camera of the process talks to: the first available one of the
+// registration table, unless a test installed its own.
+DriverPort& driver();
+
+// Test hook: routes every driver request to `port`; null goes back to the registered backend.
+// Only while no camera is open.
+void installDriver(DriverPort* port);
+
+}  // namespace kqfw

@@ -1,0 +1,165 @@
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/clock.h"
+#include "platform/critical_section.h"
+#include "platform/error_report.h"
+#include "platform/event.h"
+#include "platform/memory.h"
+#include "platform/string_compare.h"
+#include "platform/thread.h"
+
+namespace kqfw {
+namespace {
+
+TEST(Event, AutoResetReleasesOneWaitAndClearsItself) {
+    Event event(false);
+    event.set();
+    EXPECT_TRUE(event.wait(0));
+    EXPECT_FALSE(event.wait(0));
+}
+
+TEST(Event, ManualResetStaysSignalledUntilReset) {
+    Event event(true);
+    event.set();
+    EXPECT_TRUE(event.wait(0));
+    EXPECT_TRUE(event.wait(0));
+    event.reset();
+    EXPECT_FALSE(event.wait(0));
+}
+
+TEST(Event, TimedWaitTimesOutOrIsWokenByAnotherThread) {
+    Event event(false);
+    const uint32_t before = tickMs();
+    EXPECT_FALSE(event.wait(30));
+    EXPECT_GE(tickMs() - before, 25u);
+
+    Thread setter;
+    ASSERT_TRUE(setter.start([&] {
+        sleepMs(10);
+        event.set();
+    }));
+    EXPECT_TRUE(event.wait(5000));
+    setter.join();
+}
+
+TEST(Event, ManualResetWakesEveryWaiter) {
+    Event event(true);
+    std::atomic<int> woken{0};
+    Thread a, b;
+    ASSERT_TRUE(a.start([&] { woken += event.wait(5000); }));
+    ASSERT_TRUE(b.start([&] { woken += event.wait(5000); }));
+    sleepMs(10);
+    event.set();
+    a.join();
+    b.join();
+    EXPECT_EQ(woken, 2);
+}
+
+TEST(CriticalSection, OwnerMayEnterAgainWhileOthersWait) {
+    CriticalSection lock;
+    lock.enter();
+    lock.enter();
+    std::atomic<bool> entered{false};
+    Thread other;
+    ASSERT_TRUE(other.start([&] {
+        lock.enter();
+        entered = true;
+        lock.leave();
+    }));
+    lock.leave();
+    sleepMs(20);
+    EXPECT_FALSE(entered);
+    lock.leave();
+    other.join();
+    EXPECT_TRUE(entered);
+}
+
+TEST(Thread, RunsJoinsAndTellsWhenEnded) {
+    Thread thread;
+    Event go(false);
+    ASSERT_TRUE(thread.start([&] { go.wait(); }, 10000, ThreadPriority::kTimeCritical));
+    EXPECT_FALSE(thread.ended());
+    go.set();
+    thread.join();
+    EXPECT_TRUE(thread.ended());
+}
+
+TEST(Thread, RefusedStartLeavesNothingToJoin) {
+    failNextThreadStarts(1);
+    Thread thread;
+    EXPECT_FALSE(thread.start([] {}));
+    EXPECT_FALSE(thread.started());
+    EXPECT_TRUE(thread.start([] {}));
+    thread.join();
+}
+
+TEST(Memory, AllocationIsZeroedAndCanBeMadeToFail) {
+    auto* block = static_cast<unsigned char*>(allocZeroed(4096));
+    ASSERT_NE(block, nullptr);
+    for (int i = 0; i < 4096; ++i) {
+        ASSERT_EQ(block[i], 0);
+    }
+    freeZeroed(block);
+    failAllocationAfter(2);
+    void* first = allocZeroed(16);
+    EXPECT_NE(first, nullptr);
+    EXPECT_EQ(allocZeroed(16), nullptr);
+    void* third = allocZeroed(16);
+    EXPECT_NE(third, nullptr);
+    freeZeroed(first);
+    freeZeroed(third);
+}
+
+class ErrorReport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setMessageSink(
+            [](const char* text, void* self) {
+                static_cast<ErrorReport*>(self)->messages.push_back(text);
+            },
+            this);
+    }
+    void TearDown() override {
+        setMessageSink(nullptr, nullptr);
+        setErrorMessagesEnabled(1);
+    }
+    std::vector<std::string> messages;
+};
+
+TEST_F(ErrorReport, FormatsIntoTheSinkAndCutsAt255Characters) {
+    reportError("(%d)Init error %d", 3, 20);
+    reportError("%s", std::string(400, 'x').c_str());
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0], "(3)Init error 20");
+    EXPECT_EQ(messages[1], std::string(255, 'x'));
+}
+
+TEST_F(ErrorReport, SwitchedOffReportsReachNobody) {
+    setErrorMessagesEnabled(0);
+    reportError("silent");
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(errorMessagesEnabled(), 0u);
+}
+
+TEST(Windows1252, HighBytesBecomeTheirUtf8Characters) {
+    EXPECT_EQ(windows1252ToUtf8("Couldn\xB4t"), "Couldn\u00B4t");
+    EXPECT_EQ(windows1252ToUtf8("\x80 \x99 \xFF"), "\u20AC \u2122 \u00FF");
+    EXPECT_EQ(windows1252ToUtf8("\x81"), "\uFFFD");
+    EXPECT_EQ(windows1252ToUtf8("plain"), "plain");
+}
+
+TEST(CompareLikeLstrcmp, LettersFirstThenLowerCaseBeforeUpper) {
+    EXPECT_LT(compareLikeLstrcmp("apple", "Banana"), 0);
+    EXPECT_LT(compareLikeLstrcmp("abc", "ABC"), 0);
+    EXPECT_GT(compareLikeLstrcmp("ABC", "abc"), 0);
+    EXPECT_EQ(compareLikeLstrcmp("same", "same"), 0);
+    EXPECT_LT(compareLikeLstrcmp("09", "10"), 0);
+    EXPECT_LT(compareLikeLstrcmp("ab", "abc"), 0);
+}
+
+}  // namespace
+}  // namespace kqfw
