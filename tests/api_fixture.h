@@ -17,7 +17,7 @@ namespace kqfw::test {
 // Every test starts on the default bench with no camera open and error reports captured, and
 // ends with every camera closed and every driver handle given back.
 class ApiTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         kqsimResetDefault();
         IxenSetErrorMessages(1);
@@ -47,7 +47,7 @@ protected:
         return out;
     }
 
-private:
+  private:
     std::mutex messagesMutex_;
     std::vector<std::string> messages_;
 };

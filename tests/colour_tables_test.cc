@@ -13,7 +13,7 @@ struct ContextDeleter {
 };
 
 class ColourTables : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         context.reset(allocateCameraContext());
         ASSERT_NE(context, nullptr);

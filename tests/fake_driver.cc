@@ -8,9 +8,8 @@
 
 namespace kqfw::test {
 
-uint32_t FakeDriver::ioControl(DeviceHandle, uint32_t code, const void* input,
-                               uint32_t inputBytes, void* output, uint32_t outputBytes,
-                               uint32_t* returned) {
+uint32_t FakeDriver::ioControl(DeviceHandle, uint32_t code, const void* input, uint32_t inputBytes,
+                               void* output, uint32_t outputBytes, uint32_t* returned) {
     const auto* in = static_cast<const uint8_t*>(input);
     requests.push_back({code, std::vector<uint8_t>(in, in + inputBytes)});
     if (failNext > 0) {
@@ -53,8 +52,12 @@ std::vector<FakeDriver::Request> FakeDriver::ofCode(uint32_t code) const {
     return out;
 }
 
-ScopedDriver::ScopedDriver(DriverPort& port) { installDriver(&port); }
+ScopedDriver::ScopedDriver(DriverPort& port) {
+    installDriver(&port);
+}
 
-ScopedDriver::~ScopedDriver() { installDriver(nullptr); }
+ScopedDriver::~ScopedDriver() {
+    installDriver(nullptr);
+}
 
 }  // namespace kqfw::test

@@ -14,7 +14,7 @@ namespace kqfw::test {
 // from a map, and fails requests when told to. Not a camera: it knows no register semantics
 // beyond "locked" vendor blocks, which a test switches by hand.
 class FakeDriver final : public DriverPort {
-public:
+  public:
     struct Request {
         uint32_t code;
         std::vector<uint8_t> input;
@@ -45,7 +45,7 @@ public:
 
 // Routes the library's driver requests to a fake for the life of a test.
 class ScopedDriver {
-public:
+  public:
     explicit ScopedDriver(DriverPort& port);
     ~ScopedDriver();
 };

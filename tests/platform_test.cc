@@ -115,7 +115,7 @@ TEST(Memory, AllocationIsZeroedAndCanBeMadeToFail) {
 }
 
 class ErrorReport : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setMessageSink(
             [](const char* text, void* self) {

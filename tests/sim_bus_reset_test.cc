@@ -37,8 +37,7 @@ TEST_F(SimBusReset, CancelAndCloseEndAPendingRequest) {
     uint32_t error = 0;
     DeviceHandle second = driver().open(pathOf(1), true, &error);
     Event closed(true);
-    ASSERT_EQ(driver().ioControlOverlapped(second, kIoctlBusResetNotify, &closed),
-              kErrorIoPending);
+    ASSERT_EQ(driver().ioControlOverlapped(second, kIoctlBusResetNotify, &closed), kErrorIoPending);
     driver().close(second);
     EXPECT_TRUE(closed.wait(0));
 }

@@ -14,7 +14,7 @@ namespace kqfw::test {
 
 // A fresh default bench for each test, talked to through the driver seam.
 class SimBenchTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { kqsimResetDefault(); }
     void TearDown() override {
         for (DeviceHandle h : opened_) {
@@ -55,7 +55,7 @@ protected:
         return link;
     }
 
-private:
+  private:
     std::vector<DeviceHandle> opened_;
 };
 

@@ -227,8 +227,7 @@ TEST_F(SimFaults, NthRequestOfACodeFailsOnceEveryRequestFailsAlways) {
     uint32_t returned = 0;
     auto readOnce = [&] {
         encodeAsyncRequest(f, raw);
-        return driver().ioControl(link.deviceHandle, kIoctlAsyncRead, raw, 44, raw, 44,
-                                  &returned);
+        return driver().ioControl(link.deviceHandle, kIoctlAsyncRead, raw, 44, raw, 44, &returned);
     };
     kqsimFailRequest(kIoctlAsyncRead, 2, 1234);
     EXPECT_EQ(readOnce(), 0u);

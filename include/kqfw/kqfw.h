@@ -78,9 +78,8 @@ typedef int32_t (*ProgressCallback)(uint32_t elapsedMs, uint32_t totalMs, int32_
 typedef int32_t (*ProgressCallbackEx)(uint32_t elapsedMs, uint32_t totalMs, int32_t state,
                                       uint64_t userData);
 /* One raw frame of a continuous run; a zero result ends the run. */
-typedef int32_t (*ContinuousFrameCallback)(uint16_t* frame, uint32_t frameBytes,
-                                           int32_t frameIndex, uint64_t slotValue,
-                                           uint64_t userValue);
+typedef int32_t (*ContinuousFrameCallback)(uint16_t* frame, uint32_t frameBytes, int32_t frameIndex,
+                                           uint64_t slotValue, uint64_t userValue);
 /* Called after each receive of single-frame and fast acquisition; the result is ignored. */
 typedef int32_t (*ImageDoneCallback)(uint64_t userData);
 /* Called on the bus-reset watch thread at each bus reset; the result is ignored. */
@@ -265,8 +264,7 @@ KQFW_API int32_t IxenStartFastAcquisition(void);
 /* 1 image written, 0 not yet; negative on errors (-6, -8, -11); 3 bad camera. */
 KQFW_API int32_t IxenmIsFastAcquisitionReady(int32_t camera, uint16_t* image, uint32_t imageBytes,
                                              uint32_t restart);
-KQFW_API int32_t IxenIsFastAcquisitionReady(uint16_t* image, uint32_t imageBytes,
-                                            uint32_t restart);
+KQFW_API int32_t IxenIsFastAcquisitionReady(uint16_t* image, uint32_t imageBytes, uint32_t restart);
 KQFW_API int32_t IxenmAbortFastAcquisition(int32_t camera);
 KQFW_API int32_t IxenAbortFastAcquisition(void);
 

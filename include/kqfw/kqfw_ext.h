@@ -20,6 +20,24 @@ typedef void (*KqfwMessageSink)(const char* text, void* userData);
 /* Installs a sink; a null sink restores the default (one line on stderr, or a message box). */
 KQFW_API void kqfwSetMessageSink(KqfwMessageSink sink, void* userData);
 
+/* What the library learnt of an open camera when it opened it. */
+typedef struct KqfwCameraDescription {
+    char devicePath[256];
+    uint32_t isMono;
+    uint32_t sensorWidth, sensorHeight;
+    /* Format_7 modes: bit m set when mode m exists, with its maximum size. */
+    uint32_t modeMask;
+    uint32_t modeMaxWidth[8], modeMaxHeight[8];
+    /* Transfer formats of mode 0. */
+    uint32_t packingCapable, compressionCapable;
+    int32_t blemishCount, markedPixelCount;
+    uint32_t flashValid;
+} KqfwCameraDescription;
+
+/* KQFW_STATUS_NO_CAMERA for a bad index or a camera not open, KQFW_STATUS_BAD_ARGUMENT for a
+ * null description. */
+KQFW_API StatusCode kqfwDescribeCamera(int32_t camera, KqfwCameraDescription* description);
+
 /* The library version, "major.minor.patch". */
 KQFW_API const char* kqfwVersion(void);
 

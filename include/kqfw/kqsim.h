@@ -19,9 +19,9 @@ extern "C" {
 #endif
 
 enum {
-    KQSIM_MODEL_KQC = 0,     /* colour camera */
-    KQSIM_MODEL_KQM = 1,     /* monochrome camera */
-    KQSIM_MODEL_FOREIGN = 2  /* another 1394 device behind the same interface class */
+    KQSIM_MODEL_KQC = 0,    /* colour camera */
+    KQSIM_MODEL_KQM = 1,    /* monochrome camera */
+    KQSIM_MODEL_FOREIGN = 2 /* another 1394 device behind the same interface class */
 };
 
 enum { KQSIM_READ = 1, KQSIM_WRITE = 2 };

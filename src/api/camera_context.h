@@ -54,8 +54,8 @@ struct CameraContext {
     // Geometry of the sensor
     uint32_t sensorWidth;
     uint32_t sensorHeight;
-    uint32_t sensorPitch;          // sensorWidth
-    uint32_t sensorPitchPlusOne;   // sensorWidth + 1
+    uint32_t sensorPitch;         // sensorWidth
+    uint32_t sensorPitchPlusOne;  // sensorWidth + 1
 
     // Buffers shared with the driver
     void* streamBuffer;

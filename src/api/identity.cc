@@ -38,20 +38,26 @@ KQFW_API StatusCode IxenmInfo(int32_t index, uint32_t* info) {
     return KQFW_STATUS_OK;
 }
 
-KQFW_API StatusCode IxenInfo(uint32_t* info) { return IxenmInfo(0, info); }
+KQFW_API StatusCode IxenInfo(uint32_t* info) {
+    return IxenmInfo(0, info);
+}
 
 KQFW_API StatusCode IXenIsAvailable(void) {
     return selectCamera(0, nullptr) != 0 ? KQFW_STATUS_OK : KQFW_STATUS_NO_CAMERA_PRESENT;
 }
 
-KQFW_API uint32_t IxenGetNumberofCameras(void) { return selectCamera(0, nullptr); }
+KQFW_API uint32_t IxenGetNumberofCameras(void) {
+    return selectCamera(0, nullptr);
+}
 
 KQFW_API StatusCode IxenSetErrorMessages(uint32_t on) {
     setErrorMessagesEnabled(on);
     return KQFW_STATUS_OK;
 }
 
-KQFW_API uint32_t IxenGetCurrentErrorMessages(void) { return errorMessagesEnabled(); }
+KQFW_API uint32_t IxenGetCurrentErrorMessages(void) {
+    return errorMessagesEnabled();
+}
 
 KQFW_API StatusCode IxenGetCurrentContextVersion(uint32_t* version) {
     if (version == nullptr) {
@@ -61,8 +67,7 @@ KQFW_API StatusCode IxenGetCurrentContextVersion(uint32_t* version) {
     return KQFW_STATUS_OK;
 }
 
-KQFW_API StatusCode IxenGetContextVersionfromContext(const IpContext* context,
-                                                     uint32_t* version) {
+KQFW_API StatusCode IxenGetContextVersionfromContext(const IpContext* context, uint32_t* version) {
     if (context == nullptr || version == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
@@ -70,8 +75,7 @@ KQFW_API StatusCode IxenGetContextVersionfromContext(const IpContext* context,
     return KQFW_STATUS_OK;
 }
 
-KQFW_API StatusCode IxenGetDLLNamefromContext(const IpContext* context, char* name,
-                                              int32_t size) {
+KQFW_API StatusCode IxenGetDLLNamefromContext(const IpContext* context, char* name, int32_t size) {
     if (context == nullptr || name == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
@@ -85,17 +89,29 @@ KQFW_API StatusCode IxenGetDLLNamefromContext(const IpContext* context, char* na
     return KQFW_STATUS_OK;
 }
 
-KQFW_API StatusCode IxenButtonWasPressed(void) { return KQFW_STATUS_NOT_SUPPORTED; }
+KQFW_API StatusCode IxenButtonWasPressed(void) {
+    return KQFW_STATUS_NOT_SUPPORTED;
+}
 
-KQFW_API StatusCode IxenGetPeltierVoltage(uint32_t*) { return KQFW_STATUS_NOT_SUPPORTED; }
+KQFW_API StatusCode IxenGetPeltierVoltage(uint32_t*) {
+    return KQFW_STATUS_NOT_SUPPORTED;
+}
 
-KQFW_API StatusCode IxenSetPeltierVoltage(uint32_t) { return KQFW_STATUS_NOT_SUPPORTED; }
+KQFW_API StatusCode IxenSetPeltierVoltage(uint32_t) {
+    return KQFW_STATUS_NOT_SUPPORTED;
+}
 
-KQFW_API uint32_t IxenStripeAdjust(void) { return 0; }
+KQFW_API uint32_t IxenStripeAdjust(void) {
+    return 0;
+}
 
-KQFW_API uint32_t WriteEprom(uint16_t, int16_t) { return 0; }
+KQFW_API uint32_t WriteEprom(uint16_t, int16_t) {
+    return 0;
+}
 
-KQFW_API uint32_t outcomm(uint32_t) { return 0; }
+KQFW_API uint32_t outcomm(uint32_t) {
+    return 0;
+}
 
 KQFW_API uint32_t ReadEprom(uint16_t address, int16_t count) {
     const kqfw::CameraContext* c = cameraAt(0);
@@ -124,6 +140,36 @@ KQFW_API StatusCode IxenSetBusresetCallback(BusResetCallback callback, uint64_t 
     return IxenmSetBusresetCallback(0, callback, argument);
 }
 
-KQFW_API const char* kqfwVersion(void) { return KQFW_VERSION; }
+KQFW_API StatusCode kqfwDescribeCamera(int32_t index, KqfwCameraDescription* d) {
+    const kqfw::CameraContext* c = cameraAt(index);
+    if (c == nullptr) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    if (d == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *d = KqfwCameraDescription{};
+    std::memcpy(d->devicePath, c->link.devicePath, sizeof d->devicePath);
+    d->isMono = c->link.isMono;
+    d->sensorWidth = c->sensorWidth;
+    d->sensorHeight = c->sensorHeight;
+    for (int m = 0; m < kFormat7Modes; ++m) {
+        if (c->format7Modes[m].csrAddress != 0) {
+            d->modeMask |= 1u << m;
+            d->modeMaxWidth[m] = c->format7Modes[m].maxWidth;
+            d->modeMaxHeight[m] = c->format7Modes[m].maxHeight;
+        }
+    }
+    d->packingCapable = c->format7Modes[0].packingCapable;
+    d->compressionCapable = c->format7Modes[0].compressionCapable;
+    d->blemishCount = c->blemishCount;
+    d->markedPixelCount = c->markedPixelCount;
+    d->flashValid = c->flashValid;
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API const char* kqfwVersion(void) {
+    return KQFW_VERSION;
+}
 
 }  // extern "C"

@@ -101,7 +101,8 @@ uint32_t openInto(int32_t index, CameraContext& c, int32_t k) {
     c.sensorHeight = c.format7Modes[0].maxHeight / 4 * 4;
     c.sensorPitch = c.sensorWidth;
     c.sensorPitchPlusOne = c.sensorWidth + 1;
-    const Rect full{0, 0, static_cast<int32_t>(c.sensorWidth), static_cast<int32_t>(c.sensorHeight)};
+    const Rect full{0, 0, static_cast<int32_t>(c.sensorWidth),
+                    static_cast<int32_t>(c.sensorHeight)};
     c.imageRect = c.frameRect = full;
     const uint32_t s = c.sensorWidth * c.sensorHeight + kSharedBufferSlack;
     if (mapSharedBuffers(link, s * kStreamBufferFrames, s * kAuxBufferFrames, &c.streamBuffer,

@@ -18,6 +18,8 @@ KQFW_API StatusCode Ixenm_setwhite(int32_t index, double* whiteBalance) {
     return buildColourTables(*c, whiteBalance);
 }
 
-KQFW_API StatusCode Ixen_setwhite(double* whiteBalance) { return Ixenm_setwhite(0, whiteBalance); }
+KQFW_API StatusCode Ixen_setwhite(double* whiteBalance) {
+    return Ixenm_setwhite(0, whiteBalance);
+}
 
 }  // extern "C"

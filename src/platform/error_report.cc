@@ -46,9 +46,13 @@ void appendUtf8(std::string& out, uint32_t codePoint) {
 
 }  // namespace
 
-void setErrorMessagesEnabled(uint32_t on) { messagesEnabled = on; }
+void setErrorMessagesEnabled(uint32_t on) {
+    messagesEnabled = on;
+}
 
-uint32_t errorMessagesEnabled() { return messagesEnabled; }
+uint32_t errorMessagesEnabled() {
+    return messagesEnabled;
+}
 
 void setMessageSink(KqfwMessageSink sink, void* userData) {
     std::lock_guard lock(sinkMutex);

@@ -11,7 +11,7 @@ inline constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 // A Win32-style event. An auto-reset event releases one waiter per Set() and clears itself; a
 // manual-reset event stays signalled until Reset(). Any thread may call any member.
 class Event {
-public:
+  public:
     explicit Event(bool manualReset, bool initiallySet = false)
         : manualReset_(manualReset), signalled_(initiallySet) {}
     Event(const Event&) = delete;
@@ -23,7 +23,7 @@ public:
     bool wait(uint32_t timeoutMs = kInfinite);
     bool isSet() const;
 
-private:
+  private:
     const bool manualReset_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;

@@ -9,7 +9,9 @@ namespace {
 std::atomic<int> allocationCountdown{0};
 }
 
-void failAllocationAfter(int countdown) { allocationCountdown = countdown; }
+void failAllocationAfter(int countdown) {
+    allocationCountdown = countdown;
+}
 
 void* allocZeroed(size_t bytes) {
     int pending = allocationCountdown.load();
@@ -21,6 +23,8 @@ void* allocZeroed(size_t bytes) {
     return std::calloc(1, bytes == 0 ? 1 : bytes);
 }
 
-void freeZeroed(void* block) { std::free(block); }
+void freeZeroed(void* block) {
+    std::free(block);
+}
 
 }  // namespace kqfw

@@ -6,7 +6,9 @@ namespace kqfw {
 
 namespace {
 
-int fold(unsigned char c) { return std::tolower(c); }
+int fold(unsigned char c) {
+    return std::tolower(c);
+}
 
 }  // namespace
 

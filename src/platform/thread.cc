@@ -8,9 +8,13 @@ namespace {
 std::atomic<int> threadStartsToFail{0};
 }
 
-void failNextThreadStarts(int count) { threadStartsToFail = count; }
+void failNextThreadStarts(int count) {
+    threadStartsToFail = count;
+}
 
-Thread::~Thread() { join(); }
+Thread::~Thread() {
+    join();
+}
 
 bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/,
                    ThreadPriority /*priority*/) {

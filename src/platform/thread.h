@@ -24,7 +24,7 @@ enum class ThreadPriority : int {
 // starts with the platform defaults. Owned and joined by one thread; ended() may be asked from
 // any thread.
 class Thread {
-public:
+  public:
     Thread() = default;
     ~Thread();
     Thread(const Thread&) = delete;
@@ -37,7 +37,7 @@ public:
     bool started() const { return thread_.joinable(); }
     bool ended() const { return ended_ && ended_->load(); }
 
-private:
+  private:
     std::thread thread_;
     std::shared_ptr<std::atomic<bool>> ended_;
 };

@@ -16,31 +16,42 @@ KQFW_API void kqsimDefaultConfig(uint32_t model, KqsimCameraConfig* config) {
     }
 }
 
-KQFW_API void kqsimReset(void) { SimBench::instance().reset(false); }
+KQFW_API void kqsimReset(void) {
+    SimBench::instance().reset(false);
+}
 
-KQFW_API void kqsimResetDefault(void) { SimBench::instance().reset(true); }
+KQFW_API void kqsimResetDefault(void) {
+    SimBench::instance().reset(true);
+}
 
 KQFW_API int32_t kqsimAddCamera(const KqsimCameraConfig* config) {
     return config == nullptr ? -1 : SimBench::instance().addCamera(*config);
 }
 
-KQFW_API int32_t kqsimCameraCount(void) { return SimBench::instance().cameraCount(); }
+KQFW_API int32_t kqsimCameraCount(void) {
+    return SimBench::instance().cameraCount();
+}
 
 KQFW_API int32_t kqsimDevicePath(int32_t camera, char* path, uint32_t size) {
     std::string text;
-    if (path == nullptr || !SimBench::instance().devicePath(camera, &text) ||
-        text.size() >= size) {
+    if (path == nullptr || !SimBench::instance().devicePath(camera, &text) || text.size() >= size) {
         return -1;
     }
     std::memcpy(path, text.c_str(), text.size() + 1);
     return 0;
 }
 
-KQFW_API int32_t kqsimUnplug(int32_t camera) { return SimBench::instance().unplug(camera) ? 0 : -1; }
+KQFW_API int32_t kqsimUnplug(int32_t camera) {
+    return SimBench::instance().unplug(camera) ? 0 : -1;
+}
 
-KQFW_API void kqsimBusReset(void) { SimBench::instance().busReset(); }
+KQFW_API void kqsimBusReset(void) {
+    SimBench::instance().busReset();
+}
 
-KQFW_API void kqsimSetTimeScale(double scale) { SimBench::instance().setTimeScale(scale); }
+KQFW_API void kqsimSetTimeScale(double scale) {
+    SimBench::instance().setTimeScale(scale);
+}
 
 KQFW_API void kqsimFailRequest(uint32_t code, uint32_t nth, uint32_t error) {
     SimBench::instance().failRequest(code, nth, error);
@@ -59,7 +70,9 @@ KQFW_API void kqsimFailInterfaceDetails(uint32_t count) {
     SimBench::instance().failInterfaceDetails(count);
 }
 
-KQFW_API void kqsimClearFaults(void) { SimBench::instance().clearFaults(); }
+KQFW_API void kqsimClearFaults(void) {
+    SimBench::instance().clearFaults();
+}
 
 KQFW_API int32_t kqsimPeekRegister(int32_t camera, uint32_t address, uint32_t* value) {
     return value != nullptr && SimBench::instance().peekRegister(camera, address, value) ? 0 : -1;
@@ -81,7 +94,9 @@ KQFW_API uint32_t kqsimRequestCount(uint32_t code) {
     return SimBench::instance().requestCount(code);
 }
 
-KQFW_API uint32_t kqsimOpenHandles(void) { return SimBench::instance().openHandles(); }
+KQFW_API uint32_t kqsimOpenHandles(void) {
+    return SimBench::instance().openHandles();
+}
 
 KQFW_API int32_t kqsimFirmwareStarts(int32_t camera) {
     return SimBench::instance().firmwareStarts(camera);

@@ -293,8 +293,7 @@ std::optional<uint32_t> SimBench::requestFault(uint32_t code) {
     return std::nullopt;
 }
 
-std::optional<uint32_t> SimBench::registerFault(size_t device, uint32_t address,
-                                                uint32_t access) {
+std::optional<uint32_t> SimBench::registerFault(size_t device, uint32_t address, uint32_t access) {
     for (const RegisterFault& fault : registerFaults_) {
         if (fault.device == device && fault.address == address && (fault.access & access)) {
             return fault.error;
@@ -417,8 +416,8 @@ uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* inpu
             if (input != nullptr && input != output) {
                 std::memmove(output, input, std::min(inputBytes, kNodeAddressBytes));
             }
-            storeLe16(output + 4, static_cast<uint16_t>((kLocalBus << 6) |
-                                                        device.camera->nodeNumber()));
+            storeLe16(output + 4,
+                      static_cast<uint16_t>((kLocalBus << 6) | device.camera->nodeNumber()));
             *returned = kNodeAddressBytes;
             return 0;
         case kIoctlSetFrameEvent:
@@ -524,8 +523,9 @@ void SimBench::close(DeviceHandle id) {
     const size_t device = handle.device;
     handles_.erase(it);
     // The last handle of a device takes the event registrations with it.
-    bool others = std::any_of(handles_.begin(), handles_.end(),
-                              [device](const auto& entry) { return entry.second.device == device; });
+    bool others = std::any_of(handles_.begin(), handles_.end(), [device](const auto& entry) {
+        return entry.second.device == device;
+    });
     if (!others && device < devices_.size()) {
         devices_[device].frameEvent = nullptr;
         devices_[device].triggerEvent = nullptr;

@@ -18,7 +18,7 @@ namespace kqfw::sim {
 // and the faults a test has armed. One mutex guards all of it, so the driver and the kqsim
 // functions may be called from any thread.
 class SimBench {
-public:
+  public:
     static SimBench& instance();
 
     // Bench set-up (kqsim).
@@ -55,7 +55,7 @@ public:
     uint32_t cancelIo(DeviceHandle handle);
     void close(DeviceHandle handle);
 
-private:
+  private:
     struct Device {
         std::unique_ptr<SimCamera> camera;
         bool present = true;
@@ -90,9 +90,8 @@ private:
     void complete(Handle& handle, uint32_t result);
     std::optional<uint32_t> requestFault(uint32_t code);
     std::optional<uint32_t> registerFault(size_t device, uint32_t address, uint32_t access);
-    uint32_t asyncTransaction(Handle& handle, bool write, const uint8_t* input,
-                              uint32_t inputBytes, uint8_t* output, uint32_t outputBytes,
-                              uint32_t* returned);
+    uint32_t asyncTransaction(Handle& handle, bool write, const uint8_t* input, uint32_t inputBytes,
+                              uint8_t* output, uint32_t outputBytes, uint32_t* returned);
 
     std::mutex mutex_;
     bool configured_ = false;  // a program that never sets a bench up gets the default one

@@ -15,8 +15,8 @@ constexpr uint32_t kConfigRomFirst = 0xF0000400;
 constexpr uint32_t kConfigRomLast = 0xF00004FC;
 constexpr uint32_t kCommandBlockBytes = 0x1000;
 constexpr uint32_t kAdvancedBlockBytes = 0x200;
-constexpr uint32_t kRootDirectoryOffset = 4;   // quadlets from 0xF0000430
-constexpr uint32_t kUnitDirectoryOffset = 2;   // quadlets from the first directory, less one
+constexpr uint32_t kRootDirectoryOffset = 4;  // quadlets from 0xF0000430
+constexpr uint32_t kUnitDirectoryOffset = 2;  // quadlets from the first directory, less one
 constexpr uint32_t kFirmwareStartValue = 0x40000000;
 
 // A flash command keeps the controller busy for about as long as the part takes.
@@ -29,9 +29,13 @@ constexpr std::chrono::milliseconds kAccessTimeUnit{10};
 constexpr uint32_t kErrorNoSuchAddress = kErrorGenFailure;
 constexpr uint32_t kErrorWriteRefused = kErrorInvalidFunction;
 
-uint32_t offsetWord(uint32_t address) { return (address - kRegisterSpaceBase) / 4; }
+uint32_t offsetWord(uint32_t address) {
+    return (address - kRegisterSpaceBase) / 4;
+}
 
-uint32_t halves(uint32_t high, uint32_t low) { return (high << 16) | (low & 0xFFFF); }
+uint32_t halves(uint32_t high, uint32_t low) {
+    return (high << 16) | (low & 0xFFFF);
+}
 
 }  // namespace
 
@@ -117,7 +121,9 @@ Clock::duration SimCamera::scaled(std::chrono::microseconds real) const {
     return std::chrono::duration_cast<Clock::duration>(real * timeScale_);
 }
 
-bool SimCamera::unlocked(Clock::time_point now) const { return accessOpen_ && now < accessUntil_; }
+bool SimCamera::unlocked(Clock::time_point now) const {
+    return accessOpen_ && now < accessUntil_;
+}
 
 uint32_t SimCamera::flashControlValue(Clock::time_point now) const {
     uint32_t value = flashCommand_ & ~(kFlashWriteBusy | kFlashReadBusy);
@@ -177,9 +183,8 @@ uint32_t SimCamera::readQuadlet(uint32_t address, uint32_t* value, Clock::time_p
                 *value = 0xD1000000 | kRootDirectoryOffset;
             } else if (address == kConfigRomDirectoryBase + 4 * kRootDirectoryOffset) {
                 *value = 0xD1000000 | kUnitDirectoryOffset;
-            } else if (address ==
-                       kConfigRomDirectoryBase + 4 * kRootDirectoryOffset +
-                           4 * kUnitDirectoryOffset + 4) {
+            } else if (address == kConfigRomDirectoryBase + 4 * kRootDirectoryOffset +
+                                      4 * kUnitDirectoryOffset + 4) {
                 *value = 0x40000000 | offsetWord(kSimCommandBase);
             } else {
                 *value = 0;
@@ -212,8 +217,7 @@ uint32_t SimCamera::readQuadlet(uint32_t address, uint32_t* value, Clock::time_p
                 *value = halves(config_.unitWidth, config_.unitHeight);
             } else if (offset == kF7Capabilities) {
                 *value = (isModeZero && config_.packingCapable ? kF7PackingCapableBit : 0) |
-                         (isModeZero && config_.compressionCapable ? kF7CompressionCapableBit
-                                                                   : 0);
+                         (isModeZero && config_.compressionCapable ? kF7CompressionCapableBit : 0);
             } else {
                 auto it = registers_.find(address);
                 *value = it == registers_.end() ? 0 : it->second;
@@ -270,8 +274,8 @@ uint32_t SimCamera::writeQuadlet(uint32_t address, uint32_t value, Clock::time_p
             codeAccepted_ = false;
         } else if (!unlocked(now)) {
             return kErrorWriteRefused;
-        } else if (offset == kAdvFirmwareVersion || (offset >= kAdvModeSizeWords &&
-                                                     offset < kAdvModeSizeWords + 8 * 32)) {
+        } else if (offset == kAdvFirmwareVersion ||
+                   (offset >= kAdvModeSizeWords && offset < kAdvModeSizeWords + 8 * 32)) {
             return kErrorWriteRefused;
         } else if (offset == kAdvFlashControl) {
             startFlashCommand(value, now);

@@ -23,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 // controller and the flash memory. It answers one transaction at a time; the bench serialises
 // all calls (not thread-safe by itself).
 class SimCamera {
-public:
+  public:
     SimCamera(const KqsimCameraConfig& config, std::string path, uint16_t nodeNumber);
 
     const std::string& path() const { return path_; }
@@ -45,7 +45,7 @@ public:
     int firmwareStarts() const { return firmwareStarts_; }
     void setTimeScale(double scale) { timeScale_ = scale; }
 
-private:
+  private:
     enum class Block { kNone, kConfigRom, kCommand, kMode, kAdvanced };
     Block blockOf(uint32_t address, int* mode) const;
 

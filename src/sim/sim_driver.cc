@@ -7,7 +7,7 @@ namespace kqfw {
 namespace {
 
 class SimDriver final : public DriverPort {
-public:
+  public:
     std::vector<std::string> listInterfaces(const std::string& interfaceClass) override {
         return bench().listInterfaces(interfaceClass);
     }
@@ -28,7 +28,7 @@ public:
     uint32_t cancelIo(DeviceHandle handle) override { return bench().cancelIo(handle); }
     void close(DeviceHandle handle) override { bench().close(handle); }
 
-private:
+  private:
     static sim::SimBench& bench() { return sim::SimBench::instance(); }
 };
 

@@ -11,10 +11,10 @@ namespace {
 constexpr double kStepsPerPixel = 12.0 / 0.0941;
 constexpr int kStepBase = 16;
 
-constexpr uint32_t kDefaultBlemishes[] = {
-    1388 * 17 + 203,  1388 * 88 + 1201, 1388 * 161 + 640, 1388 * 302 + 17,   1388 * 411 + 999,
-    1388 * 502 + 694, 1388 * 515 + 695, 1388 * 640 + 1333, 1388 * 777 + 88, 1388 * 903 + 450,
-    1388 * 998 + 1100, 1388 * 1031 + 7};
+constexpr uint32_t kDefaultBlemishes[] = {1388 * 17 + 203,  1388 * 88 + 1201,  1388 * 161 + 640,
+                                          1388 * 302 + 17,  1388 * 411 + 999,  1388 * 502 + 694,
+                                          1388 * 515 + 695, 1388 * 640 + 1333, 1388 * 777 + 88,
+                                          1388 * 903 + 450, 1388 * 998 + 1100, 1388 * 1031 + 7};
 constexpr uint32_t kDefaultMarked[] = {1388 * 250 + 250, 1388 * 700 + 1000, 1388 * 1000 + 30};
 constexpr uint8_t kDefaultMarkedCodes[] = {1, 2, 1};
 
@@ -112,10 +112,10 @@ std::vector<uint8_t> buildFlashImage(const KqsimCameraConfig& config, uint32_t f
     }
     std::fill(record, record + 512, 0);
     storeBe32(record + 144, config.flashIdWord);
-    std::vector<uint8_t> calibration = config.calibrationBlock != nullptr
-                                           ? std::vector<uint8_t>(config.calibrationBlock,
-                                                                  config.calibrationBlock + 256)
-                                           : factoryCalibrationBlock(config.model);
+    std::vector<uint8_t> calibration =
+        config.calibrationBlock != nullptr
+            ? std::vector<uint8_t>(config.calibrationBlock, config.calibrationBlock + 256)
+            : factoryCalibrationBlock(config.model);
     std::copy(calibration.begin(), calibration.end(), record + 256);
     const uint32_t a = config.blemishCount;
     const uint32_t b = config.markedPixelCount;

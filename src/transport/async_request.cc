@@ -2,14 +2,17 @@
 
 namespace kqfw {
 
-uint16_t loadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-
-uint32_t loadLe32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) |
-           (uint32_t{p[3]} << 24);
+uint16_t loadLe16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-uint64_t loadLe64(const uint8_t* p) { return loadLe32(p) | (uint64_t{loadLe32(p + 4)} << 32); }
+uint32_t loadLe32(const uint8_t* p) {
+    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+uint64_t loadLe64(const uint8_t* p) {
+    return loadLe32(p) | (uint64_t{loadLe32(p + 4)} << 32);
+}
 
 void storeLe16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v);

@@ -28,12 +28,18 @@ struct AsyncRequestFields {
 using AsyncRequestBuffer = std::array<uint8_t, 36 + kBlockBytes + 4>;
 
 // The length handed to the driver for a request of n data bytes, as input and as output.
-constexpr uint32_t asyncRequestLength(uint32_t dataBytes) { return 40 + dataBytes; }
+constexpr uint32_t asyncRequestLength(uint32_t dataBytes) {
+    return 40 + dataBytes;
+}
 
 void encodeAsyncRequest(const AsyncRequestFields& fields, uint8_t* buffer);
 AsyncRequestFields decodeAsyncRequest(const uint8_t* buffer);
-inline uint8_t* asyncRequestData(uint8_t* buffer) { return buffer + 36; }
-inline const uint8_t* asyncRequestData(const uint8_t* buffer) { return buffer + 36; }
+inline uint8_t* asyncRequestData(uint8_t* buffer) {
+    return buffer + 36;
+}
+inline const uint8_t* asyncRequestData(const uint8_t* buffer) {
+    return buffer + 36;
+}
 
 // Byte-order helpers shared by the transport and the simulated driver.
 uint32_t loadLe32(const uint8_t* p);

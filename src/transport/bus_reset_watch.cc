@@ -51,8 +51,8 @@ void watchBusResets(BusResetWatch& watch, const std::string& path) {
 bool startBusResetWatch(BusResetWatch& watch, const char* devicePath) {
     watch.busResetStop = 0;
     return watch.busResetThread.start(
-        [&watch, path = std::string(devicePath)] { watchBusResets(watch, path); },
-        kWatchStackBytes, ThreadPriority::kHighest);
+        [&watch, path = std::string(devicePath)] { watchBusResets(watch, path); }, kWatchStackBytes,
+        ThreadPriority::kHighest);
 }
 
 void stopBusResetWatch(BusResetWatch& watch) {

@@ -18,7 +18,7 @@ namespace kqfw {
 // next reset); busResetEvent is created by the watch thread and published through an atomic.
 struct BusResetWatch {
     Thread busResetThread;
-    std::unique_ptr<Event> ownedEvent;       // written by the watch thread before publishing
+    std::unique_ptr<Event> ownedEvent;  // written by the watch thread before publishing
     std::atomic<Event*> busResetEvent{nullptr};
     std::atomic<uint32_t> busResetStop{0};
     std::atomic<BusResetCallback> busResetCallback{nullptr};

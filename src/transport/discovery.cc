@@ -24,7 +24,9 @@ bool hasPrefix(const std::string& path, const char* prefix) {
     return path.compare(0, kPrefixChars, prefix, kPrefixChars) == 0;
 }
 
-uint32_t low24(uint32_t v) { return v & 0x00FFFFFF; }
+uint32_t low24(uint32_t v) {
+    return v & 0x00FFFFFF;
+}
 
 uint32_t readInto(const DeviceLink& link, uint32_t address, uint32_t& value) {
     return readQuadlet(link, address, &value) == 0 ? 0 : KQFW_STATUS_READ_FAILED;
@@ -121,9 +123,13 @@ void sortCameraList(std::vector<std::string>& paths) {
               [](const std::string& a, const std::string& b) { return comparePaths(a, b) < 0; });
 }
 
-bool isColourPath(const std::string& path) { return hasPrefix(path, kColourPrefix); }
+bool isColourPath(const std::string& path) {
+    return hasPrefix(path, kColourPrefix);
+}
 
-bool isMonoPath(const std::string& path) { return hasPrefix(path, kMonoPrefix); }
+bool isMonoPath(const std::string& path) {
+    return hasPrefix(path, kMonoPrefix);
+}
 
 uint32_t selectCamera(uint32_t k, std::string* path) {
     std::vector<std::string> paths = listCameras();

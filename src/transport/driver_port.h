@@ -36,7 +36,7 @@ inline constexpr const char* kCameraInterfaceClass = "{5d3a7c41-92e6-4f0b-8b1d-3
 // Thread context: every member may be called from any thread; a request that blocks (an attach,
 // say) blocks only its caller, and other threads may use other handles meanwhile.
 class DriverPort {
-public:
+  public:
     virtual ~DriverPort() = default;
 
     // Device paths of the present interfaces of a class, in the driver's order. Stops at the

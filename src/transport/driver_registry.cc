@@ -39,6 +39,8 @@ DriverPort& driver() {
     return port != nullptr ? *port : registeredBackend();
 }
 
-void installDriver(DriverPort* port) { installed = port; }
+void installDriver(DriverPort* port) {
+    installed = port;
+}
 
 }  // namespace kqfw

@@ -36,7 +36,6 @@ void lockAdvancedRegisters(const DeviceLink& link);
 uint32_t readFlashBlock(const DeviceLink& link, uint32_t offset, uint8_t* block128,
                         uint32_t readCommand);
 // Writes the whole 128-byte blocks of `data` from flash address `address`: 0, 20, 27 or 8.
-uint32_t writeFlash(const DeviceLink& link, uint32_t address, uint32_t length,
-                    const uint8_t* data);
+uint32_t writeFlash(const DeviceLink& link, uint32_t address, uint32_t length, const uint8_t* data);
 
 }  // namespace kqfw

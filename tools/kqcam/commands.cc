@@ -1,0 +1,87 @@
+#include "commands.h"
+
+#include <cstdio>
+#include <string>
+
+#include "kqfw/kqfw.h"
+#include "kqfw/kqfw_ext.h"
+
+namespace kqcam {
+
+namespace {
+
+const char* modelName(uint32_t isColour) {
+    return isColour ? "KQC (colour)" : "KQM (mono)";
+}
+
+// Closes every camera the command opened, whichever way it leaves.
+struct ClosesCameras {
+    ~ClosesCameras() { IxenClose(); }
+};
+
+int openFailure(int32_t camera, StatusCode status) {
+    std::fprintf(stderr, "kqcam: camera %d could not be opened (status %u)\n", camera, status);
+    return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
+}
+
+}  // namespace
+
+int listCameras() {
+    const uint32_t count = IxenGetNumberofCameras();
+    if (count == 0) {
+        std::fprintf(stderr, "kqcam: no camera present\n");
+        return kExitNoCamera;
+    }
+    ClosesCameras closer;
+    std::printf("%-6s %-13s %-10s %-9s %s\n", "index", "model", "unique-id", "firmware", "path");
+    for (int32_t i = 0; i < static_cast<int32_t>(count) && i < 10; ++i) {
+        if (StatusCode status = IxenmInit(i)) {
+            return openFailure(i, status);
+        }
+        uint32_t info[4];
+        KqfwCameraDescription d;
+        IxenmInfo(i, info);
+        kqfwDescribeCamera(i, &d);
+        std::printf("%-6d %-13s 0x%04x     %u.%02u     %s\n", i, modelName(info[2]), info[1],
+                    info[0] >> 8, info[0] & 0xFF, d.devicePath);
+    }
+    return kExitOk;
+}
+
+int describeCamera(int32_t camera) {
+    const uint32_t count = IxenGetNumberofCameras();
+    if (static_cast<uint32_t>(camera) >= count) {
+        std::fprintf(stderr, "kqcam: no camera %d (%u present)\n", camera, count);
+        return kExitNoCamera;
+    }
+    ClosesCameras closer;
+    // Slots take cameras in list order: open the ones before it so it lands on its own index.
+    for (int32_t i = 0; i <= camera; ++i) {
+        if (StatusCode status = IxenmInit(i)) {
+            return openFailure(i, status);
+        }
+    }
+    uint32_t info[4];
+    KqfwCameraDescription d;
+    IxenmInfo(camera, info);
+    kqfwDescribeCamera(camera, &d);
+    std::printf("camera          %d\n", camera);
+    std::printf("model           %s\n", modelName(info[2]));
+    std::printf("path            %s\n", d.devicePath);
+    std::printf("unique id       0x%04x\n", info[1]);
+    std::printf("firmware        %u.%02u (0x%04x)\n", info[0] >> 8, info[0] & 0xFF, info[0]);
+    std::printf("flash id        0x%08x\n", info[3]);
+    std::printf("sensor          %u x %u\n", d.sensorWidth, d.sensorHeight);
+    for (int m = 0; m < 8; ++m) {
+        if (d.modeMask & (1u << m)) {
+            std::printf("format7 mode %d  %u x %u\n", m, d.modeMaxWidth[m], d.modeMaxHeight[m]);
+        }
+    }
+    std::printf("12-bit packing  %s\n", d.packingCapable ? "yes" : "no");
+    std::printf("8-bit transfer  %s\n", d.compressionCapable ? "yes" : "no");
+    std::printf("blemishes       %d (%d marked pixels)%s\n", d.blemishCount, d.markedPixelCount,
+                d.flashValid ? "" : ", flash record invalid");
+    return kExitOk;
+}
+
+}  // namespace kqcam
