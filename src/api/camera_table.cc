@@ -8,6 +8,21 @@ namespace {
 std::atomic<CameraContext*> slots[kCameraSlots];
 }
 
+std::atomic<uint32_t> blemishCorrectionEnabled{1};
+
+CameraOrStatus cameraFor(int32_t index) {
+    CameraContext* c = cameraAt(index);
+    return {c, c == nullptr ? StatusCode{KQFW_STATUS_NO_CAMERA} : StatusCode{KQFW_STATUS_OK}};
+}
+
+CameraOrStatus idleCameraFor(int32_t index) {
+    CameraOrStatus result = cameraFor(index);
+    if (result.camera != nullptr && result.camera->busy != 0) {
+        return {nullptr, KQFW_STATUS_BUSY};
+    }
+    return result;
+}
+
 bool validIndex(int32_t index) {
     return index >= 0 && index < kCameraSlots;
 }

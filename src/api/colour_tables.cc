@@ -15,6 +15,15 @@ constexpr int32_t kMatrixBias = 16384;
 constexpr int32_t kClampZero = 49152;
 constexpr int32_t kClampFull = 65536;
 
+// Truncates toward zero like a plain conversion, but keeps absurd saturations (and NaN) from
+// leaving the 32-bit range, where the conversion is undefined.
+int32_t truncated(double x) {
+    if (x != x) {
+        return 0;
+    }
+    return static_cast<int32_t>(std::clamp(x, -1e9, 1e9));
+}
+
 }  // namespace
 
 const double kBaseColorMatrix[3][3] = {
@@ -34,8 +43,11 @@ void saturationStep(CameraContext& context) {
 }
 
 uint32_t buildColourTables(CameraContext& context, const double wb[3]) {
-    if (wb[0] == 0 || wb[1] == 0 || wb[2] == 0) {
-        return KQFW_STATUS_BAD_WHITE_BALANCE;
+    // Zero has no gain; NaN and infinity have no meaningful one either.
+    for (int c = 0; c < 3; ++c) {
+        if (wb[c] == 0 || !std::isfinite(wb[c])) {
+            return KQFW_STATUS_BAD_WHITE_BALANCE;
+        }
     }
     double gain[3] = {1.0 / wb[0], 1.0 / wb[1], 1.0 / wb[2]};
     const double smallest = std::min({gain[0], gain[1], gain[2]});
@@ -45,20 +57,46 @@ uint32_t buildColourTables(CameraContext& context, const double wb[3]) {
     for (int c = 0; c < 3; ++c) {
         for (int32_t i = 0; i <= kMaxSample; ++i) {
             double v = (i - kPedestal) * gain[c] + 0.5 + kPedestal;
-            v = std::clamp(v, 0.0, double(kMaxSample));
+            v = v != v ? 0.0 : std::clamp(v, 0.0, double(kMaxSample));
             context.whiteLuts[c][i] = static_cast<uint16_t>(v);
         }
     }
     for (int t = 0; t < 9; ++t) {
         const double k = context.colorMatrix[t / 3][t % 3];
-        const int32_t limit = std::max(0, static_cast<int32_t>((k + 1.0) * kMatrixBias));
+        const int32_t limit = std::max(0, truncated((k + 1.0) * kMatrixBias));
         for (int32_t i = 0; i <= kMaxSample; ++i) {
-            const int32_t v = static_cast<int32_t>(i * k + kMatrixBias);
-            context.matrixTables[t][i] =
-                static_cast<uint16_t>(k >= 0 ? std::min(limit, v) : std::max(limit + 1, v));
+            const int32_t v = truncated(i * k + kMatrixBias);
+            const int32_t entry = k >= 0 ? std::min(limit, v) : std::max(limit + 1, v);
+            // Saturations far beyond the sensor's range would leave the 16-bit tables.
+            context.matrixTables[t][i] = static_cast<uint16_t>(std::clamp(entry, 0, 65535));
         }
     }
     return 0;
+}
+
+void ApplyColorMatrix(const CameraContext& context, uint16_t* pixels, int64_t count) {
+    if (context.colorProcessingEnabled == 0 || count < 1) {
+        return;
+    }
+    const auto& t = context.matrixTables;
+    for (int64_t i = 0; i < count; ++i) {
+        uint16_t* p = pixels + 3 * i;
+        const uint16_t blue = p[0];
+        const uint16_t green = p[1];
+        const uint16_t red = p[2];
+        // A sample above 14 bits would index past the tables: treat it as full scale.
+        const uint16_t r = std::min<uint16_t>(red, kMaxSample);
+        const uint16_t g = std::min<uint16_t>(green, kMaxSample);
+        const uint16_t b = std::min<uint16_t>(blue, kMaxSample);
+        uint16_t out[3];
+        for (int row = 0; row < 3; ++row) {
+            const int32_t sum = t[3 * row][r] + t[3 * row + 1][g] + t[3 * row + 2][b];
+            out[row] = context.clampTable[std::min<int32_t>(sum, kClampEntries - 1)];
+        }
+        p[2] = out[0];
+        p[1] = out[1];
+        p[0] = out[2];
+    }
 }
 
 void fillClampTable(uint16_t (&table)[kClampEntries]) {

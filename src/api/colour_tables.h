@@ -16,6 +16,10 @@ void saturationStep(CameraContext& context);
 // is 0 (nothing changes then).
 uint32_t buildColourTables(CameraContext& context, const double wb[3]);
 
+// Transforms `count` RGB16 pixels (blue, green, red in memory) in place through the matrix
+// tables and the clamp, when colour processing is on.
+void ApplyColorMatrix(const CameraContext& context, uint16_t* pixels, int64_t count);
+
 // The fixed tables every open camera has.
 void fillClampTable(uint16_t (&table)[kClampEntries]);
 void fillExpand8Table(uint16_t (&table)[256]);

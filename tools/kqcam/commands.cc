@@ -1,7 +1,10 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
@@ -48,18 +51,26 @@ int listCameras() {
     return kExitOk;
 }
 
-int describeCamera(int32_t camera) {
+// Opens cameras 0 to `camera`: slots take cameras in list order, so the one asked for lands on
+// its own index. 0, or the exit code to leave with.
+int openUpTo(int32_t camera) {
     const uint32_t count = IxenGetNumberofCameras();
     if (static_cast<uint32_t>(camera) >= count) {
         std::fprintf(stderr, "kqcam: no camera %d (%u present)\n", camera, count);
         return kExitNoCamera;
     }
-    ClosesCameras closer;
-    // Slots take cameras in list order: open the ones before it so it lands on its own index.
     for (int32_t i = 0; i <= camera; ++i) {
         if (StatusCode status = IxenmInit(i)) {
             return openFailure(i, status);
         }
+    }
+    return kExitOk;
+}
+
+int describeCamera(int32_t camera) {
+    ClosesCameras closer;
+    if (int code = openUpTo(camera)) {
+        return code;
     }
     uint32_t info[4];
     KqfwCameraDescription d;
@@ -81,6 +92,34 @@ int describeCamera(int32_t camera) {
     std::printf("8-bit transfer  %s\n", d.compressionCapable ? "yes" : "no");
     std::printf("blemishes       %d (%d marked pixels)%s\n", d.blemishCount, d.markedPixelCount,
                 d.flashValid ? "" : ", flash record invalid");
+    return kExitOk;
+}
+
+int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        std::fprintf(stderr, "kqcam: cannot read %s\n", path.c_str());
+        return kExitUsage;
+    }
+    const std::vector<uint8_t> text((std::istreambuf_iterator<char>(file)),
+                                    std::istreambuf_iterator<char>());
+    if (!confirmed) {
+        std::fprintf(stderr,
+                     "kqcam: writing firmware replaces the camera's own; add --yes to do it\n");
+        return kExitUsage;
+    }
+    ClosesCameras closer;
+    if (int code = openUpTo(camera)) {
+        return code;
+    }
+    std::printf("writing %zu bytes of firmware text to camera %d ...\n", text.size(), camera);
+    const StatusCode status =
+        IxenmWriteFirmware(camera, text.data(), static_cast<int32_t>(text.size()));
+    if (status != KQFW_STATUS_OK) {
+        std::fprintf(stderr, "kqcam: firmware not written (status %u)\n", status);
+        return status == KQFW_STATUS_BAD_ARGUMENT ? kExitUsage : kExitCameraError;
+    }
+    std::printf("done; the camera runs the new firmware\n");
     return kExitOk;
 }
 

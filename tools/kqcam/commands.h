@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 namespace kqcam {
 
@@ -12,5 +13,7 @@ inline constexpr int kExitCameraError = 3;
 
 int listCameras();
 int describeCamera(int32_t camera);
+// Writes firmware text from a file into a camera and starts it; refuses unless confirmed.
+int writeFirmware(int32_t camera, const std::string& path, bool confirmed);
 
 }  // namespace kqcam

@@ -15,6 +15,13 @@ int main(int argc, char** argv) {
     CLI::App* info = app.add_subcommand("info", "Describe one camera");
     info->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
 
+    std::string firmwarePath;
+    bool confirmed = false;
+    CLI::App* firmware = app.add_subcommand("firmware", "Write firmware text into a camera");
+    firmware->add_option("file", firmwarePath, "Firmware text, one byte a line")->required();
+    firmware->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    firmware->add_flag("--yes", confirmed, "Confirm that the camera's firmware is replaced");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -23,6 +30,9 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("list")) {
         return kqcam::listCameras();
+    }
+    if (app.got_subcommand("firmware")) {
+        return kqcam::writeFirmware(camera, firmwarePath, confirmed);
     }
     return kqcam::describeCamera(camera);
 }

@@ -1,0 +1,125 @@
+// Writing new firmware into a camera's flash and starting it.
+#include "api/firmware.h"
+
+#include <climits>
+#include <memory>
+
+#include "api/camera_table.h"
+#include "kqfw/kqfw.h"
+#include "platform/clock.h"
+#include "platform/memory.h"
+#include "transport/register_access.h"
+#include "transport/register_map.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint8_t kCr = 0x0D;
+constexpr uint8_t kLf = 0x0A;
+constexpr uint32_t kErasedByte = 0xFF;
+constexpr uint32_t kFirmwareAddress = 0;
+constexpr uint32_t kStartFirmware = 0x40000000;
+constexpr uint32_t kSettleAfterWriteMs = 500;
+constexpr uint32_t kSettleAfterStartMs = 2000;
+
+}  // namespace
+
+uint32_t measureFirmwareText(const uint8_t* text, int32_t length, size_t* imageBytes) {
+    // Lines are counted rather than estimated from the length, so short lines cannot overrun
+    // the image, and every comment must end at a CR before any byte is formed.
+    size_t lines = 0;
+    for (int32_t i = 0; i < length; ++i) {
+        if (text[i] == ' ') {
+            while (i < length && text[i] != kCr) {
+                ++i;
+            }
+            if (i == length) {
+                return KQFW_STATUS_BAD_ARGUMENT;
+            }
+        }
+        if (text[i] == kCr) {
+            if (i + 1 >= length || text[i + 1] != kLf) {
+                return KQFW_STATUS_BAD_ARGUMENT;
+            }
+            ++lines;
+        }
+    }
+    if (lines == 0) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *imageBytes = (lines + kFlashBlockBytes - 1) / kFlashBlockBytes * kFlashBlockBytes;
+    return 0;
+}
+
+void parseFirmwareText(const uint8_t* text, int32_t length, uint8_t* image, size_t imageBytes) {
+    uint32_t a = 0;
+    size_t n = 0;
+    for (int32_t i = 0; i < length; ++i) {
+        if (text[i] == ' ') {
+            while (text[i] != kCr) {
+                ++i;
+            }
+        }
+        if (text[i] == kCr && n < imageBytes) {
+            image[n++] = static_cast<uint8_t>(a);
+            a = 0;
+        }
+        a = (a * 2) & 0xFF;
+        if (text[i] == '1') {
+            a |= 1;
+        }
+    }
+    for (; n < imageBytes; ++n) {
+        image[n] = kErasedByte;
+    }
+}
+
+}  // namespace kqfw
+
+using namespace kqfw;
+
+extern "C" {
+
+KQFW_API StatusCode IxenmWriteFirmware(int32_t index, const uint8_t* text, int32_t length) {
+    auto [c, status] = idleCameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (text == nullptr || length <= 0) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    size_t imageBytes = 0;
+    if (uint32_t result = measureFirmwareText(text, length, &imageBytes)) {
+        return result;
+    }
+    std::unique_ptr<uint8_t, decltype(&freeZeroed)> image(
+        static_cast<uint8_t*>(allocZeroed(imageBytes)), &freeZeroed);
+    if (!image) {
+        return KQFW_STATUS_NO_MEMORY;
+    }
+    parseFirmwareText(text, length, image.get(), imageBytes);
+    const uint32_t written =
+        writeFlash(c->link, kFirmwareAddress, static_cast<uint32_t>(imageBytes), image.get());
+    image.reset();
+    if (written != 0) {
+        return KQFW_STATUS_WRITE_FAILED;
+    }
+    sleepMs(kSettleAfterWriteMs);
+    if (unlockAdvancedRegisters(c->link) != 0) {
+        return KQFW_STATUS_WRITE_FAILED;
+    }
+    const uint32_t error =
+        writeQuadlet(c->link, c->link.advancedBase + kAdvFirmwareStart, kStartFirmware);
+    sleepMs(kSettleAfterStartMs);
+    return error != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenWriteFirmware(const uint8_t* text, uint32_t length) {
+    if (length > static_cast<uint32_t>(INT32_MAX)) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    return IxenmWriteFirmware(0, text, static_cast<int32_t>(length));
+}
+
+}  // extern "C"

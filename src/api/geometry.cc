@@ -1,0 +1,422 @@
+// Image geometry: resolution, bits per pixel, binning, image and frame size.
+#include "api/geometry.h"
+
+#include <climits>
+
+#include "api/camera_table.h"
+#include "kqfw/kqfw.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint32_t kColourBits = 42;
+constexpr uint32_t kMonoBits = 14;
+constexpr uint32_t kColourResolutions = 7;
+constexpr uint32_t kMonoResolutions = 6;
+constexpr uint32_t kColourOnlyResolution = 3;
+constexpr uint32_t kGreyResolution = 2;
+constexpr uint32_t kFirstMultiShot = 3;
+// The mono sensor's right edge with wide binning units.
+constexpr int32_t kMonoRightLimitBin34 = 1388;
+constexpr int32_t kMonoRightLimitBin5 = 1360;
+
+bool lowResolution(uint32_t r) {
+    return r <= 1;
+}
+
+Rect rectFrom(const uint32_t* r) {
+    return {static_cast<int32_t>(r[0]), static_cast<int32_t>(r[1]), static_cast<int32_t>(r[2]),
+            static_cast<int32_t>(r[3])};
+}
+
+void store(const Rect& rect, uint32_t* out) {
+    out[0] = static_cast<uint32_t>(rect.left);
+    out[1] = static_cast<uint32_t>(rect.top);
+    out[2] = static_cast<uint32_t>(rect.right);
+    out[3] = static_cast<uint32_t>(rect.bottom);
+}
+
+Rect fullBase(const CameraContext& c) {
+    return {0, 0, static_cast<int32_t>(baseWidth(c)), static_cast<int32_t>(baseHeight(c))};
+}
+
+// The frame size setter's work, shared with the binning setter.
+void setFrame(CameraContext& c, const uint32_t* rect) {
+    if (rect == nullptr) {
+        c.imageRect = c.frameRect = fullBase(c);
+    } else {
+        c.frameRect = rectFrom(rect);
+        c.imageRect = c.frameRect;
+    }
+    c.imageRect = alignToBinning(c, c.imageRect);
+    c.settingsChanged = 1;
+}
+
+// The image rectangle as the application sees it: binned pixels or output pixels.
+Rect outputImageRect(const CameraContext& c) {
+    Rect r = c.imageRect;
+    if (c.resolutionIndex < kFirstMultiShot) {
+        const int32_t b = static_cast<int32_t>(c.binning);
+        return {r.left / b, r.top / b, r.right / b, r.bottom / b};
+    }
+    const int32_t m = static_cast<int32_t>(magnification(c.resolutionIndex));
+    return {r.left * m, r.top * m, r.right * m, r.bottom * m};
+}
+
+}  // namespace
+
+uint32_t magnification(uint32_t resolutionIndex) {
+    return resolutionIndex <= 3 ? 1 : resolutionIndex == 4 ? 2 : 3;
+}
+
+uint32_t baseWidth(const CameraContext& c) {
+    return c.format7Modes[0].modeWidth;
+}
+
+uint32_t baseHeight(const CameraContext& c) {
+    return c.format7Modes[0].modeHeight;
+}
+
+Rect alignToBinning(const CameraContext& c, Rect rect) {
+    if (c.link.isMono) {
+        if ((c.binning == 3 || c.binning == 4) && rect.right > kMonoRightLimitBin34) {
+            rect.right = kMonoRightLimitBin34;
+        } else if (c.binning == 5 && rect.right > kMonoRightLimitBin5) {
+            rect.right = kMonoRightLimitBin5;
+        }
+    }
+    const int32_t u = 4 * static_cast<int32_t>(c.binning);
+    return {rect.left / u * u, rect.top / u * u, rect.right / u * u, rect.bottom / u * u};
+}
+
+bool bitsPerPixelAvailable(const CameraContext& c, int32_t bitsPerPixel) {
+    if (c.link.isMono || c.resolutionIndex == kGreyResolution) {
+        return bitsPerPixel == static_cast<int32_t>(kMonoBits);
+    }
+    return true;
+}
+
+bool binningAvailable(const CameraContext& c, int32_t factor) {
+    if (c.resolutionIndex >= 2) {
+        return factor == 1;
+    }
+    if (c.bitsPerPixel == kColourBits) {
+        return factor == 1 || factor == 3 || factor == 5;
+    }
+    if (c.link.isMono) {
+        return factor >= 1 && factor <= 5;
+    }
+    return factor == 1 || factor == 2 || factor == 4;
+}
+
+}  // namespace kqfw
+
+using namespace kqfw;
+
+extern "C" {
+
+KQFW_API uint32_t IxenmGetNumberOfResolutions(int32_t index) {
+    const kqfw::CameraContext* c = cameraAt(index);
+    if (c == nullptr) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    return c->link.isMono ? kMonoResolutions : kColourResolutions;
+}
+
+KQFW_API uint32_t IxenGetNumberOfResolutions(void) {
+    return cameraAt(0) != nullptr ? IxenmGetNumberOfResolutions(0) : 0;
+}
+
+KQFW_API StatusCode IxenmGetResolutionValues(int32_t index, int32_t resolution, uint32_t* width,
+                                             uint32_t* height, uint32_t* id) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (resolution < 0 || resolution > 6 || width == nullptr || height == nullptr ||
+        id == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    const uint32_t m = magnification(static_cast<uint32_t>(resolution));
+    *width = m * baseWidth(*c);
+    *height = m * baseHeight(*c);
+    *id = static_cast<uint32_t>(resolution);
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenGetResolutionValues(int32_t resolution, uint32_t* width, uint32_t* height,
+                                            uint32_t* id) {
+    return IxenmGetResolutionValues(0, resolution, width, height, id);
+}
+
+KQFW_API StatusCode IxenmSetResolution(int32_t index, uint32_t resolution) {
+    const kqfw::CameraContext* open = cameraAt(index);
+    if (open == nullptr) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    if (resolution > 6 || (open->link.isMono && resolution == kColourOnlyResolution)) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    auto [c, status] = idleCameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    c->resolutionIndex = resolution;
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenSetResolution(uint32_t resolution) {
+    return IxenmSetResolution(0, resolution);
+}
+
+KQFW_API uint32_t IxenmGetCurrentResolution(int32_t index) {
+    const kqfw::CameraContext* c = cameraAt(index);
+    return c == nullptr ? uint32_t{KQFW_STATUS_NO_CAMERA} : c->resolutionIndex;
+}
+
+KQFW_API uint32_t IxenGetCurrentResolution(void) {
+    const kqfw::CameraContext* c = cameraAt(0);
+    return c == nullptr ? 0 : c->resolutionIndex;
+}
+
+KQFW_API StatusCode IxenmHasBitsPerPixel(int32_t index, int32_t bitsPerPixel, uint32_t* available) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (available == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *available = bitsPerPixelAvailable(*c, bitsPerPixel) ? 1 : 0;
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API uint32_t IxenHasBitsPerPixel(int32_t bitsPerPixel) {
+    uint32_t available = 0;
+    return IxenmHasBitsPerPixel(0, bitsPerPixel, &available) == 0 ? available : 0;
+}
+
+KQFW_API StatusCode IxenmSetBitsPerPixel(int32_t index, int32_t bitsPerPixel) {
+    auto [c, status] = idleCameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (c->link.isMono) {
+        return bitsPerPixel == static_cast<int32_t>(kMonoBits) ? KQFW_STATUS_OK
+                                                               : KQFW_STATUS_BAD_ARGUMENT;
+    }
+    const bool low = lowResolution(c->resolutionIndex);
+    if (bitsPerPixel == static_cast<int32_t>(kColourBits)) {
+        // Binning codes pair up across the bit depths: 2 and 3, 4 and 5.
+        if (low && c->binning == 2) {
+            c->binning = 3;
+        } else if (low && c->binning == 4) {
+            c->binning = 5;
+        }
+        c->bitsPerPixel = kColourBits;
+        return KQFW_STATUS_OK;
+    }
+    if (bitsPerPixel == static_cast<int32_t>(kMonoBits)) {
+        if (c->resolutionIndex >= kFirstMultiShot) {
+            return KQFW_STATUS_BAD_ARGUMENT;
+        }
+        if (low && c->binning == 3) {
+            c->binning = 2;
+        } else if (low && c->binning == 5) {
+            c->binning = 4;
+        }
+        c->bitsPerPixel = kMonoBits;
+        return KQFW_STATUS_OK;
+    }
+    return KQFW_STATUS_BAD_ARGUMENT;
+}
+
+KQFW_API StatusCode IxenSetBitsPerPixel(int32_t bitsPerPixel) {
+    return IxenmSetBitsPerPixel(0, bitsPerPixel);
+}
+
+KQFW_API uint32_t IxenmGetCurrentBitsPerPixel(int32_t index) {
+    const kqfw::CameraContext* c = cameraAt(index);
+    return c == nullptr ? uint32_t{KQFW_STATUS_NO_CAMERA} : c->bitsPerPixel;
+}
+
+KQFW_API uint32_t IxenGetCurrentBitsPerPixel(void) {
+    const kqfw::CameraContext* c = cameraAt(0);
+    return c == nullptr ? 0 : c->bitsPerPixel;
+}
+
+KQFW_API StatusCode IxenmHasBinning(int32_t index, int32_t factor, uint32_t* available) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (available == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *available = binningAvailable(*c, factor) ? 1 : 0;
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API uint32_t IxenHasBinning(int32_t factor) {
+    uint32_t available = 0;
+    return IxenmHasBinning(0, factor, &available) == 0 ? available : 0;
+}
+
+KQFW_API StatusCode IxenmSetBinning(int32_t index, int32_t factor) {
+    auto [c, status] = idleCameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (!binningAvailable(*c, factor)) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    c->binning = static_cast<uint32_t>(factor);
+    uint32_t rect[4];
+    store(c->imageRect, rect);
+    setFrame(*c, rect);
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenSetBinning(int32_t factor) {
+    return IxenmSetBinning(0, factor);
+}
+
+KQFW_API StatusCode IxenmGetCurrentBinning(int32_t index, uint32_t* factor) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (factor == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *factor = c->binning;
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API uint32_t IxenGetCurrentBinning(void) {
+    const kqfw::CameraContext* c = cameraAt(0);
+    return c == nullptr ? 0 : c->binning;
+}
+
+KQFW_API StatusCode IxenmHasImageSize(int32_t, uint32_t* available) {
+    if (available == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *available = 1;
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API uint32_t IxenHasImageSize(void) {
+    return 1;
+}
+
+KQFW_API StatusCode IxenmSetImageSize(int32_t index, uint32_t* rect) {
+    auto [c, status] = idleCameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (rect == nullptr) {
+        c->imageRect = alignToBinning(*c, fullBase(*c));
+        c->settingsChanged = 1;
+        c->frameRect = c->imageRect;
+        return KQFW_STATUS_OK;
+    }
+    // Wide enough for any u32 the application passes, multiplied by the binning.
+    int64_t v[4];
+    for (int i = 0; i < 4; ++i) {
+        v[i] = rect[i];
+        if (c->resolutionIndex < kFirstMultiShot) {
+            v[i] *= c->binning;
+        }
+        v[i] /= magnification(c->resolutionIndex);
+        if (v[i] > INT32_MAX) {
+            return KQFW_STATUS_BAD_ARGUMENT;
+        }
+    }
+    const Rect aligned =
+        alignToBinning(*c, {static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]),
+                            static_cast<int32_t>(v[2]), static_cast<int32_t>(v[3])});
+    if (aligned.right > static_cast<int32_t>(baseWidth(*c)) ||
+        aligned.bottom > static_cast<int32_t>(baseHeight(*c)) || aligned.left >= aligned.right ||
+        aligned.top >= aligned.bottom) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    c->imageRect = c->frameRect = aligned;
+    c->settingsChanged = 1;
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenSetImageSize(uint32_t* rect) {
+    return IxenmSetImageSize(0, rect);
+}
+
+KQFW_API StatusCode IxenmGetCurrentImageSize(int32_t index, uint32_t* rect) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (rect == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    store(outputImageRect(*c), rect);
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenGetCurrentImageSize(uint32_t* rect) {
+    return IxenmGetCurrentImageSize(0, rect);
+}
+
+KQFW_API StatusCode IxenmSetFrameSize(int32_t index, uint32_t* rect) {
+    auto [c, status] = idleCameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    for (int i = 0; rect != nullptr && i < 4; ++i) {
+        if (rect[i] > INT32_MAX) {
+            return KQFW_STATUS_BAD_ARGUMENT;
+        }
+    }
+    setFrame(*c, rect);
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenSetFrameSize(uint32_t* rect) {
+    return IxenmSetFrameSize(0, rect);
+}
+
+KQFW_API StatusCode IxenmGetCurrentFrameSize(int32_t index, uint32_t* rect) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (rect == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    store(c->frameRect, rect);
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenGetCurrentFrameSize(uint32_t* rect) {
+    return IxenmGetCurrentFrameSize(0, rect);
+}
+
+KQFW_API StatusCode IxenmGetCurrentDataSize(int32_t index, uint32_t* width, uint32_t* height) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (width == nullptr || height == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    const Rect r = outputImageRect(*c);
+    *width = static_cast<uint32_t>(r.right - r.left);
+    *height = static_cast<uint32_t>(r.bottom - r.top);
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode IxenGetCurrentDataSize(uint32_t* width, uint32_t* height) {
+    return IxenmGetCurrentDataSize(0, width, height);
+}
+
+}  // extern "C"

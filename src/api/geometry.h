@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "api/camera_context.h"
+
+namespace kqfw {
+
+inline constexpr uint32_t kResolutionCount = 7;
+
+// Output magnification of a resolution index: 1 for 0 to 3, 2 for 4, 3 for 5 and 6.
+uint32_t magnification(uint32_t resolutionIndex);
+
+// The base size W x H of the sensor's readout: Format_7 mode 0's vendor mode size.
+uint32_t baseWidth(const CameraContext& context);
+uint32_t baseHeight(const CameraContext& context);
+
+// Aligns a rectangle to 4 x binning, after the mono model's right-edge limits.
+Rect alignToBinning(const CameraContext& context, Rect rect);
+
+bool bitsPerPixelAvailable(const CameraContext& context, int32_t bitsPerPixel);
+bool binningAvailable(const CameraContext& context, int32_t factor);
+
+}  // namespace kqfw
