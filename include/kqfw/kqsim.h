@@ -91,6 +91,29 @@ KQFW_API int32_t kqsimSetFlashError(int32_t camera, uint32_t on);
 KQFW_API void kqsimFailInterfaceDetails(uint32_t count);
 KQFW_API void kqsimClearFaults(void);
 
+/* What lies under the cameras. The test slide has colour patches, a grey wedge, bars from
+ * coarse to beyond the sensor's resolution and stained cells; a flat field is uniform at
+ * `level` (white = 1); dark is no light at all; an image is stretched over each sensor, its
+ * samples blue, green, red (channels 3) or grey (channels 1), 65535 = white. */
+enum { KQSIM_SCENE_SLIDE = 0, KQSIM_SCENE_FLAT = 1, KQSIM_SCENE_DARK = 2, KQSIM_SCENE_IMAGE = 3 };
+KQFW_API int32_t kqsimSetScene(uint32_t kind, double level, const uint16_t* samples, uint32_t width,
+                               uint32_t height, uint32_t channels);
+/* Noise on (default) or off: with it off a frame is an exact function of scene and settings. */
+KQFW_API int32_t kqsimSetNoise(int32_t camera, uint32_t on);
+/* Lamp level (1 = nominal) and its change from one shot of a series to the next. */
+KQFW_API int32_t kqsimSetIllumination(int32_t camera, double level, double driftPerShot);
+/* One pulse on the camera's hardware trigger input. */
+KQFW_API int32_t kqsimTrigger(int32_t camera);
+/* Frame faults, counted from now over the camera's frames from 1: lose the nth frame on the
+ * bus, or deliver it `delayMs` late. */
+KQFW_API int32_t kqsimDropFrame(int32_t camera, uint32_t nth);
+KQFW_API int32_t kqsimDelayFrame(int32_t camera, uint32_t nth, uint32_t delayMs);
+/* The scene as a perfect camera would show it at `scale` times the sensor resolution, over a
+ * region of that output grid: 14-bit samples with the pedestal of 128, white at the level a
+ * nominal 100 ms exposure gives; blue, green, red for the colour model, grey for the mono. */
+KQFW_API int32_t kqsimGroundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32_t top,
+                                  uint32_t width, uint32_t height, uint16_t* out);
+
 /* Read-back for tests. */
 typedef struct KqsimRegisterWrite {
     uint32_t address;
@@ -107,6 +130,8 @@ KQFW_API int32_t kqsimClearWriteLog(int32_t camera);
 KQFW_API uint32_t kqsimRequestCount(uint32_t code);
 /* Driver handles open now (all cameras). */
 KQFW_API uint32_t kqsimOpenHandles(void);
+/* Isochronous bandwidth allocated on the bus, in bytes per cycle (the bus has 4915). */
+KQFW_API uint32_t kqsimBandwidthInUse(void);
 /* How often the camera was told to start new firmware. */
 KQFW_API int32_t kqsimFirmwareStarts(int32_t camera);
 

@@ -102,4 +102,48 @@ KQFW_API int32_t kqsimFirmwareStarts(int32_t camera) {
     return SimBench::instance().firmwareStarts(camera);
 }
 
+KQFW_API int32_t kqsimSetScene(uint32_t kind, double level, const uint16_t* samples, uint32_t width,
+                               uint32_t height, uint32_t channels) {
+    if (kind > KQSIM_SCENE_IMAGE ||
+        (kind == KQSIM_SCENE_IMAGE &&
+         (samples == nullptr || width == 0 || height == 0 || (channels != 1 && channels != 3) ||
+          uint64_t{width} * height > (1u << 26)))) {
+        return -1;
+    }
+    SimBench::instance().setScene(kind, level, samples, width, height, channels);
+    return 0;
+}
+
+KQFW_API int32_t kqsimSetNoise(int32_t camera, uint32_t on) {
+    return SimBench::instance().setNoise(camera, on != 0) ? 0 : -1;
+}
+
+KQFW_API int32_t kqsimSetIllumination(int32_t camera, double level, double driftPerShot) {
+    return SimBench::instance().setIllumination(camera, level, driftPerShot) ? 0 : -1;
+}
+
+KQFW_API int32_t kqsimTrigger(int32_t camera) {
+    return SimBench::instance().trigger(camera) ? 0 : -1;
+}
+
+KQFW_API int32_t kqsimDropFrame(int32_t camera, uint32_t nth) {
+    return nth > 0 && SimBench::instance().dropFrame(camera, nth) ? 0 : -1;
+}
+
+KQFW_API int32_t kqsimDelayFrame(int32_t camera, uint32_t nth, uint32_t delayMs) {
+    return nth > 0 && SimBench::instance().delayFrame(camera, nth, delayMs) ? 0 : -1;
+}
+
+KQFW_API int32_t kqsimGroundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32_t top,
+                                  uint32_t width, uint32_t height, uint16_t* out) {
+    return out != nullptr && scale >= 1 && scale <= 12 &&
+                   SimBench::instance().groundTruth(camera, scale, left, top, width, height, out)
+               ? 0
+               : -1;
+}
+
+KQFW_API uint32_t kqsimBandwidthInUse(void) {
+    return SimBench::instance().bandwidthInUse();
+}
+
 }  // extern "C"

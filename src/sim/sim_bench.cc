@@ -56,7 +56,16 @@ void SimBench::ensureBench() {
 }
 
 void SimBench::reset(bool withDefaultCameras) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    // A receive in flight holds on to its camera: end it before the camera goes.
+    for (Device& device : devices_) {
+        device.receive.cancelled = true;
+    }
+    changed_.notify_all();
+    changed_.wait(lock, [this] {
+        return std::none_of(devices_.begin(), devices_.end(),
+                            [](const Device& d) { return d.receive.active; });
+    });
     resetLocked(withDefaultCameras);
 }
 
@@ -73,6 +82,15 @@ void SimBench::resetLocked(bool withDefaultCameras) {
     registerFaults_.clear();
     detailFailures_ = 0;
     requestCounts_.clear();
+    bandwidth_.clear();
+    resources_.clear();
+    channels_ = 0;
+    channelOwners_.clear();
+    sceneKind_ = KQSIM_SCENE_SLIDE;
+    sceneLevel_ = 0.6;
+    sceneImage_.clear();
+    ++sceneGeneration_;
+    timeScale_ = 1.0;
     if (withDefaultCameras) {
         addCameraLocked(defaultCameraConfig(KQSIM_MODEL_KQC));
         addCameraLocked(defaultCameraConfig(KQSIM_MODEL_KQM));
@@ -153,6 +171,7 @@ bool SimBench::unplug(int32_t camera) {
             complete(handle, &devices_[handle.device] == device ? kErrorDeviceNotConnected : 0);
         }
     }
+    changed_.notify_all();
     return true;
 }
 
@@ -385,7 +404,12 @@ uint32_t SimBench::asyncTransaction(Handle& handle, bool write, const uint8_t* i
 uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* input,
                              uint32_t inputBytes, uint8_t* output, uint32_t outputBytes,
                              uint32_t* returned) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    // Whatever a request changes, a receive in flight may be waiting for it.
+    struct Notify {
+        std::condition_variable& cv;
+        ~Notify() { cv.notify_all(); }
+    } notify{changed_};
     ensureBench();
     *returned = 0;
     ++requestCounts_[code];
@@ -438,8 +462,8 @@ uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* inpu
             const uint32_t sizeB = loadLe32(input + 4);
             std::memmove(output, input, kMapBuffersBytes);
             if (sizeA == 0 && sizeB == 0) {
-                handle.bufferA = {};
-                handle.bufferB = {};
+                handle.bufferA.reset();
+                handle.bufferB.reset();
                 storeLe64(output + 8, 0);
                 storeLe64(output + 16, 0);
             } else {
@@ -447,13 +471,13 @@ uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* inpu
                     return kErrorNotEnoughMemory;
                 }
                 try {
-                    handle.bufferA.assign(std::max(sizeA, 1u), 0);
-                    handle.bufferB.assign(std::max(sizeB, 1u), 0);
+                    handle.bufferA = std::make_shared<std::vector<uint8_t>>(std::max(sizeA, 1u));
+                    handle.bufferB = std::make_shared<std::vector<uint8_t>>(std::max(sizeB, 1u));
                 } catch (const std::bad_alloc&) {
                     return kErrorNotEnoughMemory;
                 }
-                storeLe64(output + 8, reinterpret_cast<uintptr_t>(handle.bufferA.data()));
-                storeLe64(output + 16, reinterpret_cast<uintptr_t>(handle.bufferB.data()));
+                storeLe64(output + 8, reinterpret_cast<uintptr_t>(handle.bufferA->data()));
+                storeLe64(output + 16, reinterpret_cast<uintptr_t>(handle.bufferB->data()));
             }
             *returned = kMapBuffersBytes;
             return 0;
@@ -462,7 +486,8 @@ uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* inpu
             // Only meaningful as an overlapped request.
             return kErrorInvalidParameter;
         default:
-            return kErrorInvalidFunction;
+            return streamRequest(lock, id, handle, code, input, inputBytes, output, outputBytes,
+                                 returned);
     }
 }
 
@@ -521,7 +546,10 @@ void SimBench::close(DeviceHandle id) {
         complete(handle, kErrorOperationAborted);
     }
     const size_t device = handle.device;
+    // The driver cleans up after a handle closed with its stream still set up.
+    releaseIsoch(id);
     handles_.erase(it);
+    changed_.notify_all();
     // The last handle of a device takes the event registrations with it.
     bool others = std::any_of(handles_.begin(), handles_.end(), [device](const auto& entry) {
         return entry.second.device == device;

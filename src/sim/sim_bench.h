@@ -1,6 +1,8 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -10,6 +12,7 @@
 
 #include "kqfw/kqsim.h"
 #include "sim/sim_camera.h"
+#include "sim/sim_scene.h"
 #include "transport/driver_port.h"
 
 namespace kqfw::sim {
@@ -44,6 +47,18 @@ class SimBench {
     uint32_t openHandles();
     int32_t firmwareStarts(int32_t camera);
 
+    // Streams and scenes (kqsim).
+    void setScene(uint32_t kind, double level, const uint16_t* samples, uint32_t width,
+                  uint32_t height, uint32_t channels);
+    bool setNoise(int32_t camera, bool on);
+    bool setIllumination(int32_t camera, double level, double driftPerShot);
+    bool trigger(int32_t camera);
+    bool dropFrame(int32_t camera, uint32_t nth);
+    bool delayFrame(int32_t camera, uint32_t nth, uint32_t delayMs);
+    bool groundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32_t top, uint32_t width,
+                     uint32_t height, uint16_t* out);
+    uint32_t bandwidthInUse();
+
     // The driver's side (SimDriver).
     std::vector<std::string> listInterfaces(const std::string& interfaceClass);
     DeviceHandle open(const std::string& path, bool overlapped, uint32_t* error);
@@ -56,18 +71,47 @@ class SimBench {
     void close(DeviceHandle handle);
 
   private:
+    using Buffer = std::shared_ptr<std::vector<uint8_t>>;
+    struct StartCommand {
+        bool set = false;
+        uint32_t value = 0;
+        uint32_t address = 0;
+    };
+    struct Receive {
+        bool active = false;
+        bool cancelled = false;
+        bool stopped = false;
+        uint64_t resource = 0;
+        uint32_t count = 1;
+        uint32_t frameBytes = 0;
+        uint32_t slotBytes = 0;
+        Buffer buffer;
+        int32_t newest = -1;
+        uint64_t slotValues[5] = {};
+    };
     struct Device {
         std::unique_ptr<SimCamera> camera;
         bool present = true;
         Event* frameEvent = nullptr;
         Event* triggerEvent = nullptr;
+        bool selectAux = false;
+        StartCommand start;
+        Receive receive;
+        std::shared_ptr<const Scene> scene;
+        uint64_t sceneGeneration = 0;
     };
     struct Handle {
         size_t device = 0;
         bool overlapped = false;
         Event* pending = nullptr;  // the completion event of a pending bus-reset request
         uint32_t lastResult = 0;
-        std::vector<uint8_t> bufferA, bufferB;  // mapped through this handle
+        Buffer bufferA, bufferB;  // mapped through this handle
+    };
+    struct Isoch {
+        DeviceHandle owner;
+        uint32_t bytes = 0;    // bandwidth
+        uint32_t channel = 0;  // resources
+        size_t device = 0;
     };
     struct RequestFault {
         uint32_t code;
@@ -90,12 +134,20 @@ class SimBench {
     void complete(Handle& handle, uint32_t result);
     std::optional<uint32_t> requestFault(uint32_t code);
     std::optional<uint32_t> registerFault(size_t device, uint32_t address, uint32_t access);
+    uint32_t streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandle id, Handle& handle,
+                           uint32_t code, const uint8_t* input, uint32_t inputBytes,
+                           uint8_t* output, uint32_t outputBytes, uint32_t* returned);
+    uint32_t attach(std::unique_lock<std::mutex>& lock, Handle& handle, size_t deviceIndex,
+                    const uint8_t* input, uint32_t inputBytes);
+    void releaseIsoch(DeviceHandle owner);
+    std::shared_ptr<const Scene> sceneFor(Device& device);
     uint32_t asyncTransaction(Handle& handle, bool write, const uint8_t* input, uint32_t inputBytes,
                               uint8_t* output, uint32_t outputBytes, uint32_t* returned);
 
     std::mutex mutex_;
-    bool configured_ = false;  // a program that never sets a bench up gets the default one
-    std::vector<Device> devices_;
+    std::condition_variable changed_;  // any change a receive in flight may wait for
+    bool configured_ = false;          // a program that never sets a bench up gets the default one
+    std::deque<Device> devices_;       // a deque: receives in flight hold references
     std::map<DeviceHandle, Handle> handles_;
     DeviceHandle nextHandle_ = 0x100;
     std::vector<RequestFault> requestFaults_;
@@ -103,6 +155,17 @@ class SimBench {
     uint32_t detailFailures_ = 0;
     std::map<uint32_t, uint32_t> requestCounts_;
     double timeScale_ = 1.0;
+    Clock::time_point epoch_ = Clock::now();
+    std::map<uint64_t, Isoch> bandwidth_, resources_;
+    uint64_t channels_ = 0;  // bit c: channel c is taken
+    std::map<uint32_t, DeviceHandle> channelOwners_;
+    uint64_t nextIsochHandle_ = 0x5000;
+    // The scene under every camera: its kind and, for an image, its samples.
+    uint32_t sceneKind_ = KQSIM_SCENE_SLIDE;
+    double sceneLevel_ = 0.6;
+    std::vector<uint16_t> sceneImage_;
+    uint32_t sceneWidth_ = 0, sceneHeight_ = 0, sceneChannels_ = 0;
+    uint64_t sceneGeneration_ = 1;
 };
 
 }  // namespace kqfw::sim

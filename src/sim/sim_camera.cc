@@ -44,6 +44,14 @@ SimCamera::SimCamera(const KqsimCameraConfig& config, std::string path, uint16_t
     // The config's pointers belong to the caller; keep only what the flash holds of them.
     flash_ = buildFlashImage(config_, kSimFlashBytes);
     factoryPage_ = flash_;
+    sensor_.mono = isMono();
+    sensor_.width = config_.maxWidth / 4 * 4;
+    sensor_.height = config_.maxHeight / 4 * 4;
+    sensor_.seed = config_.uniqueIdLow * 2654435761u + 1;
+    if (config_.flashRecord == nullptr && config_.blemishPositions != nullptr) {
+        sensor_.blemishes.assign(config_.blemishPositions,
+                                 config_.blemishPositions + config_.blemishCount);
+    }
     config_.instance = nullptr;
     config_.blemishPositions = config_.markedPixelPositions = nullptr;
     config_.markedPixelCodes = config_.flashRecord = config_.calibrationBlock = nullptr;
@@ -83,6 +91,9 @@ void SimCamera::powerUp() {
     }
     codeAccepted_ = false;
     accessOpen_ = false;
+    capture_ = Capture{};
+    geometry_ = StreamGeometry{};
+    applyFailed_ = valueFailed_ = false;
 }
 
 void SimCamera::logWrite(uint32_t address, uint32_t value) {
@@ -202,7 +213,9 @@ uint32_t SimCamera::readQuadlet(uint32_t address, uint32_t* value, Clock::time_p
         case Block::kMode: {
             const uint32_t offset = address - (kSimModeBlockBase + kSimModeBlockStride * mode);
             const bool isModeZero = mode == 0;
-            if (offset == kF7MaxSize) {
+            if (offset == kF7ValueSetting && isModeZero) {
+                *value = valueSettingRegister(now);
+            } else if (offset == kF7MaxSize) {
                 *value = halves(config_.maxWidth, config_.maxHeight);
             } else if (offset == kF7UnitSize) {
                 *value = halves(config_.unitWidth, config_.unitHeight);
@@ -227,6 +240,8 @@ uint32_t SimCamera::readQuadlet(uint32_t address, uint32_t* value, Clock::time_p
                 *value = flashControlValue(now);
             } else if (offset >= kAdvFlashWindow && offset < kAdvFlashWindow + 128) {
                 *value = loadBe32(window_ + (offset - kAdvFlashWindow));
+            } else if (offset == kAdvApply || offset == 0x3C || offset == 0x40) {
+                *value = streamRegister(offset, now);
             } else if (offset >= kAdvModeSizeWords && offset < kAdvModeSizeWords + 8 * 32 &&
                        (offset - kAdvModeSizeWords) % kAdvModeSizeStride == 0) {
                 const int m = (offset - kAdvModeSizeWords) / kAdvModeSizeStride;
@@ -268,7 +283,8 @@ uint32_t SimCamera::writeQuadlet(uint32_t address, uint32_t value, Clock::time_p
         } else if (!unlocked(now)) {
             return kErrorWriteRefused;
         } else if (offset == kAdvFirmwareVersion ||
-                   (offset >= kAdvModeSizeWords && offset < kAdvModeSizeWords + 8 * 32)) {
+                   (offset >= kAdvModeSizeWords && offset < kAdvModeSizeWords + 8 * 32 &&
+                    (offset - kAdvModeSizeWords) % kAdvModeSizeStride == 0)) {
             return kErrorWriteRefused;
         } else if (offset == kAdvFlashControl) {
             startFlashCommand(value, now);
@@ -278,6 +294,10 @@ uint32_t SimCamera::writeQuadlet(uint32_t address, uint32_t value, Clock::time_p
             if (value == kFirmwareStartValue) {
                 ++firmwareStarts_;
                 powerUp();
+            }
+        } else if (offset == kAdvApply) {
+            if (value & 0x40000000) {
+                applyAdvanced(now);
             }
         } else {
             registers_[address] = value;
@@ -292,6 +312,16 @@ uint32_t SimCamera::writeQuadlet(uint32_t address, uint32_t value, Clock::time_p
     } else if (block == Block::kCommand && (address - kSimCommandBase == kCmdFormat7ModeMask ||
                                             address - kSimCommandBase == kCmdAdvancedOffset)) {
         return kErrorWriteRefused;
+    } else if (block == Block::kCommand && (address - kSimCommandBase == kCmdOneShot ||
+                                            address - kSimCommandBase == kCmdIsoEnable ||
+                                            address - kSimCommandBase == kCmdTriggerMode)) {
+        registers_[address] = value;
+        startCapture(address, value, now);
+    } else if (block == Block::kMode && mode == 0 &&
+               address - kSimModeBlockBase == kF7ValueSetting) {
+        if (value & 0x40000000) {
+            valueSetting(now);
+        }
     } else {
         registers_[address] = value;
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "kqfw/kqsim.h"
+#include "sim/sim_sensor.h"
 
 namespace kqfw::sim {
 
@@ -18,6 +19,25 @@ inline constexpr uint32_t kSimModeBlockStride = 0x100;
 inline constexpr uint32_t kSimFlashBytes = 0x40000;
 
 using Clock = std::chrono::steady_clock;
+
+// What the camera streams with the settings it last applied.
+struct StreamGeometry {
+    bool valid = false;
+    int32_t left = 0, top = 0, width = 0, height = 0;  // sensor pixels
+    uint32_t binX = 1, binY = 1;
+    uint32_t coding = kCodingPacked12;
+    uint32_t deliveredWidth = 0, deliveredHeight = 0;
+    uint32_t payloadBytes = 0;  // the frame's samples
+    uint32_t bytesPerPacket = 0, packetsPerFrame = 0;
+};
+
+// A frame the camera is about to deliver.
+struct PlannedFrame {
+    Clock::time_point due;
+    uint32_t shot = 0;     // shot number within a multi-shot series
+    bool dropped = false;  // lost on the bus (a fault): no data arrives
+    FrameRequest request;
+};
 
 // The firmware of one KQ camera: its register space, the vendor-block access lock, the flash
 // controller and the flash memory. It answers one transaction at a time; the bench serialises
@@ -36,6 +56,30 @@ class SimCamera {
     uint32_t readQuadlet(uint32_t address, uint32_t* value, Clock::time_point now);
     uint32_t writeQuadlet(uint32_t address, uint32_t value, Clock::time_point now);
 
+    // Acquisition, as the driver's receive sees it. The next frame the camera will deliver (if
+    // it is exposing or armed for a trigger that came), and its delivery.
+    bool nextFrame(Clock::time_point now, PlannedFrame* frame);
+    void frameDelivered(Clock::time_point now);
+    bool capturing() const { return capture_.mode != Capture::Mode::kIdle; }
+    bool continuous() const { return capture_.mode == Capture::Mode::kContinuous; }
+    void triggerPulse(Clock::time_point now);
+    const StreamGeometry& geometry() const { return geometry_; }
+    const SensorModel& sensor() const { return sensor_; }
+    void setNoise(bool on) { sensor_.noise = on; }
+    void setIllumination(double level, double driftPerShot) {
+        illumination_ = level;
+        drift_ = driftPerShot;
+    }
+    // Fault: the camera skips frame number `nth` (from 1, counted over its life), or delivers
+    // it `delayMs` late.
+    void dropFrame(uint64_t nth) { dropFrame_ = framesPlanned_ + nth; }
+    void delayFrame(uint64_t nth, uint32_t delayMs) {
+        delayFrame_ = framesPlanned_ + nth;
+        delayMs_ = delayMs;
+    }
+    // The sensor offset of shot k of a multi-shot pattern, from the flash's shift table.
+    bool shotOffset(uint32_t pattern, uint32_t shot, double* dx, double* dy) const;
+
     // Test access that bypasses the bus.
     bool peek(uint32_t address, uint32_t* value, Clock::time_point now);
     std::vector<uint8_t>& flash() { return flash_; }
@@ -46,6 +90,26 @@ class SimCamera {
     void setTimeScale(double scale) { timeScale_ = scale; }
 
   private:
+    struct Capture {
+        enum class Mode { kIdle, kOneShot, kMultiShot, kContinuous, kTriggered } mode = Mode::kIdle;
+        uint32_t shots = 1;      // frames of this start (or of each trigger)
+        uint32_t pattern = 0;    // multi-shot shift pattern, 0 for none
+        uint32_t delivered = 0;  // frames delivered since the start (or the trigger)
+        uint32_t pendingTriggers = 0;
+        Clock::time_point next{};  // when the next frame is due
+        bool armed = false;        // a frame is under way
+    };
+
+    void applyAdvanced(Clock::time_point now);
+    void valueSetting(Clock::time_point now);
+    void startCapture(uint32_t address, uint32_t value, Clock::time_point now);
+    uint32_t exposureUnits(uint32_t frame) const;
+    Clock::duration unitTime() const;
+    Clock::duration frameTime(uint32_t frame) const;
+    uint32_t readoutUnits() const;
+    uint32_t streamRegister(uint32_t offset, Clock::time_point now) const;
+    uint32_t valueSettingRegister(Clock::time_point now) const;
+
     enum class Block { kNone, kConfigRom, kCommand, kMode, kAdvanced };
     Block blockOf(uint32_t address, int* mode) const;
 
@@ -78,6 +142,19 @@ class SimCamera {
     Clock::time_point flashBusyUntil_{};
 
     int firmwareStarts_ = 0;
+
+    SensorModel sensor_;
+    StreamGeometry geometry_;
+    Capture capture_;
+    Clock::time_point applyBusyUntil_{};
+    Clock::time_point valueBusyUntil_{};
+    bool applyFailed_ = false;
+    bool valueFailed_ = false;
+    double illumination_ = 1.0;
+    double drift_ = 0.0;
+    uint64_t framesPlanned_ = 0;
+    uint64_t dropFrame_ = 0, delayFrame_ = 0;
+    uint32_t delayMs_ = 0;
     std::vector<std::pair<uint32_t, uint32_t>> writeLog_;
 };
 

@@ -1,15 +1,13 @@
 #include "sim/sim_flash_image.h"
 
+#include "sim/sim_piezo.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace kqfw::sim {
 
 namespace {
-
-// Piezo steps that move the sensor by one sensor pixel (0.0941 twelfths of a pixel a step).
-constexpr double kStepsPerPixel = 12.0 / 0.0941;
-constexpr int kStepBase = 16;
 
 constexpr uint32_t kDefaultBlemishes[] = {1388 * 17 + 203,  1388 * 88 + 1201,  1388 * 161 + 640,
                                           1388 * 302 + 17,  1388 * 411 + 999,  1388 * 502 + 694,
@@ -24,14 +22,10 @@ void storeBe32(uint8_t* p, uint32_t v) {
     }
 }
 
-uint8_t stepsFor(double pixels) {
-    return static_cast<uint8_t>(kStepBase + std::lround(pixels * kStepsPerPixel));
-}
-
 // Writes entry k of a table for the shot that lands at (rows, columns) sensor pixels.
 void putEntry(uint8_t* table, int k, double rows, double columns) {
-    table[2 * k] = stepsFor(columns);
-    table[2 * k + 1] = static_cast<uint8_t>(255 - stepsFor(rows));
+    table[2 * k] = piezoSteps(columns);
+    table[2 * k + 1] = static_cast<uint8_t>(255 - piezoSteps(rows));
 }
 
 // A colour table of an n x n grid at 1/f pixel spacing: grid row j lands R = n - 1 - j down.

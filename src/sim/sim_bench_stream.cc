@@ -1,0 +1,434 @@
+// The driver's isochronous side: bandwidth, channels and receive resources, the start command,
+// receives that block until their frames are in, and the scenes the cameras see.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "platform/event.h"
+#include "sim/sim_bench.h"
+#include "transport/async_request.h"
+#include "transport/ioctl_codes.h"
+
+namespace kqfw::sim {
+
+namespace {
+
+constexpr uint32_t kBusBandwidthBytes = 4915;  // bytes a 125 µs cycle carries at S400
+constexpr uint32_t kSpeedS400 = 4;
+constexpr int kChannels = 64;
+constexpr size_t kMaxResources = 8;
+constexpr uint32_t kRingSlots = 5;
+constexpr uint32_t kSlotAlign = 4096;
+constexpr uint32_t kStartCommandBytes = 20;
+constexpr uint32_t kBandwidthBytes = 24;
+constexpr uint32_t kChannelBytes = 16;
+constexpr uint32_t kResourceBytes = 40;
+constexpr uint32_t kAttachBytes = 64;
+constexpr uint32_t kStopBytes = 16;
+constexpr uint32_t kStatusBytes = 48;
+constexpr uint32_t kAnyChannel = 0xFFFFFFFF;
+
+uint32_t byteSwap(uint32_t v) {
+    return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
+}
+
+}  // namespace
+
+uint32_t SimBench::bandwidthInUse() {
+    std::lock_guard lock(mutex_);
+    uint32_t bytes = 0;
+    for (const auto& [id, b] : bandwidth_) {
+        bytes += b.bytes;
+    }
+    return bytes;
+}
+
+void SimBench::releaseIsoch(DeviceHandle owner) {
+    for (auto* table : {&bandwidth_, &resources_}) {
+        for (auto it = table->begin(); it != table->end();) {
+            it = it->second.owner == owner ? table->erase(it) : std::next(it);
+        }
+    }
+    for (auto it = channelOwners_.begin(); it != channelOwners_.end();) {
+        if (it->second == owner) {
+            channels_ &= ~(uint64_t{1} << it->first);
+            it = channelOwners_.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+std::shared_ptr<const Scene> SimBench::sceneFor(Device& device) {
+    if (device.scene == nullptr || device.sceneGeneration != sceneGeneration_) {
+        const SensorModel& sensor = device.camera->sensor();
+        switch (sceneKind_) {
+            case KQSIM_SCENE_FLAT:
+                device.scene = Scene::flat(sceneLevel_);
+                break;
+            case KQSIM_SCENE_DARK:
+                device.scene = Scene::flat(0.0);
+                break;
+            case KQSIM_SCENE_IMAGE:
+                device.scene = Scene::image(sceneImage_.data(), sceneWidth_, sceneHeight_,
+                                            sceneChannels_, sensor.width, sensor.height);
+                break;
+            default:
+                device.scene = Scene::testSlide(sensor.width, sensor.height);
+        }
+        device.sceneGeneration = sceneGeneration_;
+    }
+    return device.scene;
+}
+
+void SimBench::setScene(uint32_t kind, double level, const uint16_t* samples, uint32_t width,
+                        uint32_t height, uint32_t channels) {
+    std::lock_guard lock(mutex_);
+    ensureBench();
+    sceneKind_ = kind;
+    sceneLevel_ = level;
+    if (kind == KQSIM_SCENE_IMAGE) {
+        sceneImage_.assign(samples, samples + size_t{width} * height * channels);
+        sceneWidth_ = width;
+        sceneHeight_ = height;
+        sceneChannels_ = channels;
+    }
+    ++sceneGeneration_;
+}
+
+bool SimBench::setNoise(int32_t camera, bool on) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    if (device != nullptr) {
+        device->camera->setNoise(on);
+    }
+    return device != nullptr;
+}
+
+bool SimBench::setIllumination(int32_t camera, double level, double driftPerShot) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    if (device != nullptr) {
+        device->camera->setIllumination(level, driftPerShot);
+    }
+    return device != nullptr;
+}
+
+bool SimBench::trigger(int32_t camera) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    if (device != nullptr) {
+        device->camera->triggerPulse(Clock::now());
+        changed_.notify_all();
+    }
+    return device != nullptr;
+}
+
+bool SimBench::dropFrame(int32_t camera, uint32_t nth) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    if (device != nullptr) {
+        device->camera->dropFrame(nth);
+    }
+    return device != nullptr;
+}
+
+bool SimBench::delayFrame(int32_t camera, uint32_t nth, uint32_t delayMs) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    if (device != nullptr) {
+        device->camera->delayFrame(nth, delayMs);
+    }
+    return device != nullptr;
+}
+
+bool SimBench::groundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32_t top,
+                           uint32_t width, uint32_t height, uint16_t* out) {
+    std::shared_ptr<const Scene> scene;
+    SensorModel sensor;
+    {
+        std::lock_guard lock(mutex_);
+        Device* device = deviceFor(camera);
+        if (device == nullptr) {
+            return false;
+        }
+        scene = sceneFor(*device);
+        sensor = device->camera->sensor();
+    }
+    if (uint64_t{left} + width > uint64_t{sensor.width} * scale ||
+        uint64_t{top} + height > uint64_t{sensor.height} * scale) {
+        return false;
+    }
+    // White lands where a nominal 100 ms exposure puts it on the green channel.
+    const double white = sensor.whiteDnPerMs * 100.0;
+    auto level = [white](double radiance) {
+        return static_cast<uint16_t>(
+            std::clamp(std::lround(kPedestal + white * radiance), 0L, long(kFullScale)));
+    };
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            float rgb[3];
+            scene->radianceAt((left + x + 0.5) / scale, (top + y + 0.5) / scale, rgb);
+            const size_t i = size_t{y} * width + x;
+            if (sensor.mono) {
+                out[i] = level((rgb[0] + rgb[1] + rgb[2]) / 3.0);
+            } else {
+                out[3 * i] = level(rgb[2]);
+                out[3 * i + 1] = level(rgb[1]);
+                out[3 * i + 2] = level(rgb[0]);
+            }
+        }
+    }
+    return true;
+}
+
+uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandle id,
+                                 Handle& handle, uint32_t code, const uint8_t* in, uint32_t inBytes,
+                                 uint8_t* out, uint32_t outBytes, uint32_t* returned) {
+    Device& device = devices_[handle.device];
+    auto answer = [&](uint32_t bytes) {
+        if (out == nullptr || outBytes < bytes) {
+            return kErrorInsufficientBuffer;
+        }
+        if (in != nullptr && in != out) {
+            std::memmove(out, in, std::min(inBytes, bytes));
+        }
+        *returned = bytes;
+        return 0u;
+    };
+    switch (code) {
+        case kIoctlSetStartCommand: {
+            if (inBytes < kStartCommandBytes) {
+                return kErrorInsufficientBuffer;
+            }
+            const uint16_t node = loadLe16(in + 8);
+            const uint16_t high = loadLe16(in + 12);
+            const uint32_t address = loadLe32(in + 16);
+            uint32_t probe = 0;
+            if (node != ((0x3FF << 6) | device.camera->nodeNumber()) || high != 0xFFFF ||
+                !device.camera->peek(address, &probe, Clock::now())) {
+                return kErrorInvalidParameter;
+            }
+            device.start = {true, loadLe32(in), address};
+            return 0;
+        }
+        case kIoctlIsochAllocateBandwidth: {
+            if (inBytes < kBandwidthBytes || answer(kBandwidthBytes) != 0) {
+                return kErrorInsufficientBuffer;
+            }
+            const uint32_t bytes = loadLe32(in);
+            uint32_t used = 0;
+            for (const auto& [h, b] : bandwidth_) {
+                used += b.bytes;
+            }
+            if (loadLe32(in + 4) > kSpeedS400 || bytes == 0 || used + bytes > kBusBandwidthBytes) {
+                return kErrorNotEnoughMemory;
+            }
+            const uint64_t h = nextIsochHandle_++;
+            bandwidth_[h] = {id, bytes, 0, handle.device};
+            storeLe64(out + 8, h);
+            storeLe32(out + 20, kBusBandwidthBytes - used - bytes);
+            return 0;
+        }
+        case kIoctlIsochAllocateChannel: {
+            if (inBytes < kChannelBytes || answer(kChannelBytes) != 0) {
+                return kErrorInsufficientBuffer;
+            }
+            const uint32_t wanted = loadLe32(in);
+            int channel = -1;
+            for (int c = 0; c < kChannels && channel < 0; ++c) {
+                if ((wanted == kAnyChannel || wanted == uint32_t(c)) && !(channels_ >> c & 1)) {
+                    channel = c;
+                }
+            }
+            if (channel < 0) {
+                return kErrorNotEnoughMemory;
+            }
+            channels_ |= uint64_t{1} << channel;
+            channelOwners_[channel] = id;
+            storeLe32(out + 4, static_cast<uint32_t>(channel));
+            storeLe64(out + 8, ~channels_);
+            return 0;
+        }
+        case kIoctlIsochAllocateResources: {
+            if (inBytes < kResourceBytes || answer(kResourceBytes) != 0) {
+                return kErrorInsufficientBuffer;
+            }
+            const uint32_t channel = loadLe32(in + 8);
+            if (loadLe32(in) > kSpeedS400 || channel >= kChannels || !(channels_ >> channel & 1) ||
+                loadLe32(in + 16) == 0 || resources_.size() >= kMaxResources) {
+                return kErrorNotEnoughMemory;
+            }
+            const uint64_t h = nextIsochHandle_++;
+            resources_[h] = {id, 0, channel, handle.device};
+            storeLe64(out + 32, h);
+            return 0;
+        }
+        case kIoctlIsochFreeResources:
+        case kIoctlIsochFreeBandwidth: {
+            auto& table = code == kIoctlIsochFreeResources ? resources_ : bandwidth_;
+            if (inBytes < 8) {
+                return kErrorInsufficientBuffer;
+            }
+            return table.erase(loadLe64(in)) == 1 ? 0 : kErrorInvalidParameter;
+        }
+        case kIoctlIsochFreeChannel: {
+            if (inBytes < 4) {
+                return kErrorInsufficientBuffer;
+            }
+            const uint32_t channel = loadLe32(in);
+            if (channel >= kChannels || !(channels_ >> channel & 1)) {
+                return kErrorInvalidParameter;
+            }
+            channels_ &= ~(uint64_t{1} << channel);
+            channelOwners_.erase(channel);
+            return 0;
+        }
+        case kIoctlSelectBuffer: {
+            if (inBytes < 4) {
+                return kErrorInsufficientBuffer;
+            }
+            const uint32_t which = loadLe32(in);
+            if (which > 1) {
+                return kErrorInvalidParameter;
+            }
+            device.selectAux = which == 1;
+            return 0;
+        }
+        case kIoctlIsochAttachBuffers:
+            return attach(lock, handle, handle.device, in, inBytes);
+        case kIoctlIsochStop: {
+            if (inBytes < kStopBytes) {
+                return kErrorInsufficientBuffer;
+            }
+            const uint64_t resource = loadLe64(in);
+            if (resources_.count(resource) == 0) {
+                return kErrorInvalidParameter;
+            }
+            if (device.receive.active && device.receive.resource == resource) {
+                device.receive.stopped = true;
+            }
+            return 0;
+        }
+        case kIoctlCancelReceive:
+            if (device.receive.active) {
+                device.receive.cancelled = true;
+            }
+            return 0;
+        case kIoctlGetReceiveStatus: {
+            if (out == nullptr || outBytes < kStatusBytes) {
+                return kErrorInsufficientBuffer;
+            }
+            std::memset(out, 0, kStatusBytes);
+            storeLe32(out, static_cast<uint32_t>(device.receive.newest));
+            for (uint32_t i = 0; i < kRingSlots; ++i) {
+                storeLe64(out + 8 + 8 * i, device.receive.slotValues[i]);
+            }
+            *returned = kStatusBytes;
+            return 0;
+        }
+        default:
+            return kErrorInvalidFunction;
+    }
+}
+
+uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, size_t index,
+                          const uint8_t* in, uint32_t inBytes) {
+    if (in == nullptr || inBytes < kAttachBytes) {
+        return kErrorInsufficientBuffer;
+    }
+    Device& device = devices_[index];
+    const uint64_t resource = loadLe64(in);
+    const uint32_t count = loadLe32(in + 8);
+    const uint32_t total = loadLe32(in + 12);
+    const uint32_t frameBytes = loadLe32(in + 28);
+    auto owned = resources_.find(resource);
+    Buffer buffer = device.selectAux ? handle.bufferB : handle.bufferA;
+    if (owned == resources_.end() || owned->second.device != index || count == 0 ||
+        count > kRingSlots || frameBytes == 0 || buffer == nullptr || device.receive.active) {
+        return kErrorInvalidParameter;
+    }
+    const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
+    if (total != slotBytes * (count - 1) + frameBytes || total > buffer->size()) {
+        return kErrorInsufficientBuffer;
+    }
+    SimCamera& camera = *device.camera;
+    Receive& receive = device.receive;
+    receive = Receive{};
+    receive.active = true;
+    receive.resource = resource;
+    receive.count = count;
+    receive.frameBytes = frameBytes;
+    receive.slotBytes = slotBytes;
+    receive.buffer = buffer;
+    if (device.start.set) {
+        camera.writeQuadlet(device.start.address, byteSwap(device.start.value), Clock::now());
+    }
+    const bool startedContinuous = camera.continuous();
+    if (device.triggerEvent != nullptr) {
+        device.triggerEvent->set();
+    }
+    uint32_t result = 0;
+    int32_t frames = 0;
+    for (;;) {
+        if (receive.cancelled) {
+            result = kErrorOperationAborted;
+            break;
+        }
+        if (receive.stopped || (count == 1 && frames == 1)) {
+            break;
+        }
+        if (!device.present) {
+            result = kErrorDeviceNotConnected;
+            break;
+        }
+        // A streaming run ends when the camera stops streaming.
+        if (count > 1 && startedContinuous && !camera.continuous()) {
+            break;
+        }
+        PlannedFrame frame;
+        const auto now = Clock::now();
+        if (!camera.nextFrame(now, &frame)) {
+            changed_.wait(lock);
+            continue;
+        }
+        if (now < frame.due) {
+            changed_.wait_until(lock, frame.due);
+            continue;
+        }
+        if (frame.dropped) {
+            camera.frameDelivered(now);
+            continue;
+        }
+        // The camera reads out while the bench serves other requests.
+        const StreamGeometry geometry = camera.geometry();
+        std::shared_ptr<const Scene> scene = sceneFor(device);
+        const SensorModel sensor = camera.sensor();
+        const uint64_t pixels = uint64_t{geometry.deliveredWidth} * geometry.deliveredHeight;
+        std::vector<uint16_t> samples(pixels);
+        std::vector<uint8_t> bytes(std::max(frameBytes, geometry.payloadBytes), 0);
+        camera.frameDelivered(now);
+        lock.unlock();
+        renderSamples(sensor, *scene, frame.request, samples.data());
+        encodeSamples(geometry.coding, samples.data(), pixels, bytes.data());
+        lock.lock();
+        if (receive.cancelled || receive.stopped) {
+            continue;
+        }
+        const uint32_t slot = static_cast<uint32_t>(frames) % count;
+        std::memcpy(buffer->data() + size_t{slot} * slotBytes, bytes.data(), frameBytes);
+        receive.newest = frames;
+        receive.slotValues[slot % kRingSlots] = static_cast<uint64_t>(
+            std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch_).count());
+        ++frames;
+        if (device.frameEvent != nullptr) {
+            device.frameEvent->set();
+        }
+    }
+    receive.active = false;
+    receive.buffer.reset();
+    changed_.notify_all();
+    return result;
+}
+
+}  // namespace kqfw::sim
