@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "processing/lut.h"
+#include "processing/rgb_image.h"
 
 namespace kqfw {
 
@@ -11,16 +12,12 @@ namespace {
 constexpr int32_t kUnity = 1024;  // ratio 1.0
 constexpr int32_t kMaxRatio = 65535;
 constexpr int32_t kStrengthPerMode = 512;
-constexpr int kB = 0, kG = 1, kR = 2;
+constexpr int kB = kChannelBlue, kG = kChannelGreen, kR = kChannelRed;
 
-// Pixel access with the mirrored border of the method: row -1 is row 1, row h is row h - 2.
-struct Image {
-    uint16_t* data;
-    int32_t w, h;
-    uint16_t* at(int32_t y, int32_t x) const { return data + 3 * (size_t(y) * w + x); }
-    int32_t row(int32_t y) const { return y < 0 ? -y : y >= h ? 2 * h - 2 - y : y; }
-    int32_t column(int32_t x) const { return x < 0 ? -x : x >= w ? 2 * w - 2 - x : x; }
-    uint16_t green(int32_t y, int32_t x) const { return at(row(y), column(x))[kG]; }
+// The image with the places where this method keeps its intermediate values.
+struct Image : RgbImage {
+    Image(uint16_t* data, int32_t w, int32_t h) : RgbImage{data, w, h} {}
+    uint16_t green(int32_t y, int32_t x) const { return static_cast<uint16_t>(mirrored(y, x, kG)); }
 
     // The four green neighbours of a colour site, sorted.
     void neighbours(int32_t y, int32_t x, int32_t v[4]) const {

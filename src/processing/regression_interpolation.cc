@@ -6,23 +6,16 @@
 #include "platform/error_report.h"
 #include "platform/memory.h"
 #include "processing/lut.h"
+#include "processing/rgb_image.h"
 
 namespace kqfw {
 
 namespace {
 
-constexpr int kB = 0, kG = 1, kR = 2;
+constexpr int kB = kChannelBlue, kG = kChannelGreen, kR = kChannelRed;
 constexpr int kFitPoints = 11;
 
-struct Image {
-    uint16_t* data;
-    int32_t w, h;
-    uint16_t* at(int32_t y, int32_t x) const { return data + 3 * (size_t(y) * w + x); }
-    int32_t row(int32_t y) const { return y < 0 ? -y : y >= h ? 2 * h - 2 - y : y; }
-    int32_t column(int32_t x) const { return x < 0 ? -x : x >= w ? 2 * w - 2 - x : x; }
-    // A mirrored neighbour's channel.
-    int32_t get(int32_t y, int32_t x, int c) const { return at(row(y), column(x))[c]; }
-};
+using Image = RgbImage;
 
 // A colour site's pair (green, colour) scaled by min(H, V) / max(H, V): red pairs sit in
 // channel 2 below their site, blue pairs in channel 0 above theirs.
@@ -109,10 +102,10 @@ void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image)
         // Diagonal neighbours are sites of the other colour, read from their own copies.
         const int other = (y & 1) == 0 ? kB : kR;
         const int own = (y & 1) == 0 ? kR : kB;
-        const int32_t up = im.get(y - 1, x, kG), down = im.get(y + 1, x, kG);
-        const int32_t left = im.get(y, x - 1, kG), right = im.get(y, x + 1, kG);
-        const int32_t ul = im.get(y - 1, x - 1, other), ur = im.get(y - 1, x + 1, other);
-        const int32_t dl = im.get(y + 1, x - 1, other), dr = im.get(y + 1, x + 1, other);
+        const int32_t up = im.mirrored(y - 1, x, kG), down = im.mirrored(y + 1, x, kG);
+        const int32_t left = im.mirrored(y, x - 1, kG), right = im.mirrored(y, x + 1, kG);
+        const int32_t ul = im.mirrored(y - 1, x - 1, other), ur = im.mirrored(y - 1, x + 1, other);
+        const int32_t dl = im.mirrored(y + 1, x - 1, other), dr = im.mirrored(y + 1, x + 1, other);
         const int32_t sample = im.at(y, x)[own];
         const int32_t H = left + right, V = up + down, D = ul + ur + dl + dr;
         const double dh = left - right, dv = up - down;
