@@ -209,13 +209,7 @@ bool SimBench::failRegister(int32_t camera, uint32_t address, uint32_t access, u
 }
 
 bool SimBench::setFlashError(int32_t camera, bool on) {
-    std::lock_guard lock(mutex_);
-    Device* device = deviceFor(camera);
-    if (device == nullptr) {
-        return false;
-    }
-    device->camera->setFlashError(on);
-    return true;
+    return withCamera(camera, [on](SimCamera& c) { c.setFlashError(on); });
 }
 
 void SimBench::failInterfaceDetails(uint32_t count) {
@@ -268,13 +262,7 @@ int32_t SimBench::writeLog(int32_t camera, KqsimRegisterWrite* entries, uint32_t
 }
 
 bool SimBench::clearWriteLog(int32_t camera) {
-    std::lock_guard lock(mutex_);
-    Device* device = deviceFor(camera);
-    if (device == nullptr) {
-        return false;
-    }
-    device->camera->clearWriteLog();
-    return true;
+    return withCamera(camera, [](SimCamera& c) { c.clearWriteLog(); });
 }
 
 uint32_t SimBench::requestCount(uint32_t code) {

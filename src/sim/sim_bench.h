@@ -128,6 +128,16 @@ class SimBench {
 
     SimBench();
     void ensureBench();
+    // Runs f on a camera under the bench lock; false for an id not on the bench.
+    template <typename F>
+    bool withCamera(int32_t camera, F f) {
+        std::lock_guard lock(mutex_);
+        Device* device = deviceFor(camera);
+        if (device != nullptr) {
+            f(*device->camera);
+        }
+        return device != nullptr;
+    }
     void resetLocked(bool withDefaultCameras);
     int32_t addCameraLocked(const KqsimCameraConfig& config);
     Device* deviceFor(int32_t camera);

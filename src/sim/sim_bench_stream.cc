@@ -97,49 +97,26 @@ void SimBench::setScene(uint32_t kind, double level, const uint16_t* samples, ui
 }
 
 bool SimBench::setNoise(int32_t camera, bool on) {
-    std::lock_guard lock(mutex_);
-    Device* device = deviceFor(camera);
-    if (device != nullptr) {
-        device->camera->setNoise(on);
-    }
-    return device != nullptr;
+    return withCamera(camera, [on](SimCamera& c) { c.setNoise(on); });
 }
 
 bool SimBench::setIllumination(int32_t camera, double level, double driftPerShot) {
-    std::lock_guard lock(mutex_);
-    Device* device = deviceFor(camera);
-    if (device != nullptr) {
-        device->camera->setIllumination(level, driftPerShot);
-    }
-    return device != nullptr;
+    return withCamera(camera, [=](SimCamera& c) { c.setIllumination(level, driftPerShot); });
 }
 
 bool SimBench::trigger(int32_t camera) {
-    std::lock_guard lock(mutex_);
-    Device* device = deviceFor(camera);
-    if (device != nullptr) {
-        device->camera->triggerPulse(Clock::now());
+    return withCamera(camera, [this](SimCamera& c) {
+        c.triggerPulse(Clock::now());
         changed_.notify_all();
-    }
-    return device != nullptr;
+    });
 }
 
 bool SimBench::dropFrame(int32_t camera, uint32_t nth) {
-    std::lock_guard lock(mutex_);
-    Device* device = deviceFor(camera);
-    if (device != nullptr) {
-        device->camera->dropFrame(nth);
-    }
-    return device != nullptr;
+    return withCamera(camera, [nth](SimCamera& c) { c.dropFrame(nth); });
 }
 
 bool SimBench::delayFrame(int32_t camera, uint32_t nth, uint32_t delayMs) {
-    std::lock_guard lock(mutex_);
-    Device* device = deviceFor(camera);
-    if (device != nullptr) {
-        device->camera->delayFrame(nth, delayMs);
-    }
-    return device != nullptr;
+    return withCamera(camera, [=](SimCamera& c) { c.delayFrame(nth, delayMs); });
 }
 
 bool SimBench::groundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32_t top,
