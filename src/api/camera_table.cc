@@ -23,6 +23,18 @@ CameraOrStatus idleCameraFor(int32_t index) {
     return result;
 }
 
+StatusCode readField(int32_t index, uint32_t* out, uint32_t CameraContext::*field) {
+    auto [c, status] = cameraFor(index);
+    if (c == nullptr) {
+        return status;
+    }
+    if (out == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *out = c->*field;
+    return KQFW_STATUS_OK;
+}
+
 bool validIndex(int32_t index) {
     return index >= 0 && index < kCameraSlots;
 }

@@ -27,4 +27,14 @@ struct CameraOrStatus {
 CameraOrStatus cameraFor(int32_t index);
 CameraOrStatus idleCameraFor(int32_t index);
 
+// A u32 field of an open camera into *out: 3 for no camera, 8 for a null out.
+StatusCode readField(int32_t index, uint32_t* out, uint32_t CameraContext::*field);
+
+// The value-returning single-camera twins answer 0 when camera 0 is not open.
+template <typename Value>
+uint32_t valueOfCameraZero(Value value) {
+    const CameraContext* c = cameraAt(0);
+    return c == nullptr ? 0 : value(*c);
+}
+
 }  // namespace kqfw

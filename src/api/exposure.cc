@@ -29,22 +29,19 @@ uint32_t roundDown(uint32_t t, uint32_t step) {
     return t / step * step;
 }
 
-// The value-returning twins answer 0 when camera 0 is not open.
-template <typename Field>
-uint32_t valueOfCameraZero(Field field) {
-    const CameraContext* c = cameraAt(0);
-    return c == nullptr ? 0 : field(*c);
-}
-
-StatusCode readFlag(int32_t index, uint32_t* out, uint32_t CameraContext::*field) {
-    auto [c, status] = cameraFor(index);
+// Frame delay and frame time share one register: the last one set decides (frameTimeMode).
+StatusCode setFrameTiming(int32_t index, uint32_t microseconds, uint32_t CameraContext::*field,
+                          uint32_t frameTimeMode) {
+    auto [c, status] = idleCameraFor(index);
     if (c == nullptr) {
         return status;
     }
-    if (out == nullptr) {
+    if (microseconds > kLongestExposure) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    *out = c->*field;
+    c->*field = microseconds / c->exposureStep;
+    c->frameTimeMode = frameTimeMode;
+    c->settingsChanged = 1;
     return KQFW_STATUS_OK;
 }
 
@@ -103,7 +100,7 @@ KQFW_API StatusCode IxenSetExposure(uint32_t microseconds) {
 }
 
 KQFW_API StatusCode IxenmGetCurrentExposure(int32_t index, uint32_t* microseconds) {
-    return readFlag(index, microseconds, &kqfw::CameraContext::exposureTime);
+    return readField(index, microseconds, &kqfw::CameraContext::exposureTime);
 }
 
 KQFW_API uint32_t IxenGetCurrentExposure(void) {
@@ -144,31 +141,11 @@ KQFW_API StatusCode IxenmSetExposureSequence(int32_t index, int32_t count, uint3
 }
 
 KQFW_API StatusCode IxenmSetFrameDelay(int32_t index, uint32_t microseconds) {
-    auto [c, status] = idleCameraFor(index);
-    if (c == nullptr) {
-        return status;
-    }
-    if (microseconds > kLongestExposure) {
-        return KQFW_STATUS_BAD_ARGUMENT;
-    }
-    c->frameDelay = microseconds / c->exposureStep;
-    c->frameTimeMode = 0;
-    c->settingsChanged = 1;
-    return KQFW_STATUS_OK;
+    return setFrameTiming(index, microseconds, &kqfw::CameraContext::frameDelay, 0);
 }
 
 KQFW_API StatusCode IxenmSetFrameTime(int32_t index, uint32_t microseconds) {
-    auto [c, status] = idleCameraFor(index);
-    if (c == nullptr) {
-        return status;
-    }
-    if (microseconds > kLongestExposure) {
-        return KQFW_STATUS_BAD_ARGUMENT;
-    }
-    c->frameTime = microseconds / c->exposureStep;
-    c->frameTimeMode = 1;
-    c->settingsChanged = 1;
-    return KQFW_STATUS_OK;
+    return setFrameTiming(index, microseconds, &kqfw::CameraContext::frameTime, 1);
 }
 
 KQFW_API StatusCode IxenmEnableHardwareTrigger(int32_t index, uint32_t on) {
@@ -188,7 +165,7 @@ KQFW_API StatusCode IxenSetHardwareTriggerPolarity(uint32_t polarity) {
 }
 
 KQFW_API StatusCode IxenmIsHardwareTriggerEnabled(int32_t index, uint32_t* on) {
-    return readFlag(index, on, &kqfw::CameraContext::hardwareTrigger);
+    return readField(index, on, &kqfw::CameraContext::hardwareTrigger);
 }
 
 KQFW_API StatusCode IxenIsHardwareTriggerEnabled(uint32_t* on) {
@@ -290,7 +267,7 @@ KQFW_API StatusCode IxenSetBloomingVoltage(uint32_t voltage) {
 }
 
 KQFW_API StatusCode IxenmGetBloomingVoltage(int32_t index, uint32_t* voltage) {
-    return readFlag(index, voltage, &kqfw::CameraContext::bloomingVoltage);
+    return readField(index, voltage, &kqfw::CameraContext::bloomingVoltage);
 }
 
 KQFW_API StatusCode IxenGetBloomingVoltage(uint32_t* voltage) {
@@ -306,7 +283,7 @@ KQFW_API uint32_t IxenEnableSharpener(uint32_t on) {
 }
 
 KQFW_API StatusCode IxenmIsSharpenerEnabled(int32_t index, uint32_t* on) {
-    return readFlag(index, on, &kqfw::CameraContext::sharpenerEnabled);
+    return readField(index, on, &kqfw::CameraContext::sharpenerEnabled);
 }
 
 KQFW_API uint32_t IxenIsSharpenerEnabled(void) {
@@ -322,7 +299,7 @@ KQFW_API StatusCode IxenSetFadingCorrection(uint32_t value) {
 }
 
 KQFW_API StatusCode IxenmGetCurrentFadingCorrection(int32_t index, uint32_t* value) {
-    return readFlag(index, value, &kqfw::CameraContext::fadingCorrection);
+    return readField(index, value, &kqfw::CameraContext::fadingCorrection);
 }
 
 KQFW_API uint32_t IxenGetCurrentFadingCorrection(void) {
@@ -347,7 +324,7 @@ KQFW_API StatusCode IxenSetMultiShotFilter(uint32_t value) {
 }
 
 KQFW_API StatusCode IxenmGetCurrentMultiShotFilter(int32_t index, uint32_t* value) {
-    return readFlag(index, value, &kqfw::CameraContext::multiShotFilter);
+    return readField(index, value, &kqfw::CameraContext::multiShotFilter);
 }
 
 KQFW_API uint32_t IxenGetCurrentMultiShotFilter(void) {

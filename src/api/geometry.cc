@@ -176,8 +176,7 @@ KQFW_API uint32_t IxenmGetCurrentResolution(int32_t index) {
 }
 
 KQFW_API uint32_t IxenGetCurrentResolution(void) {
-    const kqfw::CameraContext* c = cameraAt(0);
-    return c == nullptr ? 0 : c->resolutionIndex;
+    return valueOfCameraZero([](const kqfw::CameraContext& c) { return c.resolutionIndex; });
 }
 
 KQFW_API StatusCode IxenmHasBitsPerPixel(int32_t index, int32_t bitsPerPixel, uint32_t* available) {
@@ -242,8 +241,7 @@ KQFW_API uint32_t IxenmGetCurrentBitsPerPixel(int32_t index) {
 }
 
 KQFW_API uint32_t IxenGetCurrentBitsPerPixel(void) {
-    const kqfw::CameraContext* c = cameraAt(0);
-    return c == nullptr ? 0 : c->bitsPerPixel;
+    return valueOfCameraZero([](const kqfw::CameraContext& c) { return c.bitsPerPixel; });
 }
 
 KQFW_API StatusCode IxenmHasBinning(int32_t index, int32_t factor, uint32_t* available) {
@@ -283,20 +281,11 @@ KQFW_API StatusCode IxenSetBinning(int32_t factor) {
 }
 
 KQFW_API StatusCode IxenmGetCurrentBinning(int32_t index, uint32_t* factor) {
-    auto [c, status] = cameraFor(index);
-    if (c == nullptr) {
-        return status;
-    }
-    if (factor == nullptr) {
-        return KQFW_STATUS_BAD_ARGUMENT;
-    }
-    *factor = c->binning;
-    return KQFW_STATUS_OK;
+    return readField(index, factor, &kqfw::CameraContext::binning);
 }
 
 KQFW_API uint32_t IxenGetCurrentBinning(void) {
-    const kqfw::CameraContext* c = cameraAt(0);
-    return c == nullptr ? 0 : c->binning;
+    return valueOfCameraZero([](const kqfw::CameraContext& c) { return c.binning; });
 }
 
 KQFW_API StatusCode IxenmHasImageSize(int32_t, uint32_t* available) {
