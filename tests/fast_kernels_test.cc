@@ -2,6 +2,7 @@
 // inputs of many sizes, with ordinary and with odd white-balance tables.
 #include <random>
 
+#include "api/colour_tables.h"
 #include "processing/assemble_single.h"
 #include "processing/regression_interpolation.h"
 #include "processing_fixture.h"
@@ -14,8 +15,10 @@ using FastKernels = test::KernelTest;
 struct Size {
     int32_t width, height;
 };
-constexpr Size kSizes[] = {{2, 2}, {4, 4},   {6, 4},   {4, 6},    {8, 6}, {5, 7},
-                           {3, 2}, {10, 10}, {64, 48}, {130, 98}, {1, 4}, {7, 3}};
+// Small frames, and widths on both sides of the 32-pixel steps of the vector kernels.
+constexpr Size kSizes[] = {{2, 2},   {4, 4},   {6, 4},  {4, 6},  {8, 6},    {5, 7},   {3, 2},
+                           {10, 10}, {64, 48}, {1, 4},  {7, 3},  {33, 5},   {34, 4},  {35, 6},
+                           {36, 3},  {66, 4},  {67, 7}, {98, 6}, {130, 98}, {2090, 5}};
 
 enum class Pattern { kRandom, kFullRange, kEdges, kUniform };
 
@@ -50,22 +53,63 @@ void randomTables(CameraContext& c, std::mt19937& rng) {
     }
 }
 
-TEST_F(FastKernels, BlockMethodEqualsItsPlainReference) {
+// The white-balance tables the block kernels meet: built from gains (which the vector kernel
+// computes rather than reads, green scaled or not, saturating or not), gains that no longer
+// describe their tables, and tables of no formula at all.
+enum class Tables { kFixture, kDefaultBalance, kGreenScaled, kSaturating, kStaleGains, kRandom };
+
+void setTables(CameraContext& c, Tables tables, std::mt19937& rng) {
+    const double defaults[3] = {1.49, 1.98, 1.0}, reddish[3] = {1.0, 1.49, 1.98},
+                 saturating[3] = {0.05, 0.9, 0.3};
+    switch (tables) {
+        case Tables::kFixture:
+            break;
+        case Tables::kDefaultBalance:
+            buildColourTables(c, defaults);
+            break;
+        case Tables::kGreenScaled:
+            buildColourTables(c, reddish);
+            break;
+        case Tables::kSaturating:
+            buildColourTables(c, saturating);
+            break;
+        case Tables::kStaleGains:
+            buildColourTables(c, reddish);
+            for (auto& table : c.whiteLuts) {
+                table[rng() % kLutEntries] ^= 1;
+            }
+            break;
+        case Tables::kRandom:
+            randomTables(c, rng);
+    }
+}
+
+TEST_F(FastKernels, BlockMethodKernelsEqualThePlainReference) {
     std::mt19937 rng(7);
-    for (bool oddTables : {false, true}) {
-        if (oddTables) {
-            randomTables(*context, rng);
-        }
+    std::vector<BlockKernel> kernels = {BlockKernel::kShared};
+    if (blockKernelSupported(BlockKernel::kAvx512)) {
+        kernels.push_back(BlockKernel::kAvx512);
+    }
+    for (Tables tables : {Tables::kFixture, Tables::kDefaultBalance, Tables::kGreenScaled,
+                          Tables::kSaturating, Tables::kStaleGains, Tables::kRandom}) {
+        setTables(*context, tables, rng);
         for (Pattern pattern :
              {Pattern::kRandom, Pattern::kFullRange, Pattern::kEdges, Pattern::kUniform}) {
             for (Size s : kSizes) {
                 frame(s.width, s.height);
                 const auto raw = mosaicOf(pattern, s, rng);
-                std::vector<uint16_t> fast(raw.size() * 3, 1), plain(raw.size() * 3, 1);
-                AssembleSingle(*context, fast.data(), raw.data(), kBlockMethod);
-                AssembleSingleBlockReference(*context, plain.data(), raw.data());
-                ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " pattern " << int(pattern)
-                                       << " odd tables " << oddTables;
+                std::vector<uint16_t> plain(raw.size() * 3, 1);
+                AssembleSingleBlock(BlockKernel::kPlain, *context, plain.data(), raw.data());
+                for (BlockKernel kernel : kernels) {
+                    std::vector<uint16_t> fast(raw.size() * 3, 1);
+                    AssembleSingleBlock(kernel, *context, fast.data(), raw.data());
+                    ASSERT_EQ(fast, plain)
+                        << s.width << "x" << s.height << " pattern " << int(pattern) << " tables "
+                        << int(tables) << " kernel " << int(kernel);
+                }
+                std::vector<uint16_t> chosen(raw.size() * 3, 1);
+                AssembleSingle(*context, chosen.data(), raw.data(), kBlockMethod);
+                ASSERT_EQ(chosen, plain);
             }
         }
     }

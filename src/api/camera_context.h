@@ -63,6 +63,9 @@ struct CameraContext {
 
     // Colour tables
     uint16_t whiteLuts[3][kLutEntries];
+    // The gains whiteLuts were last built with; kernels that compute instead of looking up
+    // check them against the tables before trusting them.
+    double whiteGains[3];
     uint16_t matrixTables[9][kLutEntries];
     uint16_t clampTable[kClampEntries];
     double colorMatrix[3][3];

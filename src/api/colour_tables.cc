@@ -4,13 +4,12 @@
 #include <cmath>
 
 #include "kqfw/kqfw.h"
+#include "processing/lut.h"
 
 namespace kqfw {
 
 namespace {
 
-constexpr int32_t kMaxSample = 16383;
-constexpr int32_t kPedestal = 128;
 constexpr int32_t kMatrixBias = 16384;
 constexpr int32_t kClampZero = 49152;
 constexpr int32_t kClampFull = 65536;
@@ -56,10 +55,9 @@ uint32_t buildColourTables(CameraContext& context, const double wb[3]) {
     }
     for (int c = 0; c < 3; ++c) {
         for (int32_t i = 0; i <= kMaxSample; ++i) {
-            double v = (i - kPedestal) * gain[c] + 0.5 + kPedestal;
-            v = v != v ? 0.0 : std::clamp(v, 0.0, double(kMaxSample));
-            context.whiteLuts[c][i] = static_cast<uint16_t>(v);
+            context.whiteLuts[c][i] = whiteBalanced(i, gain[c]);
         }
+        context.whiteGains[c] = gain[c];
     }
     for (int t = 0; t < 9; ++t) {
         const double k = context.colorMatrix[t / 3][t % 3];

@@ -1,0 +1,176 @@
+#include "processing/block_interpolation.h"
+
+#include "processing/lut.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr int kRed = 0, kGreen = 1, kBlue = 2;  // whiteLuts order
+constexpr int kOutBlue = 0, kOutGreen = 1, kOutRed = 2;
+
+int mosaicColour(int32_t y, int32_t x) {
+    return (y & 1) == 0 ? ((x & 1) == 0 ? kRed : kGreen) : ((x & 1) == 0 ? kGreen : kBlue);
+}
+
+// One pixel of the 2x2 method whose block lies inside the frame.
+void blockPixel(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t y, int32_t x,
+                int32_t stride) {
+    const uint16_t* s = raw + size_t(y) * stride + x;
+    const uint16_t a = s[0], b = s[1], d = s[stride], e = s[stride + 1];
+    // The block's samples by colour: one red, one blue, two greens on a diagonal.
+    uint16_t red, blue, g1, g2;
+    switch (mosaicColour(y, x)) {
+        case kRed:
+            red = a, g1 = b, g2 = d, blue = e;
+            break;
+        case kBlue:
+            blue = a, g1 = b, g2 = d, red = e;
+            break;
+        default:
+            g1 = a, g2 = e;
+            // A green top-left has red and blue on the other diagonal.
+            red = (y & 1) == 0 ? b : d;
+            blue = (y & 1) == 0 ? d : b;
+    }
+    uint16_t* p = out + 3 * (size_t(y) * stride + x);
+    p[kOutBlue] = lut(c.whiteLuts[kBlue], blue);
+    p[kOutGreen] = lut(c.whiteLuts[kGreen], (g1 + g2) >> 1);
+    p[kOutRed] = lut(c.whiteLuts[kRed], red);
+}
+
+// The last column: the cut block is a green and a blue sample; red comes from the left.
+void lastColumnPixel(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t y,
+                     int32_t x, int32_t stride) {
+    const uint16_t* s = raw + size_t(y) * stride + x;
+    uint16_t* p = out + 3 * (size_t(y) * stride + x);
+    const bool evenRow = (y & 1) == 0;
+    p[kOutGreen] = lut(c.whiteLuts[kGreen], evenRow ? s[0] : s[stride]);
+    p[kOutBlue] = lut(c.whiteLuts[kBlue], evenRow ? s[stride] : s[0]);
+    p[kOutRed] = p[kOutRed - 3];
+}
+
+// The last row (green and blue from the cut block, red from above) and the corner (its own
+// blue, red from the left, green of the samples above and left of it).
+void lastRowAndCorner(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t w,
+                      int32_t h, int32_t stride) {
+    const uint16_t* tg = c.whiteLuts[kGreen];
+    const uint16_t* tb = c.whiteLuts[kBlue];
+    const int32_t y = h - 1;
+    const uint16_t* s = raw + size_t(y) * stride;
+    uint16_t* o = out + 3 * size_t(y) * stride;
+    for (int32_t x = 0; x + 1 < w; ++x) {
+        uint16_t* p = o + 3 * x;
+        const bool evenColumn = (x & 1) == 0;
+        p[kOutGreen] = lut(tg, evenColumn ? s[x] : s[x + 1]);
+        p[kOutBlue] = lut(tb, evenColumn ? s[x + 1] : s[x]);
+        p[kOutRed] = p[kOutRed - 3 * stride];
+    }
+    uint16_t* corner = o + 3 * (w - 1);
+    corner[kOutBlue] = lut(tb, s[w - 1]);
+    corner[kOutRed] = corner[kOutRed - 3];
+    corner[kOutGreen] = lut(tg, (s[w - 1 - stride] + s[w - 2]) >> 1);
+}
+
+void blockInterpolatePlain(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t w,
+                           int32_t h, int32_t stride) {
+    for (int32_t y = 0; y + 1 < h; ++y) {
+        for (int32_t x = 0; x + 1 < w; ++x) {
+            blockPixel(c, out, raw, y, x, stride);
+        }
+        lastColumnPixel(c, out, raw, y, w - 1, stride);
+    }
+    lastRowAndCorner(c, out, raw, w, h, stride);
+}
+
+// Output row y (0 <= y < h - 1) from column xBegin (even) on, with shared lookups. A red sample
+// serves four pixels: the pair of columns that meet on it, in the two rows that meet on it; a
+// blue sample likewise. So each row looks up only one of red and blue, for every second pixel,
+// and takes the other from the row above, which met the same samples; only green is looked up
+// per pixel.
+void sharedRow(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t y,
+               int32_t xBegin, int32_t w, int32_t stride) {
+    const uint16_t* tr = c.whiteLuts[kRed];
+    const uint16_t* tg = c.whiteLuts[kGreen];
+    const uint16_t* tb = c.whiteLuts[kBlue];
+    const size_t outStride = 3 * size_t(stride);
+    const uint16_t* s = raw + size_t(y) * stride;
+    const uint16_t* n = s + stride;
+    uint16_t* o = out + size_t(y) * outStride;
+    const uint16_t* above = o - outStride;
+    const int32_t end = w - 2;  // whole pixel pairs before the last two columns
+    if ((y & 1) == 0) {
+        // Red-green row: blue from the row below, shared by the pair; red shared with the row
+        // above (the first row looks it up).
+        for (int32_t x = xBegin; x < end; x += 2) {
+            uint16_t* p = o + 3 * x;
+            const uint16_t blue = lut(tb, n[x + 1]);
+            p[kOutBlue] = blue;
+            p[kOutGreen] = lut(tg, (s[x + 1] + n[x]) >> 1);
+            p[3 + kOutBlue] = blue;
+            p[3 + kOutGreen] = lut(tg, (s[x + 1] + n[x + 2]) >> 1);
+            if (y > 0) {
+                p[kOutRed] = above[3 * x + kOutRed];
+                p[3 + kOutRed] = above[3 * x + 3 + kOutRed];
+            } else {
+                p[kOutRed] = lut(tr, s[x]);
+                p[3 + kOutRed] = lut(tr, s[x + 2]);
+            }
+        }
+    } else if (xBegin < end) {
+        // Green-blue row: red from the row below, shared across pairs; blue as above.
+        uint16_t red = lut(tr, n[xBegin]);
+        for (int32_t x = xBegin; x < end; x += 2) {
+            uint16_t* p = o + 3 * x;
+            const uint16_t nextRed = lut(tr, n[x + 2]);
+            p[kOutRed] = red;
+            p[kOutGreen] = lut(tg, (s[x] + n[x + 1]) >> 1);
+            p[kOutBlue] = above[3 * x + kOutBlue];
+            p[3 + kOutRed] = nextRed;
+            p[3 + kOutGreen] = lut(tg, (s[x + 2] + n[x + 1]) >> 1);
+            p[3 + kOutBlue] = above[3 * x + 3 + kOutBlue];
+            red = nextRed;
+        }
+    }
+    // The last two columns: one whole block and the cut one.
+    blockPixel(c, out, raw, y, w - 2, stride);
+    lastColumnPixel(c, out, raw, y, w - 1, stride);
+}
+
+bool avx512Supported() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+bool blockKernelSupported(BlockKernel kernel) {
+    static const bool avx512 = avx512Supported();
+    return kernel != BlockKernel::kAvx512 || avx512;
+}
+
+BlockKernel fastestBlockKernel() {
+    static const BlockKernel fastest =
+        blockKernelSupported(BlockKernel::kAvx512) ? BlockKernel::kAvx512 : BlockKernel::kShared;
+    return fastest;
+}
+
+void blockInterpolate(BlockKernel kernel, const CameraContext& c, uint16_t* out,
+                      const uint16_t* raw, int32_t w, int32_t h, int32_t stride) {
+    // Frames narrower or lower than two cells have no pairs worth sharing.
+    if (kernel == BlockKernel::kPlain || w < 4 || h < 4) {
+        return blockInterpolatePlain(c, out, raw, w, h, stride);
+    }
+    const bool vector = kernel == BlockKernel::kAvx512 && blockKernelSupported(kernel);
+    const int32_t x = vector ? detail::blockAvx512(c, out, raw, w, h, stride) : 0;
+    for (int32_t y = 0; y + 1 < h; ++y) {
+        sharedRow(c, out, raw, y, x, w, stride);
+    }
+    lastRowAndCorner(c, out, raw, w, h, stride);
+}
+
+}  // namespace kqfw
