@@ -59,22 +59,18 @@ void randomTables(CameraContext& c, std::mt19937& rng) {
 enum class Tables { kFixture, kDefaultBalance, kGreenScaled, kSaturating, kStaleGains, kRandom };
 
 void setTables(CameraContext& c, Tables tables, std::mt19937& rng) {
-    const double defaults[3] = {1.49, 1.98, 1.0}, reddish[3] = {1.0, 1.49, 1.98},
-                 saturating[3] = {0.05, 0.9, 0.3};
+    // White balances by factor: the default, one for reddish light, one that saturates.
+    const double balances[3][3] = {{1.49, 1.98, 1.0}, {1.0, 1.49, 1.98}, {0.05, 0.9, 0.3}};
     switch (tables) {
         case Tables::kFixture:
             break;
         case Tables::kDefaultBalance:
-            buildColourTables(c, defaults);
-            break;
         case Tables::kGreenScaled:
-            buildColourTables(c, reddish);
-            break;
         case Tables::kSaturating:
-            buildColourTables(c, saturating);
+            buildColourTables(c, balances[int(tables) - int(Tables::kDefaultBalance)]);
             break;
         case Tables::kStaleGains:
-            buildColourTables(c, reddish);
+            buildColourTables(c, balances[1]);
             for (auto& table : c.whiteLuts) {
                 table[rng() % kLutEntries] ^= 1;
             }
