@@ -12,6 +12,15 @@
 #include "kqfw/kqfw_ext.h"
 #include "kqfw/kqsim.h"
 
+namespace kqfw {
+
+// The record of an open camera, for tests that look inside it from one thread.
+inline CameraContext* cameraAt(int32_t index) {
+    return CameraLease(index).get();
+}
+
+}  // namespace kqfw
+
 namespace kqfw::test {
 
 // Every test starts on the default bench with no camera open and error reports captured, and

@@ -18,6 +18,8 @@ CameraContext* allocateCameraContext() {
 
 void freeCameraContext(CameraContext* context) {
     if (context != nullptr) {
+        freeZeroed(context->blackRefImage);
+        freeZeroed(context->whiteRefImage);
         context->~CameraContext();
         freeZeroed(context);
     }

@@ -8,6 +8,7 @@
 #include "kqfw/kqfw.h"
 #include "platform/critical_section.h"
 #include "platform/event.h"
+#include "platform/thread.h"
 #include "transport/bus_reset_watch.h"
 #include "transport/device_link.h"
 #include "transport/format7_mode.h"
@@ -28,9 +29,12 @@ struct Rect {
 
 // The state of one open camera: one zero-filled block from IxenmInit to IxenmClose.
 //
-// Thread context: the application's threads call the exported functions; the bus-reset watch
-// reads only `watch`. registerLock guards register sequences that may race with the acquisition
-// threads; the setters run unlocked, refused while `busy`. Fields are plain values unless noted.
+// Thread context: the application's threads call the exported functions, each holding a lease
+// of the camera table and with it settingsLock, so the settings below are read and written by
+// one call at a time. registerLock guards register sequences that may race with the
+// acquisition threads (the receive thread holds it for the whole receive). The bus-reset watch
+// reads only `watch`. Fields touched by the acquisition's helper threads while the caller's
+// thread waits without settingsLock are atomics. Fields are plain values unless noted.
 struct CameraContext {
     // Device
     DeviceLink link;
@@ -46,6 +50,7 @@ struct CameraContext {
     uint8_t flashImage[kFlashImageBytes];
 
     // Synchronisation
+    CriticalSection settingsLock;
     CriticalSection registerLock;
     std::unique_ptr<Event> frameEvent;
     std::unique_ptr<Event> triggerEvent;
@@ -103,6 +108,34 @@ struct CameraContext {
     uint32_t sharpenerEnabled, fadingCorrection, multiShotFilter;
     ImageDoneCallback imageDoneCallback;
     uint64_t imageDoneUserData;
+
+    // Stream state (written by the stream set-up under registerLock)
+    int32_t streamReady;
+    uint64_t streamBandwidth;
+    uint32_t streamChannel;
+    uint64_t streamResources;
+    uint32_t streamBytesPerPacket;
+    uint32_t streamPacketsPerFrame;
+    Rect deliveredRect;
+    uint32_t useAuxBuffer;
+
+    // Acquisition
+    std::atomic<uint32_t> abortRequested;
+    // Set when the camera is being closed: an acquisition in flight aborts.
+    std::atomic<uint32_t> closeRequested;
+    ProgressCallback progressCallback;
+    ProgressCallbackEx progressCallbackEx;
+    uint64_t progressUserData;
+    Thread receiveThread;
+    uint16_t* multiShotOutput;
+    uint32_t shotTimedOut;
+    uint32_t calibrationCapture;
+
+    // References: one value per sensor pixel (sensorWidth x sensorHeight), null until present.
+    uint32_t blackRefEnabled, whiteRefEnabled;
+    uint32_t blackRefPresent, whiteRefPresent;
+    int16_t* blackRefImage;
+    int16_t* whiteRefImage;
 
     // Threads
     BusResetWatch watch;

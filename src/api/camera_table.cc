@@ -1,24 +1,112 @@
 #include "api/camera_table.h"
 
-#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
 
 namespace kqfw {
 
 namespace {
-std::atomic<CameraContext*> slots[kCameraSlots];
-}
+
+// One slot of the table. `mutex` guards every field; `drained` is signalled when the last
+// lease of a closing slot ends.
+struct Slot {
+    std::mutex mutex;
+    std::condition_variable drained;
+    CameraContext* camera = nullptr;
+    int users = 0;
+    bool closing = false;
+    bool closeWhenIdle = false;
+};
+
+Slot slots[kCameraSlots];
+
+// Calls (and helper threads) of this thread in flight per slot: a close asked from inside one
+// of them must not wait for itself.
+thread_local int callsOnThisThread[kCameraSlots];
+
+}  // namespace
 
 std::atomic<uint32_t> blemishCorrectionEnabled{1};
 
+bool validIndex(int32_t index) {
+    return index >= 0 && index < kCameraSlots;
+}
+
+CameraLease::CameraLease(int32_t index) {
+    if (!validIndex(index)) {
+        return;
+    }
+    Slot& slot = slots[index];
+    {
+        std::lock_guard lock(slot.mutex);
+        if (slot.camera == nullptr || slot.closing) {
+            return;
+        }
+        ++slot.users;
+        camera_ = slot.camera;
+    }
+    index_ = index;
+    ++callsOnThisThread[index];
+    enterSettings();
+}
+
+CameraLease::CameraLease(CameraLease&& other) noexcept
+    : index_(other.index_), camera_(other.camera_), settingsHeld_(other.settingsHeld_) {
+    other.index_ = -1;
+    other.camera_ = nullptr;
+    other.settingsHeld_ = false;
+}
+
+CameraLease::~CameraLease() {
+    if (camera_ == nullptr) {
+        return;
+    }
+    leaveSettings();
+    --callsOnThisThread[index_];
+    Slot& slot = slots[index_];
+    CameraContext* dueForClosing = nullptr;
+    {
+        std::lock_guard lock(slot.mutex);
+        if (--slot.users == 0) {
+            if (slot.closeWhenIdle) {
+                slot.closeWhenIdle = false;
+                dueForClosing = slot.camera;
+            }
+            slot.drained.notify_all();
+        }
+    }
+    if (dueForClosing != nullptr) {
+        closeCamera(index_, dueForClosing);
+    }
+}
+
+void CameraLease::leaveSettings() {
+    if (settingsHeld_) {
+        settingsHeld_ = false;
+        camera_->settingsLock.leave();
+    }
+}
+
+void CameraLease::enterSettings() {
+    if (camera_ != nullptr && !settingsHeld_) {
+        camera_->settingsLock.enter();
+        settingsHeld_ = true;
+    }
+}
+
 CameraOrStatus cameraFor(int32_t index) {
-    CameraContext* c = cameraAt(index);
-    return {c, c == nullptr ? StatusCode{KQFW_STATUS_NO_CAMERA} : StatusCode{KQFW_STATUS_OK}};
+    CameraOrStatus result{CameraLease(index)};
+    if (result.lease.get() == nullptr) {
+        result.status = KQFW_STATUS_NO_CAMERA;
+    }
+    return result;
 }
 
 CameraOrStatus idleCameraFor(int32_t index) {
     CameraOrStatus result = cameraFor(index);
-    if (result.camera != nullptr && result.camera->busy != 0) {
-        return {nullptr, KQFW_STATUS_BUSY};
+    if (result.lease.get() != nullptr && result.lease.get()->busy != 0) {
+        return {CameraLease(), KQFW_STATUS_BUSY};
     }
     return result;
 }
@@ -35,18 +123,60 @@ StatusCode readField(int32_t index, uint32_t* out, uint32_t CameraContext::*fiel
     return KQFW_STATUS_OK;
 }
 
-bool validIndex(int32_t index) {
-    return index >= 0 && index < kCameraSlots;
-}
-
-CameraContext* cameraAt(int32_t index) {
-    return validIndex(index) ? slots[index].load() : nullptr;
-}
-
-void setCamera(int32_t index, CameraContext* context) {
-    if (validIndex(index)) {
-        slots[index] = context;
+bool deviceIsOpen(const char* devicePath) {
+    for (Slot& slot : slots) {
+        std::lock_guard lock(slot.mutex);
+        if (slot.camera != nullptr && std::strcmp(slot.camera->link.devicePath, devicePath) == 0) {
+            return true;
+        }
     }
+    return false;
+}
+
+bool slotIsOccupied(int32_t index) {
+    std::lock_guard lock(slots[index].mutex);
+    return slots[index].camera != nullptr;
+}
+
+void publishCamera(int32_t index, CameraContext* context) {
+    std::lock_guard lock(slots[index].mutex);
+    slots[index].camera = context;
+}
+
+CameraContext* beginClose(int32_t index) {
+    if (!validIndex(index)) {
+        return nullptr;
+    }
+    Slot& slot = slots[index];
+    std::unique_lock lock(slot.mutex);
+    if (slot.camera == nullptr || slot.closing) {
+        return nullptr;
+    }
+    slot.closing = true;
+    slot.camera->closeRequested = 1;
+    if (callsOnThisThread[index] > 0) {
+        // Called back from inside a call on this camera: that call finishes the close.
+        slot.closeWhenIdle = slot.users > 0;
+        if (slot.closeWhenIdle) {
+            return nullptr;
+        }
+    }
+    slot.drained.wait(lock, [&] { return slot.users == 0; });
+    return slot.camera;
+}
+
+void finishClose(int32_t index) {
+    std::lock_guard lock(slots[index].mutex);
+    slots[index].camera = nullptr;
+    slots[index].closing = false;
+}
+
+ServingCamera::ServingCamera(int32_t index) : index_(index) {
+    ++callsOnThisThread[index_];
+}
+
+ServingCamera::~ServingCamera() {
+    --callsOnThisThread[index_];
 }
 
 }  // namespace kqfw

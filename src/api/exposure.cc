@@ -351,7 +351,7 @@ KQFW_API uint32_t IxenHasCalibration(void) {
 
 KQFW_API uint32_t Ixenm_corrblems(int32_t index, uint32_t on) {
     blemishCorrectionEnabled = on;
-    const kqfw::CameraContext* c = cameraAt(index);
+    auto [c, status] = cameraFor(index);
     return c == nullptr ? 0 : c->flashValid;
 }
 
@@ -372,7 +372,7 @@ KQFW_API StatusCode IxenmHasFrame(int32_t index, uint32_t* has) {
 }
 
 KQFW_API uint32_t IxenHasFrame(void) {
-    return cameraAt(0) != nullptr ? 1 : 0;
+    return CameraLease(0).get() != nullptr ? 1 : 0;
 }
 
 KQFW_API StatusCode IxenmHasFastAcquisition(int32_t index, uint32_t* has) {

@@ -117,7 +117,7 @@ using namespace kqfw;
 extern "C" {
 
 KQFW_API uint32_t IxenmGetNumberOfResolutions(int32_t index) {
-    const kqfw::CameraContext* c = cameraAt(index);
+    auto [c, status] = cameraFor(index);
     if (c == nullptr) {
         return KQFW_STATUS_NO_CAMERA;
     }
@@ -125,7 +125,7 @@ KQFW_API uint32_t IxenmGetNumberOfResolutions(int32_t index) {
 }
 
 KQFW_API uint32_t IxenGetNumberOfResolutions(void) {
-    return cameraAt(0) != nullptr ? IxenmGetNumberOfResolutions(0) : 0;
+    return IxenmGetNumberOfResolutions(0);
 }
 
 KQFW_API StatusCode IxenmGetResolutionValues(int32_t index, int32_t resolution, uint32_t* width,
@@ -151,16 +151,15 @@ KQFW_API StatusCode IxenGetResolutionValues(int32_t resolution, uint32_t* width,
 }
 
 KQFW_API StatusCode IxenmSetResolution(int32_t index, uint32_t resolution) {
-    const kqfw::CameraContext* open = cameraAt(index);
-    if (open == nullptr) {
-        return KQFW_STATUS_NO_CAMERA;
-    }
-    if (resolution > 6 || (open->link.isMono && resolution == kColourOnlyResolution)) {
-        return KQFW_STATUS_BAD_ARGUMENT;
-    }
-    auto [c, status] = idleCameraFor(index);
+    auto [c, status] = cameraFor(index);
     if (c == nullptr) {
         return status;
+    }
+    if (resolution > 6 || (c->link.isMono && resolution == kColourOnlyResolution)) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    if (c->busy != 0) {
+        return KQFW_STATUS_BUSY;
     }
     c->resolutionIndex = resolution;
     return KQFW_STATUS_OK;
@@ -171,12 +170,12 @@ KQFW_API StatusCode IxenSetResolution(uint32_t resolution) {
 }
 
 KQFW_API uint32_t IxenmGetCurrentResolution(int32_t index) {
-    const kqfw::CameraContext* c = cameraAt(index);
+    auto [c, status] = cameraFor(index);
     return c == nullptr ? uint32_t{KQFW_STATUS_NO_CAMERA} : c->resolutionIndex;
 }
 
 KQFW_API uint32_t IxenGetCurrentResolution(void) {
-    return valueOfCameraZero([](const kqfw::CameraContext& c) { return c.resolutionIndex; });
+    return IxenmGetCurrentResolution(0);
 }
 
 KQFW_API StatusCode IxenmHasBitsPerPixel(int32_t index, int32_t bitsPerPixel, uint32_t* available) {
@@ -236,7 +235,7 @@ KQFW_API StatusCode IxenSetBitsPerPixel(int32_t bitsPerPixel) {
 }
 
 KQFW_API uint32_t IxenmGetCurrentBitsPerPixel(int32_t index) {
-    const kqfw::CameraContext* c = cameraAt(index);
+    auto [c, status] = cameraFor(index);
     return c == nullptr ? uint32_t{KQFW_STATUS_NO_CAMERA} : c->bitsPerPixel;
 }
 

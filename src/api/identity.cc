@@ -24,7 +24,7 @@ constexpr size_t kContextModuleNameBytes = 32;
 extern "C" {
 
 KQFW_API StatusCode IxenmInfo(int32_t index, uint32_t* info) {
-    const kqfw::CameraContext* c = cameraAt(index);
+    auto [c, status] = cameraFor(index);
     if (c == nullptr) {
         return KQFW_STATUS_NO_CAMERA;
     }
@@ -114,7 +114,7 @@ KQFW_API uint32_t outcomm(uint32_t) {
 }
 
 KQFW_API uint32_t ReadEprom(uint16_t address, int16_t count) {
-    const kqfw::CameraContext* c = cameraAt(0);
+    auto [c, status] = cameraFor(0);
     if (c == nullptr || count < 1 || size_t{address} + count > kFlashImageBytes) {
         return 0;
     }
@@ -127,9 +127,9 @@ KQFW_API uint32_t ReadEprom(uint16_t address, int16_t count) {
 
 KQFW_API StatusCode IxenmSetBusresetCallback(int32_t index, BusResetCallback callback,
                                              uint64_t argument) {
-    kqfw::CameraContext* c = cameraAt(index);
+    auto [c, status] = cameraFor(index);
     if (c == nullptr) {
-        return KQFW_STATUS_NO_CAMERA;
+        return status;
     }
     c->watch.busResetCallbackArg = argument;
     c->watch.busResetCallback = callback;
@@ -141,7 +141,7 @@ KQFW_API StatusCode IxenSetBusresetCallback(BusResetCallback callback, uint64_t 
 }
 
 KQFW_API StatusCode kqfwDescribeCamera(int32_t index, KqfwCameraDescription* d) {
-    const kqfw::CameraContext* c = cameraAt(index);
+    auto [c, status] = cameraFor(index);
     if (c == nullptr) {
         return KQFW_STATUS_NO_CAMERA;
     }

@@ -1,8 +1,10 @@
 // Opening and closing cameras.
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "acquisition/stream_setup.h"
 #include "api/camera_table.h"
 #include "api/colour_tables.h"
 #include "api/flash_record.h"
@@ -27,24 +29,21 @@ constexpr uint32_t kSharedBufferSlack = 100000;
 constexpr uint32_t kStreamBufferFrames = 10;
 constexpr uint32_t kAuxBufferFrames = 2;
 
+// Opening is rare and slow; one at a time, so that two slots never choose the same camera.
+std::mutex openingLock;
+
 // Gives back what a failed opening holds: the driver handle and the record.
-void discard(int32_t index, CameraContext* context) {
+void discard(CameraContext* context) {
     if (context->link.deviceHandle != kInvalidDeviceHandle) {
         driver().close(context->link.deviceHandle);
     }
     freeCameraContext(context);
-    setCamera(index, nullptr);
 }
 
 // The first camera of the sorted list that no slot has open, or -1.
 int32_t firstFreeCamera(const std::vector<std::string>& paths) {
     for (size_t k = 0; k < paths.size(); ++k) {
-        bool taken = false;
-        for (int32_t slot = 0; slot < kCameraSlots && !taken; ++slot) {
-            const CameraContext* open = cameraAt(slot);
-            taken = open != nullptr && paths[k] == open->link.devicePath;
-        }
-        if (!taken) {
+        if (!deviceIsOpen(paths[k].c_str())) {
             return static_cast<int32_t>(k);
         }
     }
@@ -113,7 +112,7 @@ uint32_t openInto(int32_t index, CameraContext& c, int32_t k) {
 }
 
 // Events, the bus-reset watch and the colour tables: nothing here can fail the opening.
-void finishOpening(int32_t index, CameraContext& c) {
+void finishOpening(CameraContext& c) {
     c.frameEvent = std::make_unique<Event>(false);
     registerFrameEvent(c.link, c.frameEvent.get());
     c.triggerEvent = std::make_unique<Event>(false);
@@ -128,12 +127,42 @@ void finishOpening(int32_t index, CameraContext& c) {
     }
     c.fadingGainLimit = kDefaultFadingGainLimit;
     saturationStep(c);
-    Ixenm_setwhite(index, c.whiteBalance);
+    buildColourTables(c, c.whiteBalance);
     fillClampTable(c.clampTable);
     fillExpand8Table(c.expand8Table);
 }
 
 }  // namespace
+
+void closeCamera(int32_t index, CameraContext* c) {
+    if (c->link.deviceHandle != kInvalidDeviceHandle) {
+        if (c->frameEvent) {
+            registerFrameEvent(c->link, nullptr);
+        }
+        if (c->triggerEvent) {
+            registerTriggerEvent(c->link, nullptr);
+        }
+        // The helper threads of the last acquisition have ended before its call returned; the
+        // join gives back what is left of them. A stream an application prepared and never
+        // finalised gives its bus resources back.
+        c->receiveThread.join();
+        if (c->streamReady != 0) {
+            std::lock_guard lock(c->registerLock);
+            CleanupStream(*c);
+        }
+        stopBusResetWatch(c->watch);
+        void* released[2];
+        mapSharedBuffers(c->link, 0, 0, &released[0], &released[1]);
+        c->streamBuffer = c->auxBuffer = nullptr;
+        driver().close(c->link.deviceHandle);
+        c->link.deviceHandle = kInvalidDeviceHandle;
+    }
+    c->frameEvent.reset();
+    c->triggerEvent.reset();
+    c->shotReadyEvent.reset();
+    finishClose(index);
+    freeCameraContext(c);
+}
 
 }  // namespace kqfw
 
@@ -145,7 +174,8 @@ KQFW_API StatusCode IxenmInit(int32_t index) {
     if (!validIndex(index)) {
         return KQFW_STATUS_NO_CAMERA;
     }
-    if (cameraAt(index) != nullptr) {
+    std::lock_guard opening(openingLock);
+    if (slotIsOccupied(index)) {
         return KQFW_STATUS_OK;
     }
     const std::vector<std::string> paths = matchingCameras();
@@ -160,13 +190,14 @@ KQFW_API StatusCode IxenmInit(int32_t index) {
     if (context == nullptr) {
         return KQFW_STATUS_NO_MEMORY;
     }
-    setCamera(index, context);
     context->cameraIndex = static_cast<uint32_t>(index);
     if (uint32_t status = openInto(index, *context, k)) {
-        discard(index, context);
+        discard(context);
         return status;
     }
-    finishOpening(index, *context);
+    finishOpening(*context);
+    // Other calls see the record only once it is whole.
+    publishCamera(index, context);
     return KQFW_STATUS_OK;
 }
 
@@ -184,29 +215,9 @@ KQFW_API StatusCode IxenInit(void) {
 }
 
 KQFW_API void IxenmClose(int32_t index) {
-    kqfw::CameraContext* c = cameraAt(index);
-    if (c == nullptr) {
-        return;
+    if (kqfw::CameraContext* c = beginClose(index)) {
+        closeCamera(index, c);
     }
-    if (c->link.deviceHandle != kInvalidDeviceHandle) {
-        if (c->frameEvent) {
-            registerFrameEvent(c->link, nullptr);
-            c->frameEvent.reset();
-        }
-        if (c->triggerEvent) {
-            registerTriggerEvent(c->link, nullptr);
-            c->triggerEvent.reset();
-        }
-        c->shotReadyEvent.reset();
-        stopBusResetWatch(c->watch);
-        void* released[2];
-        mapSharedBuffers(c->link, 0, 0, &released[0], &released[1]);
-        c->streamBuffer = c->auxBuffer = nullptr;
-        driver().close(c->link.deviceHandle);
-        c->link.deviceHandle = kInvalidDeviceHandle;
-    }
-    freeCameraContext(c);
-    setCamera(index, nullptr);
 }
 
 KQFW_API void IxenClose(void) {

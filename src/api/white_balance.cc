@@ -175,8 +175,7 @@ KQFW_API StatusCode IxenmIsColorProcessingEnabled(int32_t index, uint32_t* on) {
 }
 
 KQFW_API uint32_t IxenIsColorProcessingEnabled(void) {
-    const kqfw::CameraContext* c = cameraAt(0);
-    return c == nullptr ? 0 : c->colorProcessingEnabled;
+    return valueOfCameraZero([](const kqfw::CameraContext& c) { return c.colorProcessingEnabled; });
 }
 
 }  // extern "C"

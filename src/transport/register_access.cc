@@ -123,7 +123,12 @@ uint32_t writeQuadlet(const DeviceLink& link, uint32_t address, uint32_t value) 
 }
 
 uint32_t writeZeroQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address) {
-    return writeQuadletOnce(link, handle, address, 0);
+    uint32_t error = writeQuadletOnce(link, handle, address, 0);
+    for (int attempt = 1; attempt < kAttempts && error != 0; ++attempt) {
+        sleepMs(kRetryPauseMs);
+        error = writeQuadletOnce(link, handle, address, 0);
+    }
+    return error;
 }
 
 uint32_t readBlock(const DeviceLink& link, uint32_t address, uint8_t* block128) {

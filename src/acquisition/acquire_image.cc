@@ -1,0 +1,227 @@
+#include "acquisition/acquire_image.h"
+
+#include <algorithm>
+#include <mutex>
+
+#include "acquisition/frame_processing.h"
+#include "acquisition/sample_expansion.h"
+#include "acquisition/stream_setup.h"
+#include "api/geometry.h"
+#include "platform/clock.h"
+#include "platform/error_report.h"
+#include "transport/register_map.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint32_t kGreyBits = 14;
+constexpr uint32_t kGreyBytes = 2;
+constexpr uint32_t kColourBytes = 6;
+constexpr uint32_t kFirstMultiShot = 3;
+constexpr uint32_t kLastStandard = 2;
+constexpr size_t kThreadStackBytes = 10000;
+constexpr int32_t kProgressState = 2;
+constexpr uint32_t kProgressPollMs = 50;
+constexpr uint32_t kStopSettleMs = 50;
+constexpr uint32_t kReceivePollMs = 5;
+// Beyond this a requested abort stops the camera; a shorter exposure is left to complete.
+constexpr uint32_t kStoppableExposureUs = 2000000;
+
+// The progress callback as the acquisition was called with it: a copy, so that another
+// thread storing a new callback for its own call does not change this one's.
+struct Progress {
+    ProgressKind kind = ProgressKind::kNone;
+    ProgressCallback plain = nullptr;
+    ProgressCallbackEx ex = nullptr;
+    uint64_t userData = 0;
+
+    int32_t report(uint32_t elapsedMs, uint32_t totalMs) const {
+        return kind == ProgressKind::kPlain ? plain(elapsedMs, totalMs, kProgressState)
+                                            : ex(elapsedMs, totalMs, kProgressState, userData);
+    }
+};
+
+// Stops the camera through a second handle (the first is blocked in the receive) and ends the
+// receive if the camera's stop did not.
+void stopExposure(CameraContext& c) {
+    const DeviceHandle second = openSecondHandle(c);
+    if (second == kInvalidDeviceHandle) {
+        return;
+    }
+    const uint32_t start = c.streaming != 0 ? kCmdIsoEnable : kCmdOneShot;
+    WriteQuadletOnHandle(c, second, c.link.commandBase + start);
+    sleepMs(kStopSettleMs);
+    if (c.busy != 0) {
+        cancelReceiveOn(second);
+    }
+    closeSecondHandle(second);
+    if (c.streaming != 0) {
+        c.frameEvent->set();
+    }
+}
+
+void ExposureWait(CameraContext& c, const Progress& progress) {
+    if (progress.kind == ProgressKind::kNone) {
+        return;
+    }
+    const uint32_t totalMs = std::max<int32_t>(static_cast<int32_t>(c.exposureTime) / 1000, 1);
+    const uint32_t start = tickMs();
+    while (c.busy != 0) {
+        const int32_t r = progress.report(std::min(tickMs() - start, totalMs), totalMs);
+        c.abortRequested = static_cast<uint32_t>(r);
+        if (c.closeRequested != 0) {
+            return;
+        }
+        if (r != 0 && (c.exposureTime > kStoppableExposureUs || c.streaming != 0)) {
+            stopExposure(c);
+            return;
+        }
+        sleepMs(kProgressPollMs);
+    }
+}
+
+// Waits for the receive to end; a close asked meanwhile stops the camera and aborts.
+void waitForReceive(CameraContext& c) {
+    bool stopped = false;
+    while (c.busy != 0) {
+        if (c.closeRequested != 0 && !stopped) {
+            c.abortRequested = 1;
+            stopExposure(c);
+            stopped = true;
+        }
+        sleepMs(kReceivePollMs);
+    }
+}
+
+void reportAcquisitionError(const CameraContext& c, uint32_t status) {
+    reportError("(%d)IxenAcquisition error %d", static_cast<int>(c.cameraIndex),
+                static_cast<int>(status));
+}
+
+uint32_t tearDown(CameraContext& c) {
+    std::lock_guard lock(c.registerLock);
+    return CleanupStream(c);
+}
+
+}  // namespace
+
+uint32_t RequiredImageBytes(const CameraContext& c) {
+    const uint32_t bytes = c.bitsPerPixel == kGreyBits ? kGreyBytes : kColourBytes;
+    // The coordinates as the unsigned 32-bit values they are for the application.
+    const auto left = static_cast<uint32_t>(c.imageRect.left);
+    const auto top = static_cast<uint32_t>(c.imageRect.top);
+    const auto right = static_cast<uint32_t>(c.imageRect.right);
+    const auto bottom = static_cast<uint32_t>(c.imageRect.bottom);
+    if (c.resolutionIndex < kFirstMultiShot) {
+        const uint32_t b = c.binning;
+        if (b == 0) {
+            return 0;
+        }
+        return (bottom / b - top / b) * (right / b - left / b) * bytes;
+    }
+    const uint32_t k = magnification(c.resolutionIndex);
+    return (k * bottom - k * top) * (k * right - k * left) * bytes;
+}
+
+uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, ProgressKind kind,
+                      bool ownStream) {
+    CameraContext& c = *lease.get();
+    const uint32_t need = RequiredImageBytes(c);
+    if (need == 0 || imageBytes < need) {
+        reportAcquisitionError(c, KQFW_STATUS_BUFFER_TOO_SMALL);
+        return KQFW_STATUS_BUFFER_TOO_SMALL;
+    }
+    if (image == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    if (c.busy != 0) {
+        reportAcquisitionError(c, KQFW_STATUS_BUSY);
+        return KQFW_STATUS_BUSY;
+    }
+    // The multi-shot series are not served by this build of the acquisition.
+    if (c.resolutionIndex > kLastStandard) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    c.streaming = 0;
+    if (ownStream) {
+        uint32_t status = 0;
+        {
+            std::lock_guard lock(c.registerLock);
+            if (c.streamReady != 0) {
+                reportError("Setup error");
+            } else {
+                status = SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, 1);
+            }
+        }
+        if (status != 0) {
+            reportAcquisitionError(c, status);
+            return status;
+        }
+    }
+
+    const Progress progress{kind, c.progressCallback, c.progressCallbackEx, c.progressUserData};
+    const ImageDoneCallback imageDone = c.imageDoneCallback;
+    const uint64_t imageDoneData = c.imageDoneUserData;
+    const int32_t index = lease.index();
+    c.abortRequested = 0;
+    c.busy = 1;
+    c.useAuxBuffer = 0;
+    uint32_t receiveStatus = 0;
+    c.receiveThread.join();
+    const bool started = c.receiveThread.start(
+        [&c, &receiveStatus, imageDone, imageDoneData, index] {
+            ServingCamera serving(index);
+            c.busy = 1;
+            {
+                std::lock_guard lock(c.registerLock);
+                receiveStatus = GetBuffer(c, c.useAuxBuffer ? c.auxBuffer : c.streamBuffer);
+            }
+            c.busy = 0;
+            if (imageDone != nullptr) {
+                imageDone(imageDoneData);
+            }
+        },
+        kThreadStackBytes, ThreadPriority::kHighest);
+    if (!started) {
+        reportError("(%d)Couldn\xB4t create thread", static_cast<int>(c.cameraIndex));
+        c.busy = 0;
+        if (ownStream) {
+            tearDown(c);
+        }
+        return KQFW_STATUS_THREAD_FAILED;
+    }
+
+    lease.leaveSettings();
+    ExposureWait(c, progress);
+    waitForReceive(c);
+    // The image-done callback may call into the library for this camera: it must have
+    // returned before this call takes the settings again.
+    c.receiveThread.join();
+    lease.enterSettings();
+
+    if (ownStream) {
+        if (uint32_t status = tearDown(c)) {
+            reportAcquisitionError(c, status);
+            return status;
+        }
+    }
+    c.streaming = 0;
+    if (c.abortRequested != 0) {
+        c.abortRequested = 0;
+        return KQFW_STATUS_ABORTED;
+    }
+    // A receive that failed left no frame to process; the buffer holds an older one.
+    if (receiveStatus != 0) {
+        return receiveStatus;
+    }
+    auto* raw = static_cast<uint16_t*>(c.streamBuffer);
+    if (compressedCodingActive(c)) {
+        Expand8Bit(c, raw);
+    } else if (packedCodingActive(c)) {
+        UnpackPacked12(c, raw);
+    }
+    return processStandardFrame(c, image, raw);
+}
+
+}  // namespace kqfw

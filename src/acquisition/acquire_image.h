@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+
+#include "api/camera_table.h"
+
+namespace kqfw {
+
+// Which of the caller's progress callbacks an acquisition reports to.
+enum class ProgressKind { kNone, kPlain, kEx };
+
+// Bytes of the finished image the current settings produce; 0 when they produce none.
+uint32_t RequiredImageBytes(const CameraContext& c);
+
+// One finished image into `image`. With ownStream the stream is set up and torn down inside;
+// without, the stream IxenmInitializeAcquisition prepared is used.
+//
+// Thread context: the caller's thread, holding `lease` (and with it settingsLock, which it
+// leaves while the camera exposes). It starts the receive thread and joins it before it
+// returns; a close of the camera asked meanwhile aborts the exposure.
+uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes,
+                      ProgressKind progress, bool ownStream);
+
+}  // namespace kqfw

@@ -1,0 +1,86 @@
+#include "acquisition/frame_processing.h"
+
+#include <cstring>
+
+#include "api/colour_tables.h"
+#include "kqfw/kqfw.h"
+#include "processing/assemble_single.h"
+#include "processing/grey_binned.h"
+#include "processing/raw_corrections.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint32_t kColourBits = 42;
+constexpr uint32_t kGreyResolution = 2;
+constexpr uint32_t kFineResolution = 1;
+
+bool onSensor(const CameraContext& c, const Rect& r) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
+           r.right <= static_cast<int64_t>(c.sensorWidth) &&
+           r.bottom <= static_cast<int64_t>(c.sensorHeight);
+}
+
+int64_t colourMatrixPixels(const CameraContext& c) {
+    const Rect& d = c.deliveredRect;
+    return (int64_t{d.bottom} - d.top) * (int64_t{d.right} - d.left) / c.binning;
+}
+
+}  // namespace
+
+uint32_t processStandardFrame(CameraContext& c, uint16_t* image, uint16_t* raw) {
+    const Rect rect = c.imageRect;
+    const uint32_t b = c.binning;
+    // The frame is read as imageRect describes it; a rectangle off the sensor (the frame size
+    // is stored unchecked) would read past the receive buffer.
+    if (!onSensor(c, rect) || b < 1) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    const uint32_t e = c.exposureTime / c.exposureStep;
+    const auto binning16 = static_cast<int16_t>(b);
+    if (c.blackRefEnabled != 0 || c.whiteRefEnabled != 0) {
+        ApplyReferences(c, raw, e, rect, binning16, c.blackRefEnabled, c.whiteRefEnabled);
+    }
+    CorrectBlemishes(c, raw, rect, binning16, e);
+
+    if (c.link.isMono) {
+        if (c.bitsPerPixel == kColourBits) {
+            return KQFW_STATUS_BAD_ARGUMENT;
+        }
+        const size_t w = static_cast<size_t>(rect.right - rect.left);
+        const size_t h = static_cast<size_t>(rect.bottom - rect.top);
+        std::memcpy(image, raw, (h / b / 2) * (w / b / 2) * 8);
+        return KQFW_STATUS_OK;
+    }
+    if (c.resolutionIndex == kGreyResolution) {
+        AssembleGrey(c, image, raw);
+        return KQFW_STATUS_OK;
+    }
+    if (c.bitsPerPixel != kColourBits) {
+        if (b == 1) {
+            AssembleSingleMono(c, image, raw);
+        } else {
+            AssembleGrey(c, image, raw);
+        }
+        return KQFW_STATUS_OK;
+    }
+    switch (b) {
+        case 1:
+            AssembleSingle(c, image, raw,
+                           c.resolutionIndex == kFineResolution ? kRegressionMethod : kBlockMethod);
+            break;
+        case 3:
+            AssembleBinned3(c, image, raw);
+            break;
+        case 5:
+            AssembleBinned5(c, image, raw);
+            break;
+        default:
+            return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    ApplyColorMatrix(c, image, colourMatrixPixels(c));
+    return KQFW_STATUS_OK;
+}
+
+}  // namespace kqfw

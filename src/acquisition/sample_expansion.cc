@@ -1,0 +1,58 @@
+#include "acquisition/sample_expansion.h"
+
+namespace kqfw {
+
+namespace {
+
+// Frames the 8-bit coding delivers this wide or wider end each row in a sample the camera
+// does not fill; the nearest one of the same colour stands in.
+constexpr int32_t kLastColumnRepairWidth = 660;
+
+uint64_t deliveredArea(const CameraContext& c) {
+    const Rect& r = c.deliveredRect;
+    if (r.right <= r.left || r.bottom <= r.top) {
+        return 0;
+    }
+    return uint64_t(int64_t{r.right} - r.left) * uint64_t(int64_t{r.bottom} - r.top);
+}
+
+}  // namespace
+
+bool packedCodingActive(const CameraContext& c) {
+    const Format7ModeInfo& m = c.format7Modes[0];
+    return m.packingCapable && c.packingEnabled && !(m.compressionCapable && c.compression8Enabled);
+}
+
+bool compressedCodingActive(const CameraContext& c) {
+    return c.format7Modes[0].compressionCapable && c.compression8Enabled;
+}
+
+void UnpackPacked12(const CameraContext& c, uint16_t* image) {
+    const uint64_t pairs = deliveredArea(c) / 2;
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(image);
+    for (uint64_t j = pairs; j-- > 0;) {
+        const uint8_t b0 = bytes[3 * j], b1 = bytes[3 * j + 1], b2 = bytes[3 * j + 2];
+        image[2 * j] = static_cast<uint16_t>((((b0 << 4) + (b2 >> 4)) * 4) + 3);
+        image[2 * j + 1] = static_cast<uint16_t>((((b1 << 4) + (b2 & 15)) * 4) + 3);
+    }
+}
+
+void Expand8Bit(const CameraContext& c, uint16_t* image) {
+    const uint64_t n = deliveredArea(c);
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(image);
+    for (uint64_t i = n; i-- > 0;) {
+        image[i] = c.expand8Table[bytes[i]];
+    }
+    const Rect& r = c.deliveredRect;
+    const int64_t width = int64_t{r.right} - r.left;
+    const int64_t back = c.link.isMono ? 1 : 2;
+    if (r.right < kLastColumnRepairWidth || width <= back) {
+        return;
+    }
+    for (uint64_t row = 0; row < n / uint64_t(width); ++row) {
+        uint16_t* last = image + (row + 1) * width - 1;
+        *last = *(last - back);
+    }
+}
+
+}  // namespace kqfw

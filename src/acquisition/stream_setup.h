@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+
+#include "api/camera_context.h"
+
+namespace kqfw {
+
+// The isochronous stream of Format_7 mode 0 frames: programming the camera, reserving the bus
+// and the receive, and giving it all back.
+//
+// Thread context: SetupStream, CleanupStream, ChangeExposure and the register sequences run
+// under the camera's registerLock, taken by the caller. GetBuffer runs on the receive thread,
+// which holds registerLock for the whole receive. The second-handle requests run on any thread
+// while the device handle is blocked in a receive.
+
+inline constexpr uint32_t kRingSlots = 5;
+
+// (left, top, right, bottom) in sensor pixels; exposureUnits = exposureTime / exposureStep.
+uint32_t SetupStream(CameraContext& c, const Rect& rect, uint32_t binning, uint32_t exposureUnits,
+                     uint32_t singleShot);
+// Blocks until the driver ends the receive into `buffer` (streamBuffer or auxBuffer).
+uint32_t GetBuffer(CameraContext& c, void* buffer);
+uint32_t CleanupStream(CameraContext& c);
+uint32_t ArmStartCommand(CameraContext& c, uint32_t exposureUnits);
+uint32_t ChangeExposure(CameraContext& c, uint32_t exposureUnits);
+uint32_t ApplyAdvancedSettings(CameraContext& c);
+// Writes 0 to a command register through `handle`: 0 or the last error number.
+uint32_t WriteQuadletOnHandle(const CameraContext& c, DeviceHandle handle, uint32_t address);
+
+// The frame one receive delivers: packets x bytes, and a ring slot rounded up to 4096 bytes.
+uint32_t frameBytesOf(const CameraContext& c);
+uint32_t ringSlotBytes(const CameraContext& c);
+
+// Requests on a second handle of the camera, opened and closed around each.
+uint32_t cancelReceiveOn(DeviceHandle handle);
+// The newest completed frame of a streaming receive, or `previous` when the query fails.
+int32_t newestFrameOn(DeviceHandle handle, int32_t previous, uint64_t* slotValues = nullptr);
+DeviceHandle openSecondHandle(const CameraContext& c);
+void closeSecondHandle(DeviceHandle handle);
+
+}  // namespace kqfw

@@ -1,0 +1,128 @@
+// Single-frame acquisition and the prepared-stream trio.
+#include <mutex>
+
+#include "acquisition/acquire_image.h"
+#include "acquisition/stream_setup.h"
+#include "api/camera_table.h"
+#include "kqfw/kqfw.h"
+#include "platform/error_report.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint32_t kLongestExposure = 600000000;
+
+}  // namespace
+
+}  // namespace kqfw
+
+using namespace kqfw;
+
+extern "C" {
+
+KQFW_API int32_t IxenmAcquisition(int32_t camera, uint16_t* image, uint32_t imageBytes,
+                                  ProgressCallback callback) {
+    CameraOrStatus held = cameraFor(camera);
+    if (held.lease.get() == nullptr) {
+        return static_cast<int32_t>(held.status);
+    }
+    if (callback != nullptr) {
+        held.lease.get()->progressCallback = callback;
+    }
+    return static_cast<int32_t>(
+        AcquireImage(held.lease, image, imageBytes,
+                     callback != nullptr ? ProgressKind::kPlain : ProgressKind::kNone, true));
+}
+
+KQFW_API int32_t IxenAcquisition(uint16_t* image, uint32_t imageBytes, ProgressCallback callback) {
+    return IxenmAcquisition(0, image, imageBytes, callback);
+}
+
+KQFW_API int32_t IxenmAcquisitionEx(int32_t camera, uint16_t* image, uint32_t imageBytes,
+                                    ProgressCallbackEx callback, uint64_t userData) {
+    CameraOrStatus held = cameraFor(camera);
+    if (held.lease.get() == nullptr) {
+        return static_cast<int32_t>(held.status);
+    }
+    if (callback != nullptr) {
+        held.lease.get()->progressCallbackEx = callback;
+        held.lease.get()->progressUserData = userData;
+    }
+    return static_cast<int32_t>(
+        AcquireImage(held.lease, image, imageBytes,
+                     callback != nullptr ? ProgressKind::kEx : ProgressKind::kNone, true));
+}
+
+KQFW_API int32_t IxenAcquisitionEx(uint16_t* image, uint32_t imageBytes,
+                                   ProgressCallbackEx callback, uint64_t userData) {
+    return IxenmAcquisitionEx(0, image, imageBytes, callback, userData);
+}
+
+KQFW_API int32_t IxenmInitializeAcquisition(int32_t camera) {
+    auto [c, status] = idleCameraFor(camera);
+    if (c == nullptr) {
+        return static_cast<int32_t>(status);
+    }
+    c->streaming = 0;
+    uint32_t result = 0;
+    {
+        std::lock_guard lock(c->registerLock);
+        if (c->streamReady >= 1) {
+            reportError("Setup error");
+        } else {
+            result =
+                SetupStream(*c, c->imageRect, c->binning, c->exposureTime / c->exposureStep, 1);
+        }
+    }
+    if (result != 0) {
+        reportError("(%d)IxenmInitializeAcquisition error %d", camera, static_cast<int>(result));
+    }
+    return static_cast<int32_t>(result);
+}
+
+KQFW_API int32_t IxenmNextAcquisition(int32_t camera, uint16_t* image, uint32_t imageBytes,
+                                      uint32_t exposure) {
+    CameraOrStatus held = idleCameraFor(camera);
+    kqfw::CameraContext* c = held.lease.get();
+    if (c == nullptr) {
+        return static_cast<int32_t>(held.status);
+    }
+    if (exposure < 2 * c->exposureStep || exposure > kLongestExposure) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    // Without a prepared stream the receive would deliver nothing and the image would be made
+    // from whatever the buffer held last.
+    if (c->streamReady == 0) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    c->settingsChanged = 1;
+    const uint32_t previous = c->exposureTime;
+    c->exposureTime = exposure / c->exposureStep * c->exposureStep;
+    if (c->exposureTime != previous) {
+        std::lock_guard lock(c->registerLock);
+        if (uint32_t status = ChangeExposure(*c, exposure / c->exposureStep)) {
+            return static_cast<int32_t>(status);
+        }
+    }
+    return static_cast<int32_t>(
+        AcquireImage(held.lease, image, imageBytes, ProgressKind::kNone, false));
+}
+
+KQFW_API int32_t IxenmFinalizeAcquisition(int32_t camera) {
+    auto [c, status] = idleCameraFor(camera);
+    if (c == nullptr) {
+        return static_cast<int32_t>(status);
+    }
+    uint32_t result = 0;
+    {
+        std::lock_guard lock(c->registerLock);
+        result = CleanupStream(*c);
+    }
+    if (result != 0) {
+        reportError("(%d)IxenmFinalizeAcquisition error %d", camera, static_cast<int>(result));
+    }
+    return static_cast<int32_t>(result);
+}
+
+}  // extern "C"

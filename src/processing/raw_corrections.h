@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+
+#include "api/camera_context.h"
+
+namespace kqfw {
+
+// Corrections of a raw frame in place, before it becomes an image: the black and white
+// references, and the blemish pixels of the camera's list plus the hot pixels the black
+// reference shows. The frame covers `rect` (sensor pixels); with binning b it has the rows the
+// camera binned, and on the mono model the binned columns too.
+//
+// Thread context: the thread that processes the frame; CorrectBlemishes appends to the
+// camera's blemish list and restores it before it returns, so one frame of a camera at a time.
+
+// e = exposureTime / exposureStep. Nothing happens unless 1 <= binning <= 5.
+void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Rect& rect,
+                     int16_t binning, uint32_t blackOn, uint32_t whiteOn);
+void CorrectBlemishes(CameraContext& c, uint16_t* raw, const Rect& rect, int16_t binning,
+                      uint32_t e);
+// Appends the hot pixels of the black reference to the blemish list (at most 10000 entries).
+void AddHotPixels(CameraContext& c, uint32_t e);
+
+}  // namespace kqfw
