@@ -114,6 +114,12 @@ KQFW_API int32_t kqsimDelayFrame(int32_t camera, uint32_t nth, uint32_t delayMs)
 KQFW_API int32_t kqsimGroundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32_t top,
                                   uint32_t width, uint32_t height, uint16_t* out);
 
+/* The last frame the camera read out, as 14-bit samples before its transfer coding (what a
+ * receive of coding 5 holds): copies up to `max` samples, sets its delivered size, and returns
+ * the frame's sample count (0 before the first frame). */
+KQFW_API int32_t kqsimLastFrame(int32_t camera, uint16_t* samples, uint32_t max, uint32_t* width,
+                                uint32_t* height);
+
 /* Read-back for tests. */
 typedef struct KqsimRegisterWrite {
     uint32_t address;

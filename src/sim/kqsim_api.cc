@@ -146,4 +146,9 @@ KQFW_API uint32_t kqsimBandwidthInUse(void) {
     return SimBench::instance().bandwidthInUse();
 }
 
+KQFW_API int32_t kqsimLastFrame(int32_t camera, uint16_t* samples, uint32_t max, uint32_t* width,
+                                uint32_t* height) {
+    return SimBench::instance().lastFrame(camera, samples, max, width, height);
+}
+
 }  // extern "C"

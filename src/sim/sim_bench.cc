@@ -1,4 +1,5 @@
 #include "sim/sim_bench.h"
+#include <cmath>
 
 #include <algorithm>
 #include <cstdio>
@@ -11,6 +12,10 @@
 #include "transport/ioctl_codes.h"
 
 namespace kqfw::sim {
+
+namespace {
+constexpr double kMaxTimeScale = 1e6;
+}
 
 namespace {
 
@@ -187,7 +192,8 @@ void SimBench::busReset() {
 void SimBench::setTimeScale(double scale) {
     std::lock_guard lock(mutex_);
     ensureBench();
-    timeScale_ = scale > 0 ? scale : 1.0;
+    // A scale that is not a finite positive number would turn durations into nonsense.
+    timeScale_ = scale > 0 && std::isfinite(scale) && scale <= kMaxTimeScale ? scale : 1.0;
     for (Device& device : devices_) {
         device.camera->setTimeScale(timeScale_);
     }

@@ -58,6 +58,8 @@ class SimBench {
     bool groundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32_t top, uint32_t width,
                      uint32_t height, uint16_t* out);
     uint32_t bandwidthInUse();
+    int32_t lastFrame(int32_t camera, uint16_t* samples, uint32_t maxSamples, uint32_t* width,
+                      uint32_t* height);
 
     // The driver's side (SimDriver).
     std::vector<std::string> listInterfaces(const std::string& interfaceClass);
@@ -76,6 +78,7 @@ class SimBench {
         bool set = false;
         uint32_t value = 0;
         uint32_t address = 0;
+        uint32_t waitMs = 0;  // a single frame that has not arrived by then fails the receive
     };
     struct Receive {
         bool active = false;
@@ -99,6 +102,9 @@ class SimBench {
         Receive receive;
         std::shared_ptr<const Scene> scene;
         uint64_t sceneGeneration = 0;
+        // The samples of the last frame the sensor read out, before its transfer coding.
+        std::vector<uint16_t> lastFrame;
+        uint32_t lastWidth = 0, lastHeight = 0;
     };
     struct Handle {
         size_t device = 0;

@@ -34,6 +34,26 @@ uint32_t byteSwap(uint32_t v) {
 
 }  // namespace
 
+int32_t SimBench::lastFrame(int32_t camera, uint16_t* samples, uint32_t maxSamples, uint32_t* width,
+                            uint32_t* height) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    if (device == nullptr) {
+        return -1;
+    }
+    const size_t n = std::min<size_t>(device->lastFrame.size(), maxSamples);
+    if (samples != nullptr) {
+        std::copy_n(device->lastFrame.begin(), n, samples);
+    }
+    if (width != nullptr) {
+        *width = device->lastWidth;
+    }
+    if (height != nullptr) {
+        *height = device->lastHeight;
+    }
+    return static_cast<int32_t>(device->lastFrame.size());
+}
+
 uint32_t SimBench::bandwidthInUse() {
     std::lock_guard lock(mutex_);
     uint32_t bytes = 0;
@@ -186,7 +206,7 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
                 !device.camera->peek(address, &probe, Clock::now())) {
                 return kErrorInvalidParameter;
             }
-            device.start = {true, loadLe32(in), address};
+            device.start = {true, loadLe32(in), address, loadLe32(in + 4)};
             return 0;
         }
         case kIoctlIsochAllocateBandwidth: {
@@ -342,6 +362,12 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         camera.writeQuadlet(device.start.address, byteSwap(device.start.value), Clock::now());
     }
     const bool startedContinuous = camera.continuous();
+    // The driver gives a single frame the start command's wait before it fails the receive.
+    const bool timed = count == 1 && device.start.set && device.start.waitMs != 0;
+    const auto deadline =
+        Clock::now() +
+        std::chrono::duration_cast<Clock::duration>(
+            std::chrono::duration<double, std::milli>(device.start.waitMs) * timeScale_);
     if (device.triggerEvent != nullptr) {
         device.triggerEvent->set();
     }
@@ -365,12 +391,20 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         }
         PlannedFrame frame;
         const auto now = Clock::now();
+        if (timed && now >= deadline) {
+            result = kErrorSemTimeout;
+            break;
+        }
         if (!camera.nextFrame(now, &frame)) {
-            changed_.wait(lock);
+            if (timed) {
+                changed_.wait_until(lock, deadline);
+            } else {
+                changed_.wait(lock);
+            }
             continue;
         }
         if (now < frame.due) {
-            changed_.wait_until(lock, frame.due);
+            changed_.wait_until(lock, timed ? std::min(frame.due, deadline) : frame.due);
             continue;
         }
         if (frame.dropped) {
@@ -392,6 +426,9 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         if (receive.cancelled || receive.stopped) {
             continue;
         }
+        device.lastFrame = std::move(samples);
+        device.lastWidth = geometry.deliveredWidth;
+        device.lastHeight = geometry.deliveredHeight;
         const uint32_t slot = static_cast<uint32_t>(frames) % count;
         std::memcpy(buffer->data() + size_t{slot} * slotBytes, bytes.data(), frameBytes);
         receive.newest = frames;

@@ -101,6 +101,7 @@ class SimCamera {
     };
 
     void applyAdvanced(Clock::time_point now);
+    StreamGeometry latchedGeometry(uint32_t coding) const;
     void valueSetting(Clock::time_point now);
     void startCapture(uint32_t address, uint32_t value, Clock::time_point now);
     uint32_t exposureUnits(uint32_t frame) const;

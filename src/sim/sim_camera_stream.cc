@@ -113,6 +113,37 @@ void SimCamera::applyAdvanced(Clock::time_point now) {
     applyFailed_ = binX < 1 || binX > 5 || binY < 1 || binY > 5 || (!isMono() && binX != 1) ||
                    width == 0 || height == 0 || left + width > sensor_.width ||
                    top + height > sensor_.height || width % binX != 0 || height % binY != 0;
+    // The readout time follows the region as soon as the camera took it, before the stream's
+    // value setting fixes the transfer.
+    if (!applyFailed_ && !geometry_.valid) {
+        uint32_t coding = registers_[kSimModeBlockBase + kF7ColorCoding] >> 24;
+        geometry_ = latchedGeometry(coding == 0 ? kCoding16 : coding);
+    }
+}
+
+StreamGeometry SimCamera::latchedGeometry(uint32_t coding) const {
+    auto reg = [this](uint32_t address) {
+        auto it = registers_.find(address);
+        return it == registers_.end() ? 0u : it->second;
+    };
+    StreamGeometry g;
+    const uint32_t binning = reg(kSimAdvancedBase + kAdvBinning);
+    const uint32_t position = reg(kSimAdvancedBase + kAdvRegionPosition);
+    const uint32_t size = reg(kSimAdvancedBase + kAdvRegionSize);
+    g.valid = true;
+    g.binX = binning >> 24;
+    g.binY = (binning >> 16) & 0xFF;
+    g.left = static_cast<int32_t>(position >> 16);
+    g.top = static_cast<int32_t>(position & 0xFFFF);
+    g.width = static_cast<int32_t>(size >> 16);
+    g.height = static_cast<int32_t>(size & 0xFFFF);
+    g.coding = coding;
+    g.deliveredWidth = g.width / g.binX;
+    g.deliveredHeight = g.height / g.binY;
+    g.payloadBytes = bytesForPixels(coding, uint64_t{g.deliveredWidth} * g.deliveredHeight);
+    g.bytesPerPacket = std::min(kMaxPacketBytes, (g.payloadBytes + 3) / 4 * 4);
+    g.packetsPerFrame = (g.payloadBytes + g.bytesPerPacket - 1) / g.bytesPerPacket;
+    return g;
 }
 
 void SimCamera::valueSetting(Clock::time_point now) {
@@ -129,23 +160,7 @@ void SimCamera::valueSetting(Clock::time_point now) {
         geometry_.valid = false;
         return;
     }
-    StreamGeometry g;
-    const uint32_t binning = registers_[kSimAdvancedBase + kAdvBinning];
-    const uint32_t position = registers_[kSimAdvancedBase + kAdvRegionPosition];
-    const uint32_t size = registers_[kSimAdvancedBase + kAdvRegionSize];
-    g.valid = true;
-    g.binX = binning >> 24;
-    g.binY = (binning >> 16) & 0xFF;
-    g.left = static_cast<int32_t>(position >> 16);
-    g.top = static_cast<int32_t>(position & 0xFFFF);
-    g.width = static_cast<int32_t>(size >> 16);
-    g.height = static_cast<int32_t>(size & 0xFFFF);
-    g.coding = coding;
-    g.deliveredWidth = g.width / g.binX;
-    g.deliveredHeight = g.height / g.binY;
-    g.payloadBytes = bytesForPixels(coding, uint64_t{g.deliveredWidth} * g.deliveredHeight);
-    g.bytesPerPacket = std::min(kMaxPacketBytes, (g.payloadBytes + 3) / 4 * 4);
-    g.packetsPerFrame = (g.payloadBytes + g.bytesPerPacket - 1) / g.bytesPerPacket;
+    const StreamGeometry g = latchedGeometry(coding);
     geometry_ = g;
     registers_[csr + kF7ImagePosition] = ((g.left / g.binX) << 16) | (g.top / g.binY);
     registers_[csr + kF7ImageSize] = (g.deliveredWidth << 16) | g.deliveredHeight;
