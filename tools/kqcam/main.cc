@@ -22,6 +22,20 @@ int main(int argc, char** argv) {
     firmware->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
     firmware->add_flag("--yes", confirmed, "Confirm that the camera's firmware is replaced");
 
+    kqcam::SnapOptions snap;
+    CLI::App* snapCommand = app.add_subcommand("snap", "Take one image and write it as a TIFF");
+    snapCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    snapCommand->add_option("-o,--output", snap.output, "TIFF file to write");
+    snapCommand->add_option("-r,--resolution", snap.resolution, "Resolution index, 0 to 2")
+        ->check(CLI::Range(0, 2));
+    snapCommand->add_option("--bits", snap.bits, "14 (grey) or 42 (colour)");
+    snapCommand->add_option("-b,--binning", snap.binning, "Binning, 1 to 5")->check(CLI::Range(1, 5));
+    snapCommand->add_option("-e,--exposure", snap.exposureUs, "Exposure in microseconds");
+    snapCommand->add_option("-g,--gain", snap.gain, "Analogue gain, 0 to 255")->check(CLI::Range(0, 255));
+    snapCommand->add_option("--white-balance", snap.whiteBalance, "Red, green and blue factors")
+        ->expected(3);
+    snapCommand->add_flag("--scale16", snap.scaleTo16, "Scale the 14-bit samples to 16 bits");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -30,6 +44,9 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("list")) {
         return kqcam::listCameras();
+    }
+    if (app.got_subcommand("snap")) {
+        return kqcam::snap(camera, snap);
     }
     if (app.got_subcommand("firmware")) {
         return kqcam::writeFirmware(camera, firmwarePath, confirmed);

@@ -1,0 +1,169 @@
+// kqcam snap: one image from a camera, written as a 16-bit TIFF.
+#include <tiffio.h>
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "kqfw/kqfw.h"
+#include "kqfw/kqfw_ext.h"
+
+namespace kqcam {
+
+namespace {
+
+std::atomic<int> interrupted{0};
+
+void onInterrupt(int) {
+    interrupted = 1;
+}
+
+// Draws a bar on stderr for exposures long enough to wait for; Ctrl-C aborts through it.
+int32_t progress(uint32_t elapsedMs, uint32_t totalMs, int32_t) {
+    if (totalMs >= 1000) {
+        const int width = 40;
+        const int done = static_cast<int>(uint64_t{elapsedMs} * width / totalMs);
+        std::fprintf(stderr, "\rexposing [%-*s] %u/%u ms", width, std::string(done, '#').c_str(),
+                     elapsedMs, totalMs);
+    }
+    return interrupted.load();
+}
+
+struct ClosesCameras {
+    ~ClosesCameras() { IxenClose(); }
+};
+
+int fail(const char* what, StatusCode status) {
+    std::fprintf(stderr, "kqcam: %s (status %u)\n", what, status);
+    return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
+}
+
+StatusCode applySettings(int32_t camera, const SnapOptions& o) {
+    if (StatusCode s = IxenmSetResolution(camera, o.resolution)) {
+        return s;
+    }
+    if (o.bits != 0) {
+        if (StatusCode s = IxenmSetBitsPerPixel(camera, static_cast<int32_t>(o.bits))) {
+            return s;
+        }
+    }
+    if (StatusCode s = IxenmSetBinning(camera, static_cast<int32_t>(o.binning))) {
+        return s;
+    }
+    if (o.exposureUs != 0) {
+        if (StatusCode s = IxenmSetExposure(camera, o.exposureUs)) {
+            return s;
+        }
+    }
+    if (o.gain >= 0) {
+        if (StatusCode s = IxenmWriteAnalogGain(camera, static_cast<uint32_t>(o.gain))) {
+            return s;
+        }
+    }
+    if (o.whiteBalance.size() == 3) {
+        return IxenmSetWhiteBalance(camera, o.whiteBalance[0], o.whiteBalance[1],
+                                    o.whiteBalance[2]);
+    }
+    return KQFW_STATUS_OK;
+}
+
+std::string description(int32_t camera) {
+    uint32_t info[4] = {};
+    uint32_t exposure = 0, gain = 0, binning = 0;
+    double wb[3] = {};
+    IxenmInfo(camera, info);
+    IxenmGetCurrentExposure(camera, &exposure);
+    IxenmReadAnalogGain(camera, &gain);
+    IxenmGetCurrentBinning(camera, &binning);
+    IxenmGetCurrentWhiteBalance(camera, &wb[0], &wb[1], &wb[2]);
+    char text[512];
+    std::snprintf(text, sizeof text,
+                  "model=%s serial=0x%04x firmware=0x%04x exposure_us=%u gain=%u resolution=%u "
+                  "binning=%u bits=%u white_balance=%.4g,%.4g,%.4g",
+                  info[2] ? "KQC" : "KQM", info[1], info[0], exposure, gain,
+                  IxenmGetCurrentResolution(camera), binning, IxenmGetCurrentBitsPerPixel(camera),
+                  wb[0], wb[1], wb[2]);
+    return text;
+}
+
+// Writes beside the target and renames, so an interrupted or failed write leaves no file.
+bool writeTiff(const std::string& path, const std::vector<uint16_t>& image, uint32_t width,
+               uint32_t height, uint32_t channels, const std::string& text) {
+    const std::string partial = path + ".partial";
+    TIFF* tiff = TIFFOpen(partial.c_str(), "w");
+    if (tiff == nullptr) {
+        return false;
+    }
+    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
+    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, channels);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
+    TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
+    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 1.0);
+    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 1.0);
+    TIFFSetField(tiff, TIFFTAG_SOFTWARE, (std::string("kqcam ") + kqfwVersion()).c_str());
+    TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, text.c_str());
+    std::vector<uint16_t> row(size_t{width} * channels);
+    bool ok = true;
+    for (uint32_t y = 0; y < height && ok; ++y) {
+        const uint16_t* src = image.data() + size_t{y} * width * channels;
+        for (size_t x = 0; x < width; ++x) {
+            for (uint32_t k = 0; k < channels; ++k) {
+                // The library's pixels are blue, green, red; TIFF's are red, green, blue.
+                row[x * channels + k] = src[x * channels + (channels - 1 - k)];
+            }
+        }
+        ok = TIFFWriteScanline(tiff, row.data(), y, 0) == 1;
+    }
+    TIFFClose(tiff);
+    if (!ok || std::rename(partial.c_str(), path.c_str()) != 0) {
+        std::remove(partial.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int snap(int32_t camera, const SnapOptions& o) {
+    ClosesCameras closer;
+    if (int code = openUpTo(camera)) {
+        return code;
+    }
+    if (StatusCode s = applySettings(camera, o)) {
+        return fail("setting refused", s);
+    }
+    uint32_t width = 0, height = 0;
+    IxenmGetCurrentDataSize(camera, &width, &height);
+    const uint32_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
+    std::vector<uint16_t> image(size_t{width} * height * channels);
+    std::signal(SIGINT, onInterrupt);
+    const int32_t status = IxenmAcquisition(camera, image.data(),
+                                            static_cast<uint32_t>(image.size() * 2), progress);
+    std::signal(SIGINT, SIG_DFL);
+    if (status != 0) {
+        std::fprintf(stderr, "\n");
+        return fail(status == KQFW_STATUS_ABORTED ? "aborted" : "acquisition failed",
+                    static_cast<StatusCode>(status));
+    }
+    if (o.scaleTo16) {
+        for (uint16_t& v : image) {
+            v = static_cast<uint16_t>(v << 2);
+        }
+    }
+    if (!writeTiff(o.output, image, width, height, channels, description(camera))) {
+        std::fprintf(stderr, "kqcam: cannot write %s\n", o.output.c_str());
+        return kExitCameraError;
+    }
+    std::printf("wrote %s: %u x %u, %s, 16-bit\n", o.output.c_str(), width, height,
+                channels == 3 ? "RGB" : "grey");
+    return kExitOk;
+}
+
+}  // namespace kqcam
