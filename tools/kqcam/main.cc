@@ -29,9 +29,11 @@ int main(int argc, char** argv) {
     snapCommand->add_option("-r,--resolution", snap.resolution, "Resolution index, 0 to 2")
         ->check(CLI::Range(0, 2));
     snapCommand->add_option("--bits", snap.bits, "14 (grey) or 42 (colour)");
-    snapCommand->add_option("-b,--binning", snap.binning, "Binning, 1 to 5")->check(CLI::Range(1, 5));
+    snapCommand->add_option("-b,--binning", snap.binning, "Binning, 1 to 5")
+        ->check(CLI::Range(1, 5));
     snapCommand->add_option("-e,--exposure", snap.exposureUs, "Exposure in microseconds");
-    snapCommand->add_option("-g,--gain", snap.gain, "Analogue gain, 0 to 255")->check(CLI::Range(0, 255));
+    snapCommand->add_option("-g,--gain", snap.gain, "Analogue gain, 0 to 255")
+        ->check(CLI::Range(0, 255));
     snapCommand->add_option("--white-balance", snap.whiteBalance, "Red, green and blue factors")
         ->expected(3);
     snapCommand->add_flag("--scale16", snap.scaleTo16, "Scale the 14-bit samples to 16 bits");

@@ -101,7 +101,8 @@ bool writeTiff(const std::string& path, const std::vector<uint16_t>& image, uint
     TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
     TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
     TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, channels);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC, channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
+    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
+                 channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
     TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
     TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
@@ -144,8 +145,8 @@ int snap(int32_t camera, const SnapOptions& o) {
     const uint32_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
     std::vector<uint16_t> image(size_t{width} * height * channels);
     std::signal(SIGINT, onInterrupt);
-    const int32_t status = IxenmAcquisition(camera, image.data(),
-                                            static_cast<uint32_t>(image.size() * 2), progress);
+    const int32_t status =
+        IxenmAcquisition(camera, image.data(), static_cast<uint32_t>(image.size() * 2), progress);
     std::signal(SIGINT, SIG_DFL);
     if (status != 0) {
         std::fprintf(stderr, "\n");
