@@ -137,12 +137,16 @@ TEST_F(Geometry, RejectedImageSizesChangeNothing) {
     uint32_t before[4];
     ASSERT_EQ(IxenmGetCurrentImageSize(0, before), 0u);
     uint32_t outside[4] = {0, 0, 1392, 1040};
-    uint32_t inverted[4] = {400, 400, 100, 100};
     uint32_t huge[4] = {0, 0, 0xFFFFFFF0u, 100};
     EXPECT_EQ(IxenmSetImageSize(0, outside), 8u);
-    EXPECT_EQ(IxenmSetImageSize(0, inverted), 8u);
     EXPECT_EQ(IxenmSetImageSize(0, huge), 8u);
     EXPECT_EQ(imageSize(0), Rect4(before, before + 4));
+    // Only the far edges are checked: an empty region is stored, and refused by the
+    // acquisition, whose image size is 0.
+    uint32_t inverted[4] = {400, 400, 100, 100};
+    EXPECT_EQ(IxenmSetImageSize(0, inverted), 0u);
+    uint16_t pixel[3];
+    EXPECT_EQ(IxenmAcquisition(0, pixel, sizeof pixel, nullptr), 6);
     EXPECT_EQ(IxenmGetCurrentImageSize(0, nullptr), 8u);
     EXPECT_EQ(IxenmGetCurrentDataSize(0, nullptr, nullptr), 8u);
     EXPECT_EQ(IxenmGetCurrentFrameSize(0, nullptr), 8u);

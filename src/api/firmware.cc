@@ -1,6 +1,7 @@
 // Writing new firmware into a camera's flash and starting it.
 #include "api/firmware.h"
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 
@@ -45,9 +46,6 @@ uint32_t measureFirmwareText(const uint8_t* text, int32_t length, size_t* imageB
             ++lines;
         }
     }
-    if (lines == 0) {
-        return KQFW_STATUS_BAD_ARGUMENT;
-    }
     *imageBytes = (lines + kFlashBlockBytes - 1) / kFlashBlockBytes * kFlashBlockBytes;
     return 0;
 }
@@ -86,21 +84,27 @@ KQFW_API StatusCode IxenmWriteFirmware(int32_t index, const uint8_t* text, int32
     if (c == nullptr) {
         return status;
     }
-    if (text == nullptr || length <= 0) {
+    if (length < 0 || (text == nullptr && length > 0)) {
         return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    // The work buffer comes first, as large as the CRs could make it; the text is checked after.
+    const size_t crs = static_cast<size_t>(std::count(text, text + length, kCr));
+    const size_t capacity = (crs + kFlashBlockBytes - 1) / kFlashBlockBytes * kFlashBlockBytes;
+    std::unique_ptr<uint8_t, decltype(&freeZeroed)> image(
+        static_cast<uint8_t*>(allocZeroed(std::max<size_t>(capacity, 1))), &freeZeroed);
+    if (!image) {
+        return KQFW_STATUS_NO_MEMORY;
     }
     size_t imageBytes = 0;
     if (uint32_t result = measureFirmwareText(text, length, &imageBytes)) {
         return result;
     }
-    std::unique_ptr<uint8_t, decltype(&freeZeroed)> image(
-        static_cast<uint8_t*>(allocZeroed(imageBytes)), &freeZeroed);
-    if (!image) {
-        return KQFW_STATUS_NO_MEMORY;
-    }
     parseFirmwareText(text, length, image.get(), imageBytes);
+    // A text without a whole line makes no byte: nothing is written, the firmware still starts.
     const uint32_t written =
-        writeFlash(c->link, kFirmwareAddress, static_cast<uint32_t>(imageBytes), image.get());
+        imageBytes == 0
+            ? 0
+            : writeFlash(c->link, kFirmwareAddress, static_cast<uint32_t>(imageBytes), image.get());
     image.reset();
     if (written != 0) {
         return KQFW_STATUS_WRITE_FAILED;

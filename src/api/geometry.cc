@@ -53,15 +53,21 @@ void setFrame(CameraContext& c, const uint32_t* rect) {
     c.settingsChanged = 1;
 }
 
-// The image rectangle as the application sees it: binned pixels or output pixels.
-Rect outputImageRect(const CameraContext& c) {
-    Rect r = c.imageRect;
+// The image rectangle as the application sees it (binned pixels or output pixels), in the
+// u32 arithmetic of its values, so a huge stored rectangle wraps instead of overflowing.
+struct OutputRect {
+    uint32_t left, top, right, bottom;
+};
+OutputRect outputImageRect(const CameraContext& c) {
+    const Rect& r = c.imageRect;
+    const uint32_t v[4] = {static_cast<uint32_t>(r.left), static_cast<uint32_t>(r.top),
+                           static_cast<uint32_t>(r.right), static_cast<uint32_t>(r.bottom)};
     if (c.resolutionIndex < kFirstMultiShot) {
-        const int32_t b = static_cast<int32_t>(c.binning);
-        return {r.left / b, r.top / b, r.right / b, r.bottom / b};
+        const uint32_t b = c.binning;
+        return {v[0] / b, v[1] / b, v[2] / b, v[3] / b};
     }
-    const int32_t m = static_cast<int32_t>(magnification(c.resolutionIndex));
-    return {r.left * m, r.top * m, r.right * m, r.bottom * m};
+    const uint32_t m = magnification(c.resolutionIndex);
+    return {v[0] * m, v[1] * m, v[2] * m, v[3] * m};
 }
 
 }  // namespace
@@ -310,24 +316,20 @@ KQFW_API StatusCode IxenmSetImageSize(int32_t index, uint32_t* rect) {
         c->frameRect = c->imageRect;
         return KQFW_STATUS_OK;
     }
-    // Wide enough for any u32 the application passes, multiplied by the binning.
-    int64_t v[4];
+    // The application's values are u32 and the arithmetic stays in u32, as its callers know it.
+    int32_t v[4];
     for (int i = 0; i < 4; ++i) {
-        v[i] = rect[i];
+        uint32_t value = rect[i];
         if (c->resolutionIndex < kFirstMultiShot) {
-            v[i] *= c->binning;
+            value *= c->binning;
         }
-        v[i] /= magnification(c->resolutionIndex);
-        if (v[i] > INT32_MAX) {
-            return KQFW_STATUS_BAD_ARGUMENT;
-        }
+        v[i] = static_cast<int32_t>(value / magnification(c->resolutionIndex));
     }
-    const Rect aligned =
-        alignToBinning(*c, {static_cast<int32_t>(v[0]), static_cast<int32_t>(v[1]),
-                            static_cast<int32_t>(v[2]), static_cast<int32_t>(v[3])});
-    if (aligned.right > static_cast<int32_t>(baseWidth(*c)) ||
-        aligned.bottom > static_cast<int32_t>(baseHeight(*c)) || aligned.left >= aligned.right ||
-        aligned.top >= aligned.bottom) {
+    const Rect aligned = alignToBinning(*c, {v[0], v[1], v[2], v[3]});
+    // Only the far edges are checked, as the u32 values they are (so a huge one is outside); an
+    // empty region is refused when an image is taken.
+    if (static_cast<uint32_t>(aligned.right) > baseWidth(*c) ||
+        static_cast<uint32_t>(aligned.bottom) > baseHeight(*c)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     c->imageRect = c->frameRect = aligned;
@@ -347,7 +349,11 @@ KQFW_API StatusCode IxenmGetCurrentImageSize(int32_t index, uint32_t* rect) {
     if (rect == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    store(outputImageRect(*c), rect);
+    const OutputRect r = outputImageRect(*c);
+    rect[0] = r.left;
+    rect[1] = r.top;
+    rect[2] = r.right;
+    rect[3] = r.bottom;
     return KQFW_STATUS_OK;
 }
 
@@ -359,11 +365,6 @@ KQFW_API StatusCode IxenmSetFrameSize(int32_t index, uint32_t* rect) {
     auto [c, status] = idleCameraFor(index);
     if (c == nullptr) {
         return status;
-    }
-    for (int i = 0; rect != nullptr && i < 4; ++i) {
-        if (rect[i] > INT32_MAX) {
-            return KQFW_STATUS_BAD_ARGUMENT;
-        }
     }
     setFrame(*c, rect);
     return KQFW_STATUS_OK;
@@ -397,9 +398,9 @@ KQFW_API StatusCode IxenmGetCurrentDataSize(int32_t index, uint32_t* width, uint
     if (width == nullptr || height == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    const Rect r = outputImageRect(*c);
-    *width = static_cast<uint32_t>(r.right - r.left);
-    *height = static_cast<uint32_t>(r.bottom - r.top);
+    const OutputRect r = outputImageRect(*c);
+    *width = r.right - r.left;
+    *height = r.bottom - r.top;
     return KQFW_STATUS_OK;
 }
 
