@@ -110,43 +110,24 @@ uint32_t waitHandshake(const CameraContext& c, uint32_t address) {
     }
 }
 
-uint32_t multiShotValue(const CameraContext& c, uint32_t* value) {
-    const bool mono = c.link.isMono != 0;
-    switch (c.resolutionIndex) {
-        case 3:
-            *value = kMultiShotValue3;
-            return 0;
-        case 4:
-            *value = mono ? kMultiShotValue4Mono : kMultiShotValue4Colour;
-            return 0;
-        case 5:
-            *value = mono ? kMultiShotValue5Mono : kMultiShotValue5Colour;
-            return 0;
-        default:
-            *value = kMultiShotValue6Colour;
-            return mono ? KQFW_STATUS_START_REFUSED : 0;
-    }
-}
+// The start of a multi-shot series (indexes 3 to 6) per model: the one-shot register's value
+// and, with the hardware trigger, the bits ORed into the trigger mode. Zero: not on this model.
+struct MultiShotStart {
+    uint32_t mono, colour, monoTrigger, colourTrigger;
+};
+constexpr MultiShotStart kMultiShotStarts[] = {
+    {kMultiShotValue3, kMultiShotValue3, kTriggerBits3, kTriggerBits3},
+    {kMultiShotValue4Mono, kMultiShotValue4Colour, kTriggerBits4Mono, kTriggerBits4Colour},
+    {kMultiShotValue5Mono, kMultiShotValue5Colour, kTriggerBits5Mono, kTriggerBits5Colour},
+    {0, kMultiShotValue6Colour, 0, kTriggerBits6Colour},
+};
 
-uint32_t triggerBits(const CameraContext& c, uint32_t* bits) {
+// 0, or 21 for a series the model does not take.
+uint32_t multiShotStart(const CameraContext& c, bool trigger, uint32_t* value) {
+    const MultiShotStart& s = kMultiShotStarts[c.resolutionIndex - 3];
     const bool mono = c.link.isMono != 0;
-    switch (c.resolutionIndex) {
-        case 3:
-            *bits = kTriggerBits3;
-            return 0;
-        case 4:
-            *bits = mono ? kTriggerBits4Mono : kTriggerBits4Colour;
-            return 0;
-        case 5:
-            *bits = mono ? kTriggerBits5Mono : kTriggerBits5Colour;
-            return 0;
-        case 6:
-            *bits = kTriggerBits6Colour;
-            return mono ? KQFW_STATUS_START_REFUSED : 0;
-        default:
-            *bits = c.streaming != 0 && c.overlappedTrigger != 0 ? kTriggerOverlapped : 0;
-            return 0;
-    }
+    *value = trigger ? (mono ? s.monoTrigger : s.colourTrigger) : (mono ? s.mono : s.colour);
+    return *value == 0 ? KQFW_STATUS_START_REFUSED : 0;
 }
 
 bool packedCoding(const CameraContext& c) {
@@ -388,14 +369,14 @@ uint32_t ArmStartCommand(CameraContext& c, uint32_t e) {
     uint32_t wait = 0;
     const bool multiShot = c.resolutionIndex >= 3 && c.resolutionIndex <= 6;
     if (c.hardwareTrigger != 0) {
-        uint32_t bits = 0;
-        if (triggerBits(c, &bits) != 0) {
+        uint32_t bits = c.streaming != 0 && c.overlappedTrigger != 0 ? kTriggerOverlapped : 0;
+        if (multiShot && multiShotStart(c, true, &bits) != 0) {
             return KQFW_STATUS_START_REFUSED;
         }
         address = c.link.commandBase + kCmdTriggerMode;
         value = (c.triggerPolarity ? kTriggerPositive : kTriggerNegative) | bits;
     } else if (multiShot) {
-        if (multiShotValue(c, &value) != 0) {
+        if (multiShotStart(c, false, &value) != 0) {
             return KQFW_STATUS_START_REFUSED;
         }
     } else if (c.streaming != 0) {
