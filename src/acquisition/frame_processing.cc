@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "api/colour_tables.h"
+#include "api/geometry.h"
 #include "kqfw/kqfw.h"
 #include "processing/assemble_single.h"
 #include "processing/grey_binned.h"
@@ -16,12 +17,6 @@ constexpr uint32_t kColourBits = 42;
 constexpr uint32_t kGreyResolution = 2;
 constexpr uint32_t kFineResolution = 1;
 
-bool onSensor(const CameraContext& c, const Rect& r) {
-    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
-           r.right <= static_cast<int64_t>(c.sensorWidth) &&
-           r.bottom <= static_cast<int64_t>(c.sensorHeight);
-}
-
 int64_t colourMatrixPixels(const CameraContext& c) {
     const Rect& d = c.deliveredRect;
     return (int64_t{d.bottom} - d.top) * (int64_t{d.right} - d.left) / c.binning;
@@ -34,7 +29,7 @@ uint32_t processStandardFrame(CameraContext& c, uint16_t* image, uint16_t* raw) 
     const uint32_t b = c.binning;
     // The frame is read as imageRect describes it; a rectangle off the sensor (the frame size
     // is stored unchecked) would read past the receive buffer.
-    if (!onSensor(c, rect) || b < 1) {
+    if (!rectOnSensor(c, rect) || b < 1) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     const uint32_t e = c.exposureTime / c.exposureStep;

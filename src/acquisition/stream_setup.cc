@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "acquisition/sample_expansion.h"
 #include "kqfw/kqfw.h"
 #include "platform/clock.h"
 #include "platform/error_report.h"
@@ -15,15 +16,6 @@ namespace kqfw {
 
 namespace {
 
-constexpr uint32_t kStartCommandBytes = 20;
-constexpr uint32_t kBandwidthBytes = 24;
-constexpr uint32_t kChannelBytes = 16;
-constexpr uint32_t kResourceBytes = 40;
-constexpr uint32_t kAttachBytes = 64;
-constexpr uint32_t kStopBytes = 16;
-constexpr uint32_t kReceiveStatusBytes = 48;
-constexpr uint32_t kSpeedS400 = 4;
-constexpr uint32_t kAnyChannel = 0xFFFFFFFF;
 constexpr uint32_t kResourceFlags = 9;
 constexpr uint32_t kQuadletsToStrip = 1;
 constexpr uint32_t kLargeFrameBytes = 1024000;
@@ -128,11 +120,6 @@ uint32_t multiShotStart(const CameraContext& c, bool trigger, uint32_t* value) {
     const bool mono = c.link.isMono != 0;
     *value = trigger ? (mono ? s.monoTrigger : s.colourTrigger) : (mono ? s.mono : s.colour);
     return *value == 0 ? KQFW_STATUS_START_REFUSED : 0;
-}
-
-bool packedCoding(const CameraContext& c) {
-    const Format7ModeInfo& m = c.format7Modes[0];
-    return m.packingCapable && c.packingEnabled && !(m.compressionCapable && c.compression8Enabled);
 }
 
 uint32_t programSequence(CameraContext& c, bool* sequenceActive) {
@@ -261,10 +248,9 @@ uint32_t programCamera(CameraContext& c, const Rect& rect, uint32_t b, uint32_t 
     if (uint32_t s = waitHandshake(c, f7 + kF7ValueSetting)) {
         return s;
     }
-    const Format7ModeInfo& m = c.format7Modes[0];
-    const uint32_t coding = packedCoding(c)                                      ? kCodingPacked
-                            : m.compressionCapable && c.compression8Enabled != 0 ? kCoding8
-                                                                                 : kCoding16;
+    const uint32_t coding = packedCodingActive(c)       ? kCodingPacked
+                            : compressedCodingActive(c) ? kCoding8
+                                                        : kCoding16;
     if (uint32_t s = writeRegister(c, f7 + kF7ColorCoding, coding)) {
         return s;
     }

@@ -4,18 +4,9 @@
 #include "acquisition/acquire_image.h"
 #include "acquisition/stream_setup.h"
 #include "api/camera_table.h"
+#include "api/exposure.h"
 #include "kqfw/kqfw.h"
 #include "platform/error_report.h"
-
-namespace kqfw {
-
-namespace {
-
-constexpr uint32_t kLongestExposure = 600000000;
-
-}  // namespace
-
-}  // namespace kqfw
 
 using namespace kqfw;
 
@@ -88,7 +79,7 @@ KQFW_API int32_t IxenmNextAcquisition(int32_t camera, uint16_t* image, uint32_t 
     if (c == nullptr) {
         return static_cast<int32_t>(held.status);
     }
-    if (exposure < 2 * c->exposureStep || exposure > kLongestExposure) {
+    if (!exposureInRange(*c, exposure)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     // Without a prepared stream the receive would deliver nothing and the image would be made

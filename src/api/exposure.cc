@@ -1,6 +1,8 @@
 // Exposure, trigger, transfer format, gain, vendor-register reads and the processing switches.
 #include <mutex>
 
+#include "api/exposure.h"
+
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "transport/register_access.h"
@@ -10,7 +12,6 @@ namespace kqfw {
 
 namespace {
 
-constexpr uint32_t kLongestExposure = 600000000;
 constexpr uint32_t kPackedStep = 200;
 constexpr uint32_t kUnpackedStep = 400;
 constexpr int32_t kMaxSequence = 5;
@@ -20,10 +21,6 @@ constexpr uint32_t kMaxGain = 255;
 constexpr uint32_t kGainMask = 0xFFF;
 constexpr uint32_t kGainManual = 0x02000000;
 constexpr uint32_t kMaxBloomingVoltage = 63;
-
-bool exposureInRange(const CameraContext& c, uint32_t t) {
-    return t >= 2 * c.exposureStep && t <= kLongestExposure;
-}
 
 uint32_t roundDown(uint32_t t, uint32_t step) {
     return t / step * step;
@@ -56,6 +53,10 @@ StatusCode storeFlag(int32_t index, uint32_t value, uint32_t CameraContext::*fie
 }
 
 }  // namespace
+
+bool exposureInRange(const CameraContext& c, uint32_t t) {
+    return t >= 2 * c.exposureStep && t <= kLongestExposure;
+}
 
 }  // namespace kqfw
 

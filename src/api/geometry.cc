@@ -96,6 +96,12 @@ Rect alignToBinning(const CameraContext& c, Rect rect) {
     return {rect.left / u * u, rect.top / u * u, rect.right / u * u, rect.bottom / u * u};
 }
 
+bool rectOnSensor(const CameraContext& c, const Rect& r) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
+           r.right <= static_cast<int64_t>(c.sensorWidth) &&
+           r.bottom <= static_cast<int64_t>(c.sensorHeight);
+}
+
 bool bitsPerPixelAvailable(const CameraContext& c, int32_t bitsPerPixel) {
     if (c.link.isMono || c.resolutionIndex == kGreyResolution) {
         return bitsPerPixel == static_cast<int32_t>(kMonoBits);

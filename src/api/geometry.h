@@ -18,6 +18,9 @@ uint32_t baseHeight(const CameraContext& context);
 // Aligns a rectangle to 4 x binning, after the mono model's right-edge limits.
 Rect alignToBinning(const CameraContext& context, Rect rect);
 
+// A non-empty rectangle that lies on the sensor: what a frame can be read as.
+bool rectOnSensor(const CameraContext& context, const Rect& rect);
+
 bool bitsPerPixelAvailable(const CameraContext& context, int32_t bitsPerPixel);
 bool binningAvailable(const CameraContext& context, int32_t factor);
 

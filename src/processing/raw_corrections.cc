@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "api/camera_table.h"
+#include "api/geometry.h"
 
 namespace kqfw {
 
@@ -49,12 +50,6 @@ int32_t blockSum(const int16_t* ref, uint32_t pitch, int64_t row, int64_t col, i
         }
     }
     return sum;
-}
-
-bool rectOnSensor(const CameraContext& c, const Rect& r) {
-    return r.left >= 0 && r.top >= 0 && r.left <= r.right && r.top <= r.bottom &&
-           r.right <= static_cast<int64_t>(c.sensorWidth) &&
-           r.bottom <= static_cast<int64_t>(c.sensorHeight);
 }
 
 }  // namespace

@@ -14,19 +14,10 @@ namespace kqfw::sim {
 namespace {
 
 constexpr uint32_t kBusBandwidthBytes = 4915;  // bytes a 125 µs cycle carries at S400
-constexpr uint32_t kSpeedS400 = 4;
 constexpr int kChannels = 64;
 constexpr size_t kMaxResources = 8;
 constexpr uint32_t kRingSlots = 5;
 constexpr uint32_t kSlotAlign = 4096;
-constexpr uint32_t kStartCommandBytes = 20;
-constexpr uint32_t kBandwidthBytes = 24;
-constexpr uint32_t kChannelBytes = 16;
-constexpr uint32_t kResourceBytes = 40;
-constexpr uint32_t kAttachBytes = 64;
-constexpr uint32_t kStopBytes = 16;
-constexpr uint32_t kStatusBytes = 48;
-constexpr uint32_t kAnyChannel = 0xFFFFFFFF;
 
 uint32_t byteSwap(uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
@@ -313,15 +304,15 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
             }
             return 0;
         case kIoctlGetReceiveStatus: {
-            if (out == nullptr || outBytes < kStatusBytes) {
+            if (out == nullptr || outBytes < kReceiveStatusBytes) {
                 return kErrorInsufficientBuffer;
             }
-            std::memset(out, 0, kStatusBytes);
+            std::memset(out, 0, kReceiveStatusBytes);
             storeLe32(out, static_cast<uint32_t>(device.receive.newest));
             for (uint32_t i = 0; i < kRingSlots; ++i) {
                 storeLe64(out + 8 + 8 * i, device.receive.slotValues[i]);
             }
-            *returned = kStatusBytes;
+            *returned = kReceiveStatusBytes;
             return 0;
         }
         default:

@@ -31,5 +31,14 @@ inline constexpr uint32_t kAsyncRequestSlackBytes = 4;  // the length given is 4
 inline constexpr uint32_t kNodeAddressBytes = 8;
 inline constexpr uint32_t kEventRegistrationBytes = 8;
 inline constexpr uint32_t kMapBuffersBytes = 24;
+inline constexpr uint32_t kStartCommandBytes = 20;
+inline constexpr uint32_t kBandwidthBytes = 24;
+inline constexpr uint32_t kChannelBytes = 16;
+inline constexpr uint32_t kResourceBytes = 40;
+inline constexpr uint32_t kAttachBytes = 64;
+inline constexpr uint32_t kStopBytes = 16;
+inline constexpr uint32_t kReceiveStatusBytes = 48;
+inline constexpr uint32_t kSpeedS400 = 4;
+inline constexpr uint32_t kAnyChannel = 0xFFFFFFFF;
 
 }  // namespace kqfw
