@@ -259,6 +259,9 @@ void printColourTable(const std::map<std::string, double>& rates) {
     };
     const double cvBilinear = rate("BM_OpenCvDemosaicing/edgeAware:0/min_time:0.000");
     const double reference = cvBilinear > 0 ? cvBilinear : rate("BM_OpenCvDemosaicing/edgeAware:0");
+    if (reference <= 0) {
+        return;  // the peer was filtered out: nothing to compare against
+    }
     struct Row {
         const char* label;
         std::string benchmark;

@@ -1,6 +1,7 @@
 #include "processing/raw_corrections.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "api/camera_table.h"
 #include "api/geometry.h"
@@ -25,16 +26,54 @@ struct ReferenceStep {
     int32_t scale;
     bool black, white;
 
+    // Both steps in signed 32-bit arithmetic. The black product wraps as 32-bit arithmetic
+    // does: only a negative reference can take it out of range, and there C++ would have no
+    // defined result at all.
+    static int32_t blackStep(int32_t v, int32_t scale, int32_t blackCap2, int32_t b) {
+        const uint32_t product =
+            static_cast<uint32_t>(scale) * static_cast<uint32_t>(std::min(blackCap2, b));
+        return clampSample(v - (static_cast<int32_t>(product) >> 11));
+    }
+    static int32_t whiteStep(int32_t v, int32_t g) {
+        return clampSample((((v - kPedestal) * g) >> 12) + kPedestal);
+    }
+
     int32_t apply(int32_t v, int32_t b, int32_t g) const {
         if (black) {
-            v = clampSample(v - ((scale * std::min(blackCap2, b)) >> 11));
+            v = blackStep(v, scale, blackCap2, b);
         }
         if (white) {
-            v = clampSample((((v - kPedestal) * g) >> 12) + kPedestal);
+            v = whiteStep(v, g);
         }
         return v;
     }
 };
+
+// Binning 1 is every frame of a live view: the steps are chosen once per frame so each row is
+// one straight loop the compiler can put in vector registers.
+template <bool Black, bool White>
+void correctUnbinned(const CameraContext& c, const ReferenceStep& step, uint16_t* raw,
+                     const Rect& rect) {
+    const uint32_t pitch = c.sensorWidth;
+    const int64_t w = int64_t{rect.right} - rect.left, h = int64_t{rect.bottom} - rect.top;
+    const int32_t scale = step.scale, cap2 = step.blackCap2;
+    for (int64_t y = 0; y < h; ++y) {
+        const int64_t base = (rect.top + y) * pitch + rect.left;
+        const int16_t* black = Black ? c.blackRefImage + base : nullptr;
+        const int16_t* white = White ? c.whiteRefImage + base : nullptr;
+        uint16_t* line = raw + y * w;
+        for (int64_t x = 0; x < w; ++x) {
+            int32_t v = line[x];
+            if constexpr (Black) {
+                v = ReferenceStep::blackStep(v, scale, cap2, black[x]);
+            }
+            if constexpr (White) {
+                v = ReferenceStep::whiteStep(v, white[x]);
+            }
+            line[x] = static_cast<uint16_t>(v);
+        }
+    }
+}
 
 // A reference sum over the sensor block a binned sample collected; 0 where a reference is
 // absent, so a missing one subtracts nothing.
@@ -68,20 +107,18 @@ void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Re
     if (!step.black && !step.white) {
         return;
     }
-    const uint32_t pitch = c.sensorWidth;
-    const int64_t w = rect.right - rect.left, h = rect.bottom - rect.top;
     if (b == 1) {
-        for (int64_t y = 0; y < h; ++y) {
-            const int64_t base = (rect.top + y) * pitch + rect.left;
-            uint16_t* line = raw + y * w;
-            for (int64_t x = 0; x < w; ++x) {
-                const int32_t black = step.black ? c.blackRefImage[base + x] : 0;
-                const int32_t white = step.white ? c.whiteRefImage[base + x] : 0;
-                line[x] = static_cast<uint16_t>(step.apply(line[x], black, white));
-            }
+        if (step.black && step.white) {
+            correctUnbinned<true, true>(c, step, raw, rect);
+        } else if (step.black) {
+            correctUnbinned<true, false>(c, step, raw, rect);
+        } else {
+            correctUnbinned<false, true>(c, step, raw, rect);
         }
         return;
     }
+    const uint32_t pitch = c.sensorWidth;
+    const int64_t w = rect.right - rect.left, h = rect.bottom - rect.top;
     const bool mono = c.link.isMono != 0;
     const int64_t rows = h / b / 2 * 2;
     const int64_t columns = mono ? w / b : w;
@@ -104,17 +141,45 @@ void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Re
     }
 }
 
+bool isHotPixel(uint32_t e, int32_t b) {
+    // 64 bits: (e / 2) x B passes 31 bits for long exposures.
+    const int64_t halfUnits = e / 2;
+    return halfUnits * b > kHotDarkSignal || b / 2 >= kHotLevel;
+}
+
+int32_t hotThreshold(uint32_t e) {
+    // b / 2 >= 14330 is b >= 28660; (e / 2) x b > K is b > K / (e / 2) in integers.
+    constexpr int32_t kLevelThreshold = 2 * kHotLevel - 1;
+    const int64_t halfUnits = e / 2;
+    if (halfUnits == 0) {
+        return kLevelThreshold;
+    }
+    return static_cast<int32_t>(std::min<int64_t>(kHotDarkSignal / halfUnits, kLevelThreshold));
+}
+
 void AddHotPixels(CameraContext& c, uint32_t e) {
     if (c.blackRefPresent == 0 || c.blackRefImage == nullptr) {
         return;
     }
-    // 64 bits: (e / 2) x B passes 31 bits for long exposures.
-    const int64_t halfUnits = e / 2;
+    // Every frame scans the whole reference, and hot pixels are rare: blocks without one are
+    // passed over by a maximum the compiler computes in vector registers.
+    constexpr uint64_t kBlock = 1024;
+    const int32_t threshold = hotThreshold(e);
+    const int16_t* ref = c.blackRefImage;
     const uint64_t pixels = uint64_t{c.sensorWidth} * c.sensorHeight;
-    for (uint64_t i = 0; i < pixels && c.blemishCount < kMaxBlemishes; ++i) {
-        const int32_t b = c.blackRefImage[i];
-        if (halfUnits * b > kHotDarkSignal || b / 2 >= kHotLevel) {
-            c.blemishPositions[c.blemishCount++] = static_cast<uint32_t>(i);
+    for (uint64_t start = 0; start < pixels && c.blemishCount < kMaxBlemishes; start += kBlock) {
+        const uint64_t end = std::min(pixels, start + kBlock);
+        int16_t highest = INT16_MIN;
+        for (uint64_t i = start; i < end; ++i) {
+            highest = std::max(highest, ref[i]);
+        }
+        if (highest <= threshold) {
+            continue;
+        }
+        for (uint64_t i = start; i < end && c.blemishCount < kMaxBlemishes; ++i) {
+            if (ref[i] > threshold) {
+                c.blemishPositions[c.blemishCount++] = static_cast<uint32_t>(i);
+            }
         }
     }
     c.blemishCount = std::min(c.blemishCount, kMaxBlemishes);

@@ -22,4 +22,9 @@ void CorrectBlemishes(CameraContext& c, uint16_t* raw, const Rect& rect, int16_t
 // Appends the hot pixels of the black reference to the blemish list (at most 10000 entries).
 void AddHotPixels(CameraContext& c, uint32_t e);
 
+// The hot-pixel rule for a black reference value b at e exposure units, and the same rule as
+// one comparison (b > hotThreshold(e)) that the scan uses.
+bool isHotPixel(uint32_t e, int32_t b);
+int32_t hotThreshold(uint32_t e);
+
 }  // namespace kqfw
