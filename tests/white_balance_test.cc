@@ -29,13 +29,15 @@ TEST_F(WhiteBalance, FactorsRebuildTheTablesAndAreKeptAtFullPrecision) {
     EXPECT_EQ(factors()[0], 0.1);  // stored as given, not as the float the tables used
 }
 
-TEST_F(WhiteBalance, ZeroFactorKeepsTheOldFactorsAndTables) {
+TEST_F(WhiteBalance, FactorsThatAreNotPositiveKeepTheOldFactorsAndTables) {
     const uint16_t before = cameraAt(0)->whiteLuts[2][3000];
     EXPECT_EQ(IxenmSetWhiteBalance(0, 1, 0, 1), 5u);
+    EXPECT_EQ(IxenmSetWhiteBalance(0, -1, 1, 1), 5u);
     EXPECT_EQ(factors(), (std::vector<double>{1.49, 1.98, 1.0}));
     EXPECT_EQ(cameraAt(0)->whiteLuts[2][3000], before);
-    double zero[3] = {1, 1, 0};
+    double zero[3] = {1, 1, 0}, negative[3] = {1, -2, 1};
     EXPECT_EQ(Ixenm_setwhite(0, zero), 5u);
+    EXPECT_EQ(Ixenm_setwhite(0, negative), 5u);
     EXPECT_EQ(Ixenm_setwhite(0, nullptr), 8u);
     EXPECT_EQ(IxenmSetWhiteBalance(0, NAN, 1, 1), 5u);
 }

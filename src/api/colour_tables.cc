@@ -42,9 +42,10 @@ void saturationStep(CameraContext& context) {
 }
 
 uint32_t buildColourTables(CameraContext& context, const double wb[3]) {
-    // Zero has no gain; NaN and infinity have no meaningful one either.
+    // A factor must be positive: zero has no gain, a negative one would turn the other
+    // channels' tables to zero, and NaN and infinity have no meaningful gain either.
     for (int c = 0; c < 3; ++c) {
-        if (wb[c] == 0 || !std::isfinite(wb[c])) {
+        if (!(wb[c] > 0) || !std::isfinite(wb[c])) {
             return KQFW_STATUS_BAD_WHITE_BALANCE;
         }
     }
