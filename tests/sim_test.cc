@@ -162,6 +162,24 @@ TEST_F(SimFirmware, WriteLogRecordsAcceptedWritesOnly) {
     EXPECT_EQ(log[0].value, 0x02000055u);
     EXPECT_EQ(log[1].address, kAdv + kAdvAccessCode);
     EXPECT_EQ(log[2].address, kAdv + kAdvAccessMask);
+    EXPECT_EQ(kqsimWriteLogDropped(0), 0);
+    EXPECT_EQ(kqsimWriteLogDropped(7), -1);
+}
+
+TEST_F(SimFirmware, WriteLogKeepsTheNewestWritesAndCountsTheRest) {
+    DeviceLink link = linkTo(0);
+    kqsimClearWriteLog(0);
+    const uint32_t total = KQSIM_WRITE_LOG_CAPACITY + 5;
+    for (uint32_t i = 0; i < total; ++i) {
+        ASSERT_EQ(writeQuadlet(link, kCmd + kCmdGain, i), 0u);
+    }
+    std::vector<KqsimRegisterWrite> log(KQSIM_WRITE_LOG_CAPACITY);
+    ASSERT_EQ(kqsimWriteLog(0, log.data(), uint32_t(log.size())), KQSIM_WRITE_LOG_CAPACITY);
+    EXPECT_EQ(kqsimWriteLogDropped(0), 5);
+    EXPECT_EQ(log.front().value, 5u);
+    EXPECT_EQ(log.back().value, total - 1);
+    kqsimClearWriteLog(0);
+    EXPECT_EQ(kqsimWriteLogDropped(0), 0);
 }
 
 TEST_F(SimFlash, WriteThenReadRoundTripsThroughTheWindow) {

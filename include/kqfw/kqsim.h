@@ -129,8 +129,12 @@ typedef struct KqsimRegisterWrite {
 /* The register as the camera holds it, bypassing bus, lock and faults. */
 KQFW_API int32_t kqsimPeekRegister(int32_t camera, uint32_t address, uint32_t* value);
 KQFW_API int32_t kqsimReadFlash(int32_t camera, uint32_t address, uint8_t* data, uint32_t bytes);
-/* Copies up to `max` of the accepted quadlet writes, oldest first; returns how many there are. */
+/* Each camera keeps its newest KQSIM_WRITE_LOG_CAPACITY accepted quadlet writes. kqsimWriteLog
+ * copies up to `max` of them, oldest first, and returns how many it holds; kqsimWriteLogDropped
+ * says how many older ones were let go since the last clear (-1 for no such camera). */
+#define KQSIM_WRITE_LOG_CAPACITY 16384
 KQFW_API int32_t kqsimWriteLog(int32_t camera, KqsimRegisterWrite* entries, uint32_t max);
+KQFW_API int64_t kqsimWriteLogDropped(int32_t camera);
 KQFW_API int32_t kqsimClearWriteLog(int32_t camera);
 /* How many requests of `code` the driver received since the last reset of the bench. */
 KQFW_API uint32_t kqsimRequestCount(uint32_t code);

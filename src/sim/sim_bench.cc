@@ -267,6 +267,12 @@ int32_t SimBench::writeLog(int32_t camera, KqsimRegisterWrite* entries, uint32_t
     return static_cast<int32_t>(log.size());
 }
 
+int64_t SimBench::writesDropped(int32_t camera) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    return device == nullptr ? -1 : static_cast<int64_t>(device->camera->writesDropped());
+}
+
 bool SimBench::clearWriteLog(int32_t camera) {
     return withCamera(camera, [](SimCamera& c) { c.clearWriteLog(); });
 }

@@ -97,11 +97,12 @@ void SimCamera::powerUp() {
 }
 
 void SimCamera::logWrite(uint32_t address, uint32_t value) {
-    // A firmware update writes thousands of window quadlets; the log keeps the first million.
-    constexpr size_t kMaxLogEntries = 1u << 20;
-    if (writeLog_.size() < kMaxLogEntries) {
-        writeLog_.emplace_back(address, value);
+    // A program that never resets the bench must not grow: the log keeps the newest writes.
+    if (writeLog_.size() == kWriteLogCapacity) {
+        writeLog_.pop_front();
+        ++writesDropped_;
     }
+    writeLog_.emplace_back(address, value);
 }
 
 SimCamera::Block SimCamera::blockOf(uint32_t address, int* mode) const {

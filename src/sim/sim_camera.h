@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,6 +13,7 @@
 namespace kqfw::sim {
 
 // Where this firmware places its register blocks.
+inline constexpr size_t kWriteLogCapacity = KQSIM_WRITE_LOG_CAPACITY;
 inline constexpr uint32_t kSimCommandBase = 0xF0F00000;
 inline constexpr uint32_t kSimAdvancedBase = 0xF2F00000;
 inline constexpr uint32_t kSimModeBlockBase = 0xF0F08000;
@@ -83,8 +85,12 @@ class SimCamera {
     // Test access that bypasses the bus.
     bool peek(uint32_t address, uint32_t* value, Clock::time_point now);
     std::vector<uint8_t>& flash() { return flash_; }
-    const std::vector<std::pair<uint32_t, uint32_t>>& writeLog() const { return writeLog_; }
-    void clearWriteLog() { writeLog_.clear(); }
+    const std::deque<std::pair<uint32_t, uint32_t>>& writeLog() const { return writeLog_; }
+    uint64_t writesDropped() const { return writesDropped_; }
+    void clearWriteLog() {
+        writeLog_.clear();
+        writesDropped_ = 0;
+    }
     void setFlashError(bool on) { flashErrorForced_ = on; }
     int firmwareStarts() const { return firmwareStarts_; }
     void setTimeScale(double scale) { timeScale_ = scale; }
@@ -156,7 +162,8 @@ class SimCamera {
     uint64_t framesPlanned_ = 0;
     uint64_t dropFrame_ = 0, delayFrame_ = 0;
     uint32_t delayMs_ = 0;
-    std::vector<std::pair<uint32_t, uint32_t>> writeLog_;
+    std::deque<std::pair<uint32_t, uint32_t>> writeLog_;  // the newest kWriteLogCapacity
+    uint64_t writesDropped_ = 0;                          // older ones, since the last clear
 };
 
 }  // namespace kqfw::sim
