@@ -131,8 +131,7 @@ KQFW_API StatusCode IxenmSetBusresetCallback(int32_t index, BusResetCallback cal
     if (c == nullptr) {
         return status;
     }
-    c->watch.busResetCallbackArg = argument;
-    c->watch.busResetCallback = callback;
+    setBusResetCallback(c->watch, callback, argument);
     return KQFW_STATUS_OK;
 }
 

@@ -41,8 +41,16 @@ bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/,
 }
 
 void Thread::join() {
-    if (thread_.joinable()) {
+    if (isCurrent()) {
+        detach();
+    } else if (thread_.joinable()) {
         thread_.join();
+    }
+}
+
+void Thread::detach() {
+    if (thread_.joinable()) {
+        thread_.detach();
     }
 }
 

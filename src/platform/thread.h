@@ -33,8 +33,12 @@ class Thread {
     // False when the thread could not be created.
     bool start(std::function<void()> body, size_t stackSizeHint = 0,
                ThreadPriority priority = ThreadPriority::kNormal);
+    // A thread cannot wait for itself: join() called on it lets it run on unowned, as detach()
+    // does for a thread that must give up its own Thread object.
     void join();
+    void detach();
     bool started() const { return thread_.joinable(); }
+    bool isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
     bool ended() const { return ended_ && ended_->load(); }
 
   private:

@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "platform/clock.h"
 #include "transport/driver_registry.h"
 #include "transport/ioctl_codes.h"
 
@@ -11,68 +10,77 @@ namespace kqfw {
 namespace {
 
 constexpr size_t kWatchStackBytes = 10000;
-constexpr uint32_t kStopPollMs = 100;
 
-void watchBusResets(BusResetWatch& watch, const std::string& path) {
+void watchBusResets(BusResetWatchState& s, const std::string& path) {
     DriverPort& port = driver();
     uint32_t error = 0;
-    DeviceHandle handle = port.open(path, true, &error);
-    if (handle == kInvalidDeviceHandle) {
+    s.handle = port.open(path, true, &error);
+    if (s.handle == kInvalidDeviceHandle) {
         return;
     }
-    watch.ownedEvent = std::make_unique<Event>(true);
-    Event* event = watch.ownedEvent.get();
-    watch.busResetEvent.store(event);
-    event->reset();
-    if (port.ioControlOverlapped(handle, kIoctlBusResetNotify, event) == kErrorIoPending) {
-        for (;;) {
-            event->wait();
-            if (watch.busResetStop.load() != 0) {
-                port.cancelIo(handle);
-                break;
-            }
-            if (port.overlappedResult(handle) != 0) {
-                break;
-            }
-            if (BusResetCallback callback = watch.busResetCallback.load()) {
-                callback(watch.busResetCallbackArg.load());
-            }
-            event->reset();
-            if (port.ioControlOverlapped(handle, kIoctlBusResetNotify, event) != kErrorIoPending) {
-                break;
-            }
+    for (;;) {
+        // The stop flag is read after the event was reset: a stop that sets the event later
+        // wakes the wait, one that came earlier is seen here. Either way it is not lost.
+        s.event.reset();
+        if (port.ioControlOverlapped(s.handle, kIoctlBusResetNotify, &s.event) != kErrorIoPending) {
+            break;
+        }
+        if (s.stop.load() == 0) {
+            s.event.wait();
+        }
+        if (s.stop.load() != 0) {
+            port.cancelIo(s.handle);
+            break;
+        }
+        if (port.overlappedResult(s.handle) != 0) {
+            break;
+        }
+        if (BusResetCallback callback = s.callback.load()) {
+            callback(s.callbackArg.load());
+        }
+        if (s.stop.load() != 0) {
+            break;  // closed from the callback: no notification is pending
         }
     }
-    port.close(handle);
+    if (s.handle != kInvalidDeviceHandle) {
+        port.close(s.handle);
+        s.handle = kInvalidDeviceHandle;
+    }
 }
 
 }  // namespace
 
 bool startBusResetWatch(BusResetWatch& watch, const char* devicePath) {
-    watch.busResetStop = 0;
+    watch.state->stop = 0;
     return watch.busResetThread.start(
-        [&watch, path = std::string(devicePath)] { watchBusResets(watch, path); }, kWatchStackBytes,
-        ThreadPriority::kHighest);
+        [state = watch.state, path = std::string(devicePath)] { watchBusResets(*state, path); },
+        kWatchStackBytes, ThreadPriority::kHighest);
 }
 
 void stopBusResetWatch(BusResetWatch& watch) {
     if (!watch.busResetThread.started()) {
         return;
     }
-    watch.busResetStop = 1;
-    for (;;) {
-        if (Event* event = watch.busResetEvent.load()) {
-            event->set();
-            break;
+    BusResetWatchState& s = *watch.state;
+    s.stop = 1;
+    if (watch.busResetThread.isCurrent()) {
+        // The camera is being closed from its own bus-reset callback. The thread cannot wait
+        // for itself: it gives its handle back now and ends when the callback returns, keeping
+        // the shared state alive until then.
+        if (s.handle != kInvalidDeviceHandle) {
+            driver().close(s.handle);
+            s.handle = kInvalidDeviceHandle;
         }
-        if (watch.busResetThread.ended()) {
-            break;
-        }
-        sleepMs(kStopPollMs);
+        watch.busResetThread.detach();
+        return;
     }
+    s.event.set();
     watch.busResetThread.join();
-    watch.busResetEvent = nullptr;
-    watch.ownedEvent.reset();
+}
+
+void setBusResetCallback(BusResetWatch& watch, BusResetCallback callback, uint64_t argument) {
+    watch.state->callbackArg = argument;
+    watch.state->callback = callback;
 }
 
 }  // namespace kqfw

@@ -7,29 +7,40 @@
 #include "kqfw/kqfw.h"
 #include "platform/event.h"
 #include "platform/thread.h"
+#include "transport/driver_port.h"
 
 namespace kqfw {
+
+// What the watch thread touches. It is shared with the thread, so a camera closed from its own
+// bus-reset callback can be freed while the callback is still returning.
+struct BusResetWatchState {
+    Event event{true};  // the pending notification's completion, and the stop's wake-up
+    std::atomic<uint32_t> stop{0};
+    std::atomic<BusResetCallback> callback{nullptr};
+    std::atomic<uint64_t> callbackArg{0};
+    // The watch's own handle: the watch thread's alone (a close from its callback runs there).
+    DeviceHandle handle = kInvalidDeviceHandle;
+};
 
 // Keeps one bus-reset notification pending at the driver for an open camera and calls the
 // application's callback, on its own thread, each time one completes.
 //
-// Thread context: start() and stop() run on the thread that opens and closes the camera; the
-// callback and its argument may be changed from any thread (atomics; a change is seen at the
-// next reset); busResetEvent is created by the watch thread and published through an atomic.
+// Thread context: start() and stop() run on the thread that opens and closes the camera, or
+// stop() on the watch thread itself (a close from the callback); the callback and its argument
+// may be changed from any thread (atomics; a change is seen at the next reset).
 struct BusResetWatch {
     Thread busResetThread;
-    std::unique_ptr<Event> ownedEvent;  // written by the watch thread before publishing
-    std::atomic<Event*> busResetEvent{nullptr};
-    std::atomic<uint32_t> busResetStop{0};
-    std::atomic<BusResetCallback> busResetCallback{nullptr};
-    std::atomic<uint64_t> busResetCallbackArg{0};
+    std::shared_ptr<BusResetWatchState> state = std::make_shared<BusResetWatchState>();
 };
 
 // Starts the watch thread on its own handle of `devicePath`; false when it cannot be created.
 bool startBusResetWatch(BusResetWatch& watch, const char* devicePath);
 
-// Ends the watch thread and waits for it. Also returns when the thread ended by itself before
-// it created its event (its handle could not be opened).
+// Ends the watch thread and waits for it; also when the thread ended by itself (its handle
+// could not be opened). Called on the watch thread, from the callback, it gives the watch's
+// handle back and lets the thread end as the callback returns, without waiting for itself.
 void stopBusResetWatch(BusResetWatch& watch);
+
+void setBusResetCallback(BusResetWatch& watch, BusResetCallback callback, uint64_t argument);
 
 }  // namespace kqfw

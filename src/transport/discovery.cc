@@ -188,7 +188,7 @@ uint32_t openCamera(uint32_t k, DeviceLink& link, Format7ModeInfo (&modes)[kForm
     if (writeQuadlet(link, link.commandBase + kCmdInitialize, kResetToDefaults) != 0) {
         return KQFW_STATUS_WRITE_FAILED;
     }
-    sleepMs(kResetSettleMs);
+    settleMs(kResetSettleMs);
 
     uint32_t mask = 0;
     if (readInto(link, link.commandBase + kCmdFormat7ModeMask, mask)) {

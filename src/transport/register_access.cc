@@ -64,7 +64,7 @@ uint32_t waitForFlash(const DeviceLink& link) {
             lockAdvancedRegisters(link);
             return KQFW_STATUS_BAD_ARGUMENT;
         }
-        sleepMs(kFlashPollMs);
+        settleMs(kFlashPollMs);
         if ((control & (kFlashWriteBusy | kFlashReadBusy)) == 0) {
             return 0;
         }
