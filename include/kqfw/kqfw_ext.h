@@ -13,11 +13,14 @@ extern "C" {
 /*
  * Receives the text of each error report (the library's message boxes) while error messages
  * are enabled. The text keeps the library's Windows-1252 bytes and is at most 255 characters.
- * The sink may be called from any library thread; it must not call back into the library.
+ * The sink may be called from any library thread, several at once, and may call the library
+ * (a report it causes reaches it again on the same thread).
  */
 typedef void (*KqfwMessageSink)(const char* text, void* userData);
 
-/* Installs a sink; a null sink restores the default (one line on stderr, or a message box). */
+/* Installs a sink; a null sink restores the default (one line on stderr, or a message box).
+ * When it returns, no earlier sink is being called any more, so what it used may be freed;
+ * called from inside a sink, it does not wait for that sink's own call. */
 KQFW_API void kqfwSetMessageSink(KqfwMessageSink sink, void* userData);
 
 /* What the library learnt of an open camera when it opened it. */

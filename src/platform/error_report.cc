@@ -1,8 +1,10 @@
 #include "platform/error_report.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
+#include <map>
 #include <mutex>
 
 namespace kqfw {
@@ -17,8 +19,17 @@ struct Sink {
     KqfwMessageSink sink = nullptr;
     void* userData = nullptr;
 };
+
+// The sink is called outside the lock, so that it may call the library (also to replace
+// itself). A replacement waits for the calls of older sinks still in progress, so the
+// application may free what the old sink used once the replacement returned; a sink that
+// replaces itself does not wait for its own call.
 std::mutex sinkMutex;
-Sink currentSink;  // guarded by sinkMutex
+std::condition_variable sinkCallEnded;
+Sink currentSink;                   // guarded by sinkMutex
+uint64_t sinkGeneration = 0;        // guarded by sinkMutex; counts replacements
+std::map<uint64_t, int> sinkCalls;  // guarded by sinkMutex; calls in progress by generation
+thread_local int sinkCallsOnThisThread = 0;
 
 void defaultSink(const char* text) {
     std::string line = windows1252ToUtf8(text);
@@ -55,8 +66,14 @@ uint32_t errorMessagesEnabled() {
 }
 
 void setMessageSink(KqfwMessageSink sink, void* userData) {
-    std::lock_guard lock(sinkMutex);
+    std::unique_lock lock(sinkMutex);
     currentSink = Sink{sink, userData};
+    const uint64_t generation = ++sinkGeneration;
+    if (sinkCallsOnThisThread > 0) {
+        return;
+    }
+    sinkCallEnded.wait(lock,
+                       [&] { return sinkCalls.empty() || sinkCalls.begin()->first >= generation; });
 }
 
 void reportError(const char* format, ...) {
@@ -68,11 +85,25 @@ void reportError(const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    std::lock_guard lock(sinkMutex);
-    if (currentSink.sink != nullptr) {
-        currentSink.sink(text, currentSink.userData);
+    Sink sink;
+    uint64_t generation = 0;
+    {
+        std::lock_guard lock(sinkMutex);
+        sink = currentSink;
+        generation = sinkGeneration;
+        ++sinkCalls[generation];
+    }
+    ++sinkCallsOnThisThread;
+    if (sink.sink != nullptr) {
+        sink.sink(text, sink.userData);
     } else {
         defaultSink(text);
+    }
+    --sinkCallsOnThisThread;
+    std::lock_guard lock(sinkMutex);
+    if (--sinkCalls[generation] == 0) {
+        sinkCalls.erase(generation);
+        sinkCallEnded.notify_all();
     }
 }
 
