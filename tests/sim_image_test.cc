@@ -21,6 +21,7 @@ SensorModel idealSensor(bool mono) {
     s.prnu = 0;
     s.darkDnPerMs = 0;
     s.hotDnPerMs = 0;
+    s.glowDnPerMs = 0;
     return s;
 }
 

@@ -114,6 +114,7 @@ class SimCamera {
     Clock::duration unitTime() const;
     Clock::duration frameTime(uint32_t frame) const;
     uint32_t readoutUnits() const;
+    Clock::duration sensorReadout() const;
     uint32_t streamRegister(uint32_t offset, Clock::time_point now) const;
     uint32_t valueSettingRegister(Clock::time_point now) const;
 

@@ -21,6 +21,10 @@ constexpr uint32_t kTriggerOnBit = 0x02000000;
 constexpr uint32_t kMaxPacketBytes = 4096;  // S400
 constexpr auto kCycle = std::chrono::microseconds(125);
 constexpr auto kHandshakeTime = std::chrono::microseconds(300);
+// Sensor timing: a 20 MHz pixel clock, 12 us per row besides, 2 us per dumped row.
+constexpr auto kPixelTime = std::chrono::nanoseconds(50);
+constexpr auto kLineOverhead = std::chrono::microseconds(12);
+constexpr auto kDumpedRowTime = std::chrono::microseconds(2);
 constexpr uint32_t kAdvBinning = 0x104;
 constexpr uint32_t kAdvRegionPosition = 0x110;
 constexpr uint32_t kAdvRegionSize = 0x114;
@@ -84,11 +88,25 @@ uint32_t SimCamera::exposureUnits(uint32_t frame) const {
     return sequence[frame % length];
 }
 
+// The interline sensor shifts every row of the region through its horizontal register, b rows
+// at a time when binning, and dumps the rows outside the region at the fast vertical clock; a
+// row costs a fixed overhead plus its binned pixels at the pixel clock. The frame then leaves
+// on the bus one packet per cycle, so the slower of the two sets the readout.
+Clock::duration SimCamera::sensorReadout() const {
+    const StreamGeometry& g = geometry_;
+    const uint32_t rowsRead = g.binY == 0 ? 0 : uint32_t(g.height) / g.binY;
+    const uint32_t pixelsPerRow = g.binX == 0 ? 0 : uint32_t(g.width) / g.binX;
+    const uint32_t rowsDumped = sensor_.height - std::min<uint32_t>(sensor_.height, g.height);
+    const auto line = kLineOverhead + kPixelTime * pixelsPerRow;
+    return line * rowsRead + kDumpedRowTime * rowsDumped;
+}
+
 uint32_t SimCamera::readoutUnits() const {
-    const auto readout = kCycle * geometry_.packetsPerFrame;
+    const auto readout =
+        std::max<Clock::duration>(sensorReadout(), kCycle * geometry_.packetsPerFrame);
     const auto unit = geometry_.coding == kCodingPacked12 ? std::chrono::microseconds(200)
                                                           : std::chrono::microseconds(400);
-    return static_cast<uint32_t>((readout + unit - std::chrono::microseconds(1)) / unit);
+    return static_cast<uint32_t>((readout + unit - Clock::duration(1)) / unit);
 }
 
 Clock::duration SimCamera::frameTime(uint32_t frame) const {

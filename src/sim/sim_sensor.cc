@@ -74,6 +74,13 @@ void renderSamples(const SensorModel& sensor, const Scene& scene, const FrameReq
         const double n = (request.top + y + 0.5 - cy) / cy;
         vy[y] = 1.0 - sensor.vignetting * n * n;
     }
+    std::vector<double> gx(w), gy(h);
+    for (int32_t x = 0; x < w; ++x) {
+        gx[x] = std::exp(-(sensor.width - 0.5 - (request.left + x)) / sensor.glowReachPx);
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        gy[y] = sensor.glowDnPerMs * std::exp(-(request.top + y + 0.5) / sensor.glowReachPx);
+    }
     const double signalScale = sensor.whiteDnPerMs * request.exposureMs * request.illumination;
     const uint32_t frameSeed =
         mix(sensor.seed ^ static_cast<uint32_t>(request.frameNumber * 0x9E3779B1u));
@@ -108,7 +115,7 @@ void renderSamples(const SensorModel& sensor, const Scene& scene, const FrameReq
                     const bool hot = (fixed >> 8) % 20011 == 0;
                     const double darkRate =
                         hot ? sensor.hotDnPerMs
-                            : sensor.darkDnPerMs * (0.5 + (fixed & 0xFF) / 255.0);
+                            : sensor.darkDnPerMs * (0.5 + (fixed & 0xFF) / 255.0) + gx[x] * gy[y];
                     signal += darkRate * request.exposureMs;
                     if (sensor.noise) {
                         const uint32_t n = mix(pixel * 0x9E3779B1u ^ frameSeed);

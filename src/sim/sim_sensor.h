@@ -18,6 +18,10 @@ struct SensorModel {
     double prnu = 0.01;           // pixel gain spread (what a white reference flattens)
     double darkDnPerMs = 0.0005;  // dark current, with a fixed pattern of ±50 %
     double hotDnPerMs = 2.0;      // hot pixels' dark current
+    // The readout amplifier's glow: dark current that falls off from the sensor's top right
+    // corner along both axes (what a black reference removes beside the hot pixels).
+    double glowDnPerMs = 0.02;
+    double glowReachPx = 150.0;
     double readNoiseDn = 3.0;
     double dnPerElectron = 0.5;
     double blurSigma = 0.6;           // optics, in sensor pixels
