@@ -106,6 +106,21 @@ uint32_t tearDown(CameraContext& c) {
 
 }  // namespace
 
+int32_t reportProgress(const CameraContext& c, ProgressKind kind, uint32_t elapsedMs,
+                       uint32_t totalMs, int32_t state) {
+    switch (kind) {
+        case ProgressKind::kPlain:
+            return c.progressCallback != nullptr ? c.progressCallback(elapsedMs, totalMs, state)
+                                                 : 0;
+        case ProgressKind::kEx:
+            return c.progressCallbackEx != nullptr
+                       ? c.progressCallbackEx(elapsedMs, totalMs, state, c.progressUserData)
+                       : 0;
+        default:
+            return 0;
+    }
+}
+
 uint32_t RequiredImageBytes(const CameraContext& c) {
     const uint32_t bytes = c.bitsPerPixel == kGreyBits ? kGreyBytes : kColourBytes;
     // The coordinates as the unsigned 32-bit values they are for the application.
@@ -216,11 +231,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
         return receiveStatus;
     }
     auto* raw = static_cast<uint16_t*>(c.streamBuffer);
-    if (compressedCodingActive(c)) {
-        Expand8Bit(c, raw);
-    } else if (packedCodingActive(c)) {
-        UnpackPacked12(c, raw);
-    }
+    expandRawFrame(c, raw);
     return processStandardFrame(c, image, raw);
 }
 

@@ -9,6 +9,10 @@ namespace kqfw {
 // Which of the caller's progress callbacks an acquisition reports to.
 enum class ProgressKind { kNone, kPlain, kEx };
 
+// The progress callback of `kind` as the entry point stored it in the record; 0 for none.
+int32_t reportProgress(const CameraContext& c, ProgressKind kind, uint32_t elapsedMs,
+                       uint32_t totalMs, int32_t state);
+
 // Bytes of the finished image the current settings produce; 0 when they produce none.
 uint32_t RequiredImageBytes(const CameraContext& c);
 

@@ -8,6 +8,8 @@ namespace {
 // does not fill; the nearest one of the same colour stands in.
 constexpr int32_t kLastColumnRepairWidth = 660;
 
+}  // namespace
+
 uint64_t deliveredArea(const CameraContext& c) {
     const Rect& r = c.deliveredRect;
     if (r.right <= r.left || r.bottom <= r.top) {
@@ -16,7 +18,13 @@ uint64_t deliveredArea(const CameraContext& c) {
     return uint64_t(int64_t{r.right} - r.left) * uint64_t(int64_t{r.bottom} - r.top);
 }
 
-}  // namespace
+void expandRawFrame(const CameraContext& c, uint16_t* raw) {
+    if (compressedCodingActive(c)) {
+        Expand8Bit(c, raw);
+    } else if (packedCodingActive(c)) {
+        UnpackPacked12(c, raw);
+    }
+}
 
 bool packedCodingActive(const CameraContext& c) {
     const Format7ModeInfo& m = c.format7Modes[0];

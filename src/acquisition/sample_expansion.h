@@ -12,6 +12,13 @@ namespace kqfw {
 void UnpackPacked12(const CameraContext& c, uint16_t* image);
 void Expand8Bit(const CameraContext& c, uint16_t* image);
 
+// The one of the two a frame of these settings needs, if any: what every raw frame of the
+// standard resolutions goes through before it is processed.
+void expandRawFrame(const CameraContext& c, uint16_t* raw);
+
+// The samples of the frame the camera delivered (the area of deliveredRect, 0 when empty).
+uint64_t deliveredArea(const CameraContext& c);
+
 // The codings a frame of these settings arrives in.
 bool packedCodingActive(const CameraContext& c);
 bool compressedCodingActive(const CameraContext& c);

@@ -1,6 +1,7 @@
 #include "acquisition/stream_setup.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "acquisition/sample_expansion.h"
 #include "kqfw/kqfw.h"
@@ -535,6 +536,29 @@ int32_t newestFrameOn(DeviceHandle handle, int32_t previous, uint64_t* slotValue
         slotValues[i] = loadLe64(status + 8 + 8 * i);
     }
     return static_cast<int32_t>(loadLe32(status));
+}
+
+uint32_t ProbeStream(CameraContext& c, const char* operation) {
+    uint32_t status = 0;
+    {
+        std::lock_guard lock(c.registerLock);
+        const uint32_t streaming = c.streaming;
+        c.streaming = 1;
+        if (c.streamReady != 0) {
+            reportError("Setup error");
+        } else {
+            status = SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, 0);
+        }
+        c.streaming = streaming;
+    }
+    if (status != 0) {
+        reportError("(%d)%s error %d", static_cast<int>(c.cameraIndex), operation,
+                    static_cast<int>(status));
+        return status;
+    }
+    std::lock_guard lock(c.registerLock);
+    CleanupStream(c);
+    return KQFW_STATUS_OK;
 }
 
 }  // namespace kqfw

@@ -19,6 +19,11 @@ inline constexpr uint32_t kRingSlots = 5;
 // (left, top, right, bottom) in sensor pixels; exposureUnits = exposureTime / exposureStep.
 uint32_t SetupStream(CameraContext& c, const Rect& rect, uint32_t binning, uint32_t exposureUnits,
                      uint32_t singleShot);
+// Sets a streaming stream of the current settings up and tears it down again, so the camera
+// computes its frame period and the record learns the stream's packets and delivered region.
+// Takes registerLock itself. A set-up failure is reported as "(%d)<operation> error %d".
+uint32_t ProbeStream(CameraContext& c, const char* operation);
+
 // Blocks until the driver ends the receive into `buffer` (streamBuffer or auxBuffer).
 uint32_t GetBuffer(CameraContext& c, void* buffer);
 uint32_t CleanupStream(CameraContext& c);

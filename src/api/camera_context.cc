@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "acquisition/ip_context.h"
 #include "platform/memory.h"
 
 namespace kqfw {
@@ -16,10 +17,16 @@ CameraContext* allocateCameraContext() {
     return new (block) CameraContext{};
 }
 
+CameraContext* allocateWorkContext() {
+    void* block = allocZeroed(sizeof(CameraContext));
+    return block == nullptr ? nullptr : new (block) CameraContext{};
+}
+
 void freeCameraContext(CameraContext* context) {
     if (context != nullptr) {
         freeZeroed(context->blackRefImage);
         freeZeroed(context->whiteRefImage);
+        releaseIpContext(context->ipContext);
         context->~CameraContext();
         freeZeroed(context);
     }

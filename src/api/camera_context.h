@@ -131,11 +131,18 @@ struct CameraContext {
     uint32_t shotTimedOut;
     uint32_t calibrationCapture;
 
-    // References: one value per sensor pixel (sensorWidth x sensorHeight), null until present.
+    // References, null until first measured, restored or set: the black one has
+    // (sensorHeight + 2) x sensorWidth values (the two extra rows travel with the saved block),
+    // the white one sensorHeight x sensorWidth.
     uint32_t blackRefEnabled, whiteRefEnabled;
     uint32_t blackRefPresent, whiteRefPresent;
     int16_t* blackRefImage;
     int16_t* whiteRefImage;
+
+    // Offline processing: the context block handed out by IxenmGetIPInfo (null until then) and
+    // the frame callback a continuous run will call.
+    uint8_t* ipContext;
+    ContinuousFrameCallback continuousCallback;
 
     // Threads
     BusResetWatch watch;
@@ -147,6 +154,9 @@ struct CameraContext {
 
 // Allocates a zero-filled record of at least kCameraContextBytes; null when memory is short.
 CameraContext* allocateCameraContext();
+// A record of just the fields, for processing without a camera (offline frames).
+CameraContext* allocateWorkContext();
+// Frees either kind of record with the references and context block it owns.
 void freeCameraContext(CameraContext* context);
 
 }  // namespace kqfw

@@ -41,7 +41,8 @@ Rect fullBase(const CameraContext& c) {
     return {0, 0, static_cast<int32_t>(baseWidth(c)), static_cast<int32_t>(baseHeight(c))};
 }
 
-// The frame size setter's work, shared with the binning setter.
+}  // namespace
+
 void setFrame(CameraContext& c, const uint32_t* rect) {
     if (rect == nullptr) {
         c.imageRect = c.frameRect = fullBase(c);
@@ -52,6 +53,8 @@ void setFrame(CameraContext& c, const uint32_t* rect) {
     c.imageRect = alignToBinning(c, c.imageRect);
     c.settingsChanged = 1;
 }
+
+namespace {
 
 // The image rectangle as the application sees it (binned pixels or output pixels), in the
 // u32 arithmetic of its values, so a huge stored rectangle wraps instead of overflowing.

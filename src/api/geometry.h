@@ -18,6 +18,10 @@ uint32_t baseHeight(const CameraContext& context);
 // Aligns a rectangle to 4 x binning, after the mono model's right-edge limits.
 Rect alignToBinning(const CameraContext& context, Rect rect);
 
+// The frame size setter's work (also the binning setter's and the reference frames'): the
+// frame rectangle, or the full base size for null, and the image rectangle aligned from it.
+void setFrame(CameraContext& context, const uint32_t* rect);
+
 // A non-empty rectangle that lies on the sensor: what a frame can be read as.
 bool rectOnSensor(const CameraContext& context, const Rect& rect);
 

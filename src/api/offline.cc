@@ -1,0 +1,151 @@
+// The offline processing context: preparing it from an open camera, and processing raw frames
+// with it on any thread, without the camera.
+#include <algorithm>
+#include <cstring>
+
+#include "acquisition/frame_processing.h"
+#include "acquisition/ip_context.h"
+#include "acquisition/sample_expansion.h"
+#include "acquisition/stream_setup.h"
+#include "api/camera_table.h"
+#include "kqfw/kqfw.h"
+#include "platform/memory.h"
+
+using namespace kqfw;
+
+namespace {
+
+constexpr char kPrepareOperation[] = "IxenmPrepareForContinuousAcquisition";
+
+// A working record for one offline frame: no device, no threads, freed on every way out.
+struct WorkRecord {
+    kqfw::CameraContext* context = allocateWorkContext();
+    ~WorkRecord() { freeCameraContext(context); }
+};
+
+struct WorkFrame {
+    void* samples = nullptr;
+    ~WorkFrame() { freeZeroed(samples); }
+};
+
+// The preparation shared by both forms: the stream probed once, the outputs written.
+StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes,
+                   uint32_t* frameBytes, ContinuousFrameCallback callback, bool ownRecord,
+                   void** context) {
+    auto [c, status] = idleCameraFor(camera);
+    if (c == nullptr) {
+        return status;
+    }
+    if (anyOutput == nullptr || contextBytes == nullptr || callback == nullptr ||
+        frameBytes == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    if (!ownRecord && !fitsIpContext(*c)) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    if (uint32_t result = ProbeStream(*c, kPrepareOperation)) {
+        return result;
+    }
+    if (ownRecord) {
+        *context = c;
+        *contextBytes = static_cast<uint32_t>(kCameraContextBytes);
+    } else {
+        if (c->ipContext == nullptr) {
+            c->ipContext = allocateIpContext();
+            if (c->ipContext == nullptr) {
+                return KQFW_STATUS_NO_MEMORY;
+            }
+        }
+        writeIpContext(
+            c->ipContext,
+            [](uint8_t* block, const void* record) {
+                fillIpContext(*static_cast<const kqfw::CameraContext*>(record), block);
+            },
+            c);
+        *context = c->ipContext;
+        *contextBytes = static_cast<uint32_t>(ip::kBytes);
+    }
+    *frameBytes = c->streamBytesPerPacket * c->streamPacketsPerFrame;
+    c->continuousCallback = callback;
+    return KQFW_STATUS_OK;
+}
+
+struct Restore {
+    kqfw::CameraContext* record;
+    const uint8_t* frame;
+    uint16_t* work;
+};
+
+// Everything the processing needs is copied out of the block while it cannot change.
+uint32_t restoreFrame(const uint8_t* block, void* arg) {
+    auto& r = *static_cast<Restore*>(arg);
+    if (uint32_t status = restoreFromIpContext(block, *r.record)) {
+        return status;
+    }
+    const kqfw::CameraContext& c = *r.record;
+    const uint64_t workBytes = uint64_t{c.sensorWidth} * c.sensorHeight * 2;
+    r.work = static_cast<uint16_t*>(allocZeroed(workBytes));
+    if (r.work == nullptr) {
+        return KQFW_STATUS_NO_MEMORY;
+    }
+    const uint64_t frameBytes = uint64_t{c.streamBytesPerPacket} * c.streamPacketsPerFrame;
+    std::memcpy(r.work, r.frame, std::min(workBytes, frameBytes));
+    return KQFW_STATUS_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+KQFW_API StatusCode IxenmGetIPInfo(int32_t camera, IpContext** context, uint32_t* contextBytes,
+                                   ContinuousFrameCallback callback, uint32_t* frameBytes) {
+    void* out = nullptr;
+    const StatusCode status =
+        prepare(camera, context, contextBytes, frameBytes, callback, false, &out);
+    if (status == KQFW_STATUS_OK) {
+        *context = static_cast<IpContext*>(out);
+    }
+    return status;
+}
+
+KQFW_API StatusCode IxenmGetIPInfoold(int32_t camera, ::CameraContext** context,
+                                      uint32_t* contextBytes, ContinuousFrameCallback callback,
+                                      uint32_t* frameBytes) {
+    void* out = nullptr;
+    const StatusCode status =
+        prepare(camera, context, contextBytes, frameBytes, callback, true, &out);
+    if (status == KQFW_STATUS_OK) {
+        *context = static_cast<::CameraContext*>(out);
+    }
+    return status;
+}
+
+KQFW_API StatusCode IxenmExecuteIPFunction(IpContext* context, uint16_t* image, void* frame) {
+    if (context == nullptr || image == nullptr || frame == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    uint32_t version;
+    std::memcpy(&version, context, sizeof version);
+    if (version != ip::kVersion) {
+        return KQFW_STATUS_WRONG_CONTEXT_VERSION;
+    }
+    WorkRecord record;
+    if (record.context == nullptr) {
+        return KQFW_STATUS_NO_MEMORY;
+    }
+    Restore restore{record.context, static_cast<const uint8_t*>(frame), nullptr};
+    const uint32_t status =
+        readIpContext(reinterpret_cast<const uint8_t*>(context), restoreFrame, &restore);
+    WorkFrame work{restore.work};
+    if (status != 0) {
+        return status;
+    }
+    kqfw::CameraContext& c = *record.context;
+    if (c.resolutionIndex > 2) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    expandRawFrame(c, restore.work);
+    return processStandardFrame(c, image, restore.work);
+}
+
+}  // extern "C"
