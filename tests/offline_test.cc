@@ -229,6 +229,7 @@ TEST_F(Offline, ContextsThatDoNotDescribeAFrameAreRefused) {
         {6797560, 0, 19},               // no exposure step
         {84, 5000, 19},                 // a delivered frame wider than the sensor
         {80, 0x80000000, 19},           // a delivered frame starting above the sensor
+        {80, 2000, 0},                  // an inverted delivered frame: no pixels to colour
         {6797336, 3, 8},                // a multi-shot resolution
         {6797344, 0, 8},                // no binning
         {6797344, 2, 19},               // a binning the delivered frame was not taken at

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "acquisition/sample_expansion.h"
 #include "api/colour_tables.h"
 #include "api/geometry.h"
 #include "kqfw/kqfw.h"
@@ -17,9 +18,9 @@ constexpr uint32_t kColourBits = 42;
 constexpr uint32_t kGreyResolution = 2;
 constexpr uint32_t kFineResolution = 1;
 
+// An inverted delivered rectangle has no pixels (its edges' product would be positive).
 int64_t colourMatrixPixels(const CameraContext& c) {
-    const Rect& d = c.deliveredRect;
-    return (int64_t{d.bottom} - d.top) * (int64_t{d.right} - d.left) / c.binning;
+    return static_cast<int64_t>(deliveredArea(c) / c.binning);
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 // The intrinsics start some results from a deliberately undefined vector, which GCC 12 takes
 // for an uninitialised read once they are inlined.
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include "processing/lut.h"
 
