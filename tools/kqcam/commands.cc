@@ -92,6 +92,10 @@ int describeCamera(int32_t camera) {
     std::printf("8-bit transfer  %s\n", d.compressionCapable ? "yes" : "no");
     std::printf("blemishes       %d (%d marked pixels)%s\n", d.blemishCount, d.markedPixelCount,
                 d.flashValid ? "" : ", flash record invalid");
+    uint32_t readout = 0;
+    if (IxenmGetCurrentReadouttime(camera, &readout) == KQFW_STATUS_OK) {
+        std::printf("readout time    %u us beyond the exposure (current settings)\n", readout);
+    }
     return kExitOk;
 }
 

@@ -28,8 +28,25 @@ struct SnapOptions {
     int32_t gain = -1;        // -1: unchanged
     std::vector<double> whiteBalance;
     bool scaleTo16 = false;
+    std::string blackRef, whiteRef;  // reference files to restore and apply; empty: none
+    std::string scene;               // the simulated bench's scene; empty: unchanged
 };
 // Takes one image and writes it as a 16-bit TIFF (grey, or RGB).
 int snap(int32_t camera, const SnapOptions& options);
+
+struct ReferenceOptions {
+    std::string kind;  // "black" or "white"
+    std::string output;
+    uint32_t exposureUs = 0;  // white: 0 keeps the camera's exposure
+    std::string scene;
+};
+// Measures a black or white reference with a progress bar and saves its block to a file.
+int measureReference(int32_t camera, const ReferenceOptions& options);
+// Restores the reference files given (empty names are skipped) and switches them on; prints
+// what is wrong with a file and returns 8 for it.
+uint32_t applyReferences(int32_t camera, const std::string& black, const std::string& white);
+// Lays a scene under the simulated bench's cameras: "slide", "flat" or "dark"; false for
+// another name.
+bool setBenchScene(const std::string& scene);
 
 }  // namespace kqcam

@@ -37,6 +37,24 @@ int main(int argc, char** argv) {
     snapCommand->add_option("--white-balance", snap.whiteBalance, "Red, green and blue factors")
         ->expected(3);
     snapCommand->add_flag("--scale16", snap.scaleTo16, "Scale the 14-bit samples to 16 bits");
+    snapCommand->add_option("--black-ref", snap.blackRef, "Black reference file to apply");
+    snapCommand->add_option("--white-ref", snap.whiteRef, "White reference file to apply");
+    const char* sceneHelp = "Simulated bench only: slide, flat or dark under the camera";
+    snapCommand->add_option("--scene", snap.scene, sceneHelp)
+        ->check(CLI::IsMember({"slide", "flat", "dark"}));
+
+    kqcam::ReferenceOptions refs;
+    CLI::App* refsCommand =
+        app.add_subcommand("refs", "Measure a black (dark) or white (flat-field) reference");
+    refsCommand->add_option("kind", refs.kind, "black or white")
+        ->required()
+        ->check(CLI::IsMember({"black", "white"}));
+    refsCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    refsCommand->add_option("-s,--save", refs.output, "File to save the reference to")->required();
+    refsCommand->add_option("-e,--exposure", refs.exposureUs,
+                            "White: exposure in microseconds (black uses its own)");
+    refsCommand->add_option("--scene", refs.scene, sceneHelp)
+        ->check(CLI::IsMember({"slide", "flat", "dark"}));
 
     try {
         app.parse(argc, argv);
@@ -49,6 +67,9 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("snap")) {
         return kqcam::snap(camera, snap);
+    }
+    if (app.got_subcommand("refs")) {
+        return kqcam::measureReference(camera, refs);
     }
     if (app.got_subcommand("firmware")) {
         return kqcam::writeFirmware(camera, firmwarePath, confirmed);

@@ -1,8 +1,6 @@
 // kqcam snap: one image from a camera, written as a 16-bit TIFF.
 #include <tiffio.h>
 
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -10,27 +8,11 @@
 #include "commands.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "progress.h"
 
 namespace kqcam {
 
 namespace {
-
-std::atomic<int> interrupted{0};
-
-void onInterrupt(int) {
-    interrupted = 1;
-}
-
-// Draws a bar on stderr for exposures long enough to wait for; Ctrl-C aborts through it.
-int32_t progress(uint32_t elapsedMs, uint32_t totalMs, int32_t) {
-    if (totalMs >= 1000) {
-        const int width = 40;
-        const int done = static_cast<int>(uint64_t{elapsedMs} * width / totalMs);
-        std::fprintf(stderr, "\rexposing [%-*s] %u/%u ms", width, std::string(done, '#').c_str(),
-                     elapsedMs, totalMs);
-    }
-    return interrupted.load();
-}
 
 struct ClosesCameras {
     ~ClosesCameras() { IxenClose(); }
@@ -42,6 +24,9 @@ int fail(const char* what, StatusCode status) {
 }
 
 StatusCode applySettings(int32_t camera, const SnapOptions& o) {
+    if (StatusCode s = applyReferences(camera, o.blackRef, o.whiteRef)) {
+        return s;
+    }
     if (StatusCode s = IxenmSetResolution(camera, o.resolution)) {
         return s;
     }
@@ -133,6 +118,9 @@ bool writeTiff(const std::string& path, const std::vector<uint16_t>& image, uint
 }  // namespace
 
 int snap(int32_t camera, const SnapOptions& o) {
+    if (!o.scene.empty()) {
+        setBenchScene(o.scene);
+    }
     ClosesCameras closer;
     if (int code = openUpTo(camera)) {
         return code;
@@ -144,10 +132,12 @@ int snap(int32_t camera, const SnapOptions& o) {
     IxenmGetCurrentDataSize(camera, &width, &height);
     const uint32_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
     std::vector<uint16_t> image(size_t{width} * height * channels);
-    std::signal(SIGINT, onInterrupt);
-    const int32_t status =
-        IxenmAcquisition(camera, image.data(), static_cast<uint32_t>(image.size() * 2), progress);
-    std::signal(SIGINT, SIG_DFL);
+    int32_t status = 0;
+    {
+        InterruptsAbort ctrlC;
+        status = IxenmAcquisition(camera, image.data(), static_cast<uint32_t>(image.size() * 2),
+                                  exposureProgress);
+    }
     if (status != 0) {
         std::fprintf(stderr, "\n");
         return fail(status == KQFW_STATUS_ABORTED ? "aborted" : "acquisition failed",
