@@ -11,14 +11,7 @@
 namespace kqfw::test {
 namespace {
 
-// Under ThreadSanitizer each opening costs a third of a second (it tracks every byte of the
-// 6.8 MB camera record as it is zeroed and freed): a tenth of the rounds keeps the run in
-// minutes. The plain and AddressSanitizer builds run them all.
-#if defined(__SANITIZE_THREAD__)
-constexpr int kRounds = 100;
-#else
 constexpr int kRounds = 1000;
-#endif
 
 // The camera's settle pauses (100 ms at each opening) would make a thousand rounds last minutes.
 class SessionStress : public ApiTest {
@@ -86,7 +79,7 @@ TEST_F(SessionStress, CloseFromTheCamerasOwnBusResetCallbackCompletesInTheCallba
 }
 
 TEST_F(SessionStress, ConcurrentOpensOfTwoSlotsTakeTheTwoCameras) {
-    for (int i = 0; i < kRounds / 4; ++i) {
+    for (int i = 0; i < kRounds; ++i) {
         std::latch start(2);
         uint32_t status[2] = {99, 99};
         auto open = [&](int32_t slot) {

@@ -1,13 +1,32 @@
 #include "platform/memory.h"
 
+#include <sys/mman.h>
+
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 
 namespace kqfw {
 
 namespace {
+
 std::atomic<int> allocationCountdown{0};
-}
+
+// Large blocks come straight from the system as fresh pages, which are zero until written: the
+// camera record, references and frame buffers are megabytes that are mostly never touched, and
+// an allocator that clears them itself (as the sanitizers' do) would write every byte. A header
+// in front of every block says how it was made and how large it is.
+constexpr size_t kPageBlockBytes = size_t{1} << 20;
+constexpr size_t kHeaderBytes = 64;                   // keeps the block 64-byte aligned
+constexpr uint64_t kPagesMagic = 0x6B71667750414745;  // "kqfwPAGE"
+constexpr uint64_t kHeapMagic = 0x6B71667748454150;   // "kqfwHEAP"
+
+struct Header {
+    uint64_t magic;
+    uint64_t bytes;
+};
+
+}  // namespace
 
 void failAllocationAfter(int countdown) {
     allocationCountdown = countdown;
@@ -17,14 +36,41 @@ void* allocZeroed(size_t bytes) {
     int pending = allocationCountdown.load();
     while (pending > 0 && !allocationCountdown.compare_exchange_weak(pending, pending - 1)) {
     }
-    if (pending == 1) {
+    if (pending == 1 || bytes > SIZE_MAX - kHeaderBytes) {
         return nullptr;
     }
-    return std::calloc(1, bytes == 0 ? 1 : bytes);
+    const size_t total = bytes + kHeaderBytes;
+    void* base = nullptr;
+    uint64_t magic = kHeapMagic;
+    if (bytes >= kPageBlockBytes) {
+        base = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) {
+            return nullptr;
+        }
+        magic = kPagesMagic;
+    } else {
+        base = std::calloc(1, total);
+        if (base == nullptr) {
+            return nullptr;
+        }
+    }
+    auto* header = static_cast<Header*>(base);
+    header->magic = magic;
+    header->bytes = total;
+    return static_cast<uint8_t*>(base) + kHeaderBytes;
 }
 
 void freeZeroed(void* block) {
-    std::free(block);
+    if (block == nullptr) {
+        return;
+    }
+    void* base = static_cast<uint8_t*>(block) - kHeaderBytes;
+    const auto* header = static_cast<const Header*>(base);
+    if (header->magic == kPagesMagic) {
+        munmap(base, header->bytes);
+    } else {
+        std::free(base);
+    }
 }
 
 }  // namespace kqfw

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/event.h"
+#include "platform/memory.h"
 #include "sim/sim_flash_image.h"
 #include "transport/async_request.h"
 #include "transport/ioctl_codes.h"
@@ -46,6 +47,23 @@ bool sameClass(const std::string& a, const std::string& b) {
 }
 
 }  // namespace
+
+std::shared_ptr<SimBench::MappedBuffer> SimBench::MappedBuffer::allocate(size_t bytes) {
+    auto* block = static_cast<uint8_t*>(allocZeroed(bytes));
+    if (block == nullptr) {
+        return nullptr;
+    }
+    auto* buffer = new (std::nothrow) MappedBuffer(block, bytes);
+    if (buffer == nullptr) {
+        freeZeroed(block);
+        return nullptr;
+    }
+    return std::shared_ptr<MappedBuffer>(buffer);
+}
+
+SimBench::MappedBuffer::~MappedBuffer() {
+    freeZeroed(bytes_);
+}
 
 SimBench& SimBench::instance() {
     static SimBench bench;
@@ -470,10 +488,11 @@ uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* inpu
                 if (uint64_t{sizeA} + sizeB > kMaxMappedBytes) {
                     return kErrorNotEnoughMemory;
                 }
-                try {
-                    handle.bufferA = std::make_shared<std::vector<uint8_t>>(std::max(sizeA, 1u));
-                    handle.bufferB = std::make_shared<std::vector<uint8_t>>(std::max(sizeB, 1u));
-                } catch (const std::bad_alloc&) {
+                handle.bufferA = MappedBuffer::allocate(std::max(sizeA, 1u));
+                handle.bufferB = MappedBuffer::allocate(std::max(sizeB, 1u));
+                if (!handle.bufferA || !handle.bufferB) {
+                    handle.bufferA.reset();
+                    handle.bufferB.reset();
                     return kErrorNotEnoughMemory;
                 }
                 storeLe64(output + 8, reinterpret_cast<uintptr_t>(handle.bufferA->data()));

@@ -74,7 +74,23 @@ class SimBench {
     void close(DeviceHandle handle);
 
   private:
-    using Buffer = std::shared_ptr<std::vector<uint8_t>>;
+    // A buffer the driver maps for the library: zeroed, and left to the system's lazily
+    // zeroed pages, so mapping 17 MB at every opening touches only what frames fill.
+    class MappedBuffer {
+      public:
+        static std::shared_ptr<MappedBuffer> allocate(size_t bytes);
+        ~MappedBuffer();
+        MappedBuffer(const MappedBuffer&) = delete;
+        MappedBuffer& operator=(const MappedBuffer&) = delete;
+        uint8_t* data() const { return bytes_; }
+        size_t size() const { return size_; }
+
+      private:
+        MappedBuffer(uint8_t* bytes, size_t size) : bytes_(bytes), size_(size) {}
+        uint8_t* bytes_;
+        size_t size_;
+    };
+    using Buffer = std::shared_ptr<MappedBuffer>;
     struct StartCommand {
         bool set = false;
         uint32_t value = 0;
