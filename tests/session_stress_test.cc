@@ -59,9 +59,9 @@ int32_t closeFromResetCallback(uint64_t argument) {
 }
 
 TEST_F(SessionStress, CloseFromTheCamerasOwnBusResetCallbackCompletesInTheCallback) {
-    // The callback may still be returning from set() when the wait ends: the state outlives
-    // every round.
-    static CloseInCallback state;
+    // The callback may still be returning from set() when the wait ends, and the watch thread
+    // is let go rather than joined: the state outlives every round and is never destroyed.
+    static CloseInCallback& state = *new CloseInCallback;
     for (int i = 0; i < kRounds; ++i) {
         ASSERT_EQ(IxenmInit(0), 0u);
         state.done.reset();

@@ -17,17 +17,6 @@ namespace {
 
 constexpr char kPrepareOperation[] = "IxenmPrepareForContinuousAcquisition";
 
-// A working record for one offline frame: no device, no threads, freed on every way out.
-struct WorkRecord {
-    kqfw::CameraContext* context = allocateWorkContext();
-    ~WorkRecord() { freeCameraContext(context); }
-};
-
-struct WorkFrame {
-    void* samples = nullptr;
-    ~WorkFrame() { freeZeroed(samples); }
-};
-
 // The preparation shared by both forms: the stream probed once, the outputs written.
 StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes,
                    uint32_t* frameBytes, ContinuousFrameCallback callback, bool ownRecord,
@@ -70,15 +59,30 @@ StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes
     return KQFW_STATUS_OK;
 }
 
+// What one offline frame works on, freed on every way out.
 struct Restore {
-    kqfw::CameraContext* record;
-    const uint8_t* frame;
-    uint16_t* work;
+    const uint8_t* frame = nullptr;
+    kqfw::CameraContext* record = nullptr;
+    uint16_t* work = nullptr;
+    ~Restore() {
+        freeZeroed(work);
+        freeCameraContext(record);
+    }
 };
 
-// Everything the processing needs is copied out of the block while it cannot change.
+// Everything the processing needs is copied out of the block while it cannot change, the
+// version first, before anything is allocated.
 uint32_t restoreFrame(const uint8_t* block, void* arg) {
     auto& r = *static_cast<Restore*>(arg);
+    uint32_t version;
+    std::memcpy(&version, block + ip::kVersionAt, sizeof version);
+    if (version != ip::kVersion) {
+        return KQFW_STATUS_WRONG_CONTEXT_VERSION;
+    }
+    r.record = allocateWorkContext();
+    if (r.record == nullptr) {
+        return KQFW_STATUS_NO_MEMORY;
+    }
     if (uint32_t status = restoreFromIpContext(block, *r.record)) {
         return status;
     }
@@ -124,23 +128,13 @@ KQFW_API StatusCode IxenmExecuteIPFunction(IpContext* context, uint16_t* image, 
     if (context == nullptr || image == nullptr || frame == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    uint32_t version;
-    std::memcpy(&version, context, sizeof version);
-    if (version != ip::kVersion) {
-        return KQFW_STATUS_WRONG_CONTEXT_VERSION;
-    }
-    WorkRecord record;
-    if (record.context == nullptr) {
-        return KQFW_STATUS_NO_MEMORY;
-    }
-    Restore restore{record.context, static_cast<const uint8_t*>(frame), nullptr};
-    const uint32_t status =
-        readIpContext(reinterpret_cast<const uint8_t*>(context), restoreFrame, &restore);
-    WorkFrame work{restore.work};
-    if (status != 0) {
+    Restore restore;
+    restore.frame = static_cast<const uint8_t*>(frame);
+    if (uint32_t status =
+            readIpContext(reinterpret_cast<const uint8_t*>(context), restoreFrame, &restore)) {
         return status;
     }
-    kqfw::CameraContext& c = *record.context;
+    kqfw::CameraContext& c = *restore.record;
     if (c.resolutionIndex > 2) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
