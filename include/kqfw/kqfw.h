@@ -268,7 +268,11 @@ KQFW_API int32_t IxenIsFastAcquisitionReady(uint16_t* image, uint32_t imageBytes
 KQFW_API int32_t IxenmAbortFastAcquisition(int32_t camera);
 KQFW_API int32_t IxenAbortFastAcquisition(void);
 
-/* ---- Black and white references -------------------------------------------------------- */
+/* ---- Black and white references --------------------------------------------------------
+ * A black reference is measured with the camera covered (16383 exposure steps; 12 when the
+ * frame is not dark), a white one on an empty, evenly lit field at the current exposure (14
+ * when too dark). Saved black blocks are (sensor height + 2) x width x 2 bytes, white tables
+ * height x width x 2 bytes. A failed measurement leaves the references as they were. */
 
 KQFW_API StatusCode IxenmCalculateBlackRef(int32_t camera, ProgressCallback callback);
 KQFW_API StatusCode IxenCalculateBlackRef(ProgressCallback callback);
@@ -301,7 +305,12 @@ KQFW_API StatusCode IxenSetWhiteTable(uint8_t* table);
 KQFW_API StatusCode IxenmGetWhiteTable(int32_t camera, uint8_t* table);
 KQFW_API StatusCode IxenGetWhiteTable(uint8_t* table);
 
-/* ---- Offline processing and readout time ----------------------------------------------- */
+/* ---- Offline processing and readout time -----------------------------------------------
+ * IxenmGetIPInfo fills the camera's context block (6,797,564 bytes; valid until the camera
+ * closes, refilled by the next call) with what processing a raw frame needs; any thread may
+ * then turn raw frames of frameBytes into images with IxenmExecuteIPFunction, several at once.
+ * A context that does not describe a frame gives KQFW_STATUS_WRONG_CONTEXT_VERSION. The readout
+ * time is in microseconds beyond the exposure, for the current settings. */
 
 KQFW_API StatusCode IxenmGetIPInfo(int32_t camera, IpContext** context, uint32_t* contextBytes,
                                    ContinuousFrameCallback callback, uint32_t* frameBytes);
