@@ -101,7 +101,7 @@ class SnapFiles(unittest.TestCase):
         rest = run.stderr.read()
         run.stderr.close()
         self.assertEqual(run.wait(timeout=60), 3)
-        self.assertRegex(rest, re.compile(r"aborted \(status 4\)"))
+        self.assertRegex(rest, re.compile(r"aborted \(status 4: aborted by the application"))
         self.assertFalse(os.path.exists(path))
         self.assertFalse(os.path.exists(path + ".partial"))
 
@@ -127,6 +127,13 @@ class ReferenceFiles(unittest.TestCase):
         # Vignetting and pixel gain spread 5 % of a flat field; the references leave its noise.
         self.assertGreater(spreads["plain"], 0.04)
         self.assertLess(spreads["flattened"], 0.015)
+
+    def test_a_failed_measurement_says_why_in_words(self):
+        done = subprocess.run([KQCAM, "refs", "white", "--camera", "1", "--scene", "dark",
+                               "--save", os.path.join(SCRATCH, "dark.white")],
+                              capture_output=True, text=True, check=False)
+        self.assertEqual(done.returncode, 3)
+        self.assertIn("(status 14: white reference too dark)", done.stderr)
 
     def test_a_reference_file_of_another_size_is_refused(self):
         wrong = os.path.join(SCRATCH, "short.white")

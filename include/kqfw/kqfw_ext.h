@@ -41,6 +41,10 @@ typedef struct KqfwCameraDescription {
  * null description. */
 KQFW_API StatusCode kqfwDescribeCamera(int32_t camera, KqfwCameraDescription* description);
 
+/* A short English text for a status code ("unknown status" for a number that is none); the
+ * text is static and never freed. */
+KQFW_API const char* kqfwStatusText(StatusCode status);
+
 /* The library version, "major.minor.patch". */
 KQFW_API const char* kqfwVersion(void);
 

@@ -23,7 +23,8 @@ struct ClosesCameras {
 };
 
 int openFailure(int32_t camera, StatusCode status) {
-    std::fprintf(stderr, "kqcam: camera %d could not be opened (status %u)\n", camera, status);
+    std::fprintf(stderr, "kqcam: camera %d could not be opened (status %u: %s)\n", camera, status,
+                 kqfwStatusText(status));
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
 }
 
@@ -120,7 +121,8 @@ int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
     const StatusCode status =
         IxenmWriteFirmware(camera, text.data(), static_cast<int32_t>(text.size()));
     if (status != KQFW_STATUS_OK) {
-        std::fprintf(stderr, "kqcam: firmware not written (status %u)\n", status);
+        std::fprintf(stderr, "kqcam: firmware not written (status %u: %s)\n", status,
+                     kqfwStatusText(status));
         return status == KQFW_STATUS_BAD_ARGUMENT ? kExitUsage : kExitCameraError;
     }
     std::printf("done; the camera runs the new firmware\n");

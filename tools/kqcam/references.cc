@@ -61,7 +61,7 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& data) {
 }
 
 int fail(const char* what, StatusCode status) {
-    std::fprintf(stderr, "kqcam: %s (status %u)\n", what, status);
+    std::fprintf(stderr, "kqcam: %s (status %u: %s)\n", what, status, kqfwStatusText(status));
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
 }
 

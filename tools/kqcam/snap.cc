@@ -19,7 +19,7 @@ struct ClosesCameras {
 };
 
 int fail(const char* what, StatusCode status) {
-    std::fprintf(stderr, "kqcam: %s (status %u)\n", what, status);
+    std::fprintf(stderr, "kqcam: %s (status %u: %s)\n", what, status, kqfwStatusText(status));
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
 }
 
