@@ -12,6 +12,7 @@
 
 #include "acquisition/acquire_image.h"
 #include "acquisition/frame_processing.h"
+#include "acquisition/references.h"
 #include "acquisition/sample_expansion.h"
 #include "api/camera_table.h"
 #include "bench_report.h"
@@ -45,11 +46,7 @@ struct Prepared {
 // dark pattern, a gain within a few per cent of one.
 void installReferences(CameraContext& c) {
     const size_t pixels = size_t{c.sensorWidth} * c.sensorHeight;
-    if (c.blackRefImage == nullptr) {
-        c.blackRefImage = static_cast<int16_t*>(allocZeroed(pixels * sizeof(int16_t)));
-        c.whiteRefImage = static_cast<int16_t*>(allocZeroed(pixels * sizeof(int16_t)));
-    }
-    if (c.blackRefImage == nullptr || c.whiteRefImage == nullptr) {
+    if (!ensureBlackRefStorage(c) || !ensureWhiteRefStorage(c)) {
         return;
     }
     for (size_t i = 0; i < pixels; ++i) {
@@ -129,11 +126,7 @@ void BM_FramePipeline(benchmark::State& state) {
         state.PauseTiming();
         std::memcpy(raw.data(), prepared.transferred.data(), prepared.transferred.size());
         state.ResumeTiming();
-        if (compressedCodingActive(c)) {
-            Expand8Bit(c, raw.data());
-        } else if (packedCodingActive(c)) {
-            UnpackPacked12(c, raw.data());
-        }
+        expandRawFrame(c, raw.data());
         if (processStandardFrame(c, image.data(), raw.data()) != 0) {
             state.SkipWithError("the frame was not processed");
             break;
@@ -150,6 +143,46 @@ BENCHMARK(BM_FramePipeline)
     ->ArgNames({"path", "coding"})
     ->ArgsProduct({{kBlockColour, kRegressionColour, kColourAsGrey, kMono},
                    {k16Bit, kPacked12, k8Bit}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+int32_t noFrames(uint16_t*, uint32_t, int32_t, uint64_t, uint64_t) {
+    return 0;
+}
+
+// The same frames processed through the offline context, as an application's own thread does
+// it: the working record is rebuilt from the context for every frame.
+void BM_OfflineFrame(benchmark::State& state) {
+    const auto path = static_cast<Path>(state.range(0));
+    const Coding coding = kPacked12;
+    kqsimResetDefault();
+    kqsimSetTimeScale(0.01);
+    Prepared prepared;
+    const int32_t camera = path == kMono ? 1 : 0;
+    IpContext* context = nullptr;
+    uint32_t contextBytes = 0, frameBytes = 0;
+    if (!prepare(path, coding, prepared) ||
+        IxenmGetIPInfo(camera, &context, &contextBytes, noFrames, &frameBytes) != 0) {
+        IxenClose();
+        state.SkipWithError("the camera did not prepare a context");
+        return;
+    }
+    std::vector<uint8_t> frame(std::max<size_t>(frameBytes, prepared.transferred.size()), 0);
+    std::memcpy(frame.data(), prepared.transferred.data(), prepared.transferred.size());
+    std::vector<uint16_t> image(prepared.outputSamples);
+    for (auto _ : state) {
+        if (IxenmExecuteIPFunction(context, image.data(), frame.data()) != 0) {
+            state.SkipWithError("the frame was not processed");
+            break;
+        }
+        benchmark::DoNotOptimize(image.data());
+    }
+    state.SetLabel(std::string(kPathNames[path]) + ", " + kCodingNames[coding] + ", offline");
+    IxenClose();
+}
+BENCHMARK(BM_OfflineFrame)
+    ->ArgNames({"path"})
+    ->DenseRange(kBlockColour, kMono)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
