@@ -17,11 +17,6 @@ const char* modelName(uint32_t isColour) {
     return isColour ? "KQC (colour)" : "KQM (mono)";
 }
 
-// Closes every camera the command opened, whichever way it leaves.
-struct ClosesCameras {
-    ~ClosesCameras() { IxenClose(); }
-};
-
 int openFailure(int32_t camera, StatusCode status) {
     std::fprintf(stderr, "kqcam: camera %d could not be opened (status %u: %s)\n", camera, status,
                  kqfwStatusText(status));
@@ -29,6 +24,10 @@ int openFailure(int32_t camera, StatusCode status) {
 }
 
 }  // namespace
+
+ClosesCameras::~ClosesCameras() {
+    IxenClose();
+}
 
 int listCameras() {
     const uint32_t count = IxenGetNumberofCameras();

@@ -12,6 +12,11 @@ inline constexpr int kExitUsage = 1;
 inline constexpr int kExitNoCamera = 2;
 inline constexpr int kExitCameraError = 3;
 
+// Closes every camera the command opened, whichever way it leaves.
+struct ClosesCameras {
+    ~ClosesCameras();
+};
+
 int listCameras();
 int describeCamera(int32_t camera);
 // Writes firmware text from a file into a camera and starts it; refuses unless confirmed.

@@ -16,10 +16,6 @@ namespace kqcam {
 
 namespace {
 
-struct ClosesCameras {
-    ~ClosesCameras() { IxenClose(); }
-};
-
 struct Sensor {
     size_t blackBytes, whiteBytes;
 };

@@ -14,10 +14,6 @@ namespace kqcam {
 
 namespace {
 
-struct ClosesCameras {
-    ~ClosesCameras() { IxenClose(); }
-};
-
 int fail(const char* what, StatusCode status) {
     std::fprintf(stderr, "kqcam: %s (status %u: %s)\n", what, status, kqfwStatusText(status));
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
