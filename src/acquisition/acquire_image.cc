@@ -28,20 +28,6 @@ constexpr uint32_t kReceivePollMs = 5;
 // Beyond this a requested abort stops the camera; a shorter exposure is left to complete.
 constexpr uint32_t kStoppableExposureUs = 2000000;
 
-// The progress callback as the acquisition was called with it: a copy, so that another
-// thread storing a new callback for its own call does not change this one's.
-struct Progress {
-    ProgressKind kind = ProgressKind::kNone;
-    ProgressCallback plain = nullptr;
-    ProgressCallbackEx ex = nullptr;
-    uint64_t userData = 0;
-
-    int32_t report(uint32_t elapsedMs, uint32_t totalMs) const {
-        return kind == ProgressKind::kPlain ? plain(elapsedMs, totalMs, kProgressState)
-                                            : ex(elapsedMs, totalMs, kProgressState, userData);
-    }
-};
-
 // Stops the camera through a second handle (the first is blocked in the receive) and ends the
 // receive if the camera's stop did not.
 void stopExposure(CameraContext& c) {
@@ -68,7 +54,8 @@ void ExposureWait(CameraContext& c, const Progress& progress) {
     const uint32_t totalMs = std::max<int32_t>(static_cast<int32_t>(c.exposureTime) / 1000, 1);
     const uint32_t start = tickMs();
     while (c.busy != 0) {
-        const int32_t r = progress.report(std::min(tickMs() - start, totalMs), totalMs);
+        const int32_t r =
+            progress.report(std::min(tickMs() - start, totalMs), totalMs, kProgressState);
         c.abortRequested = static_cast<uint32_t>(r);
         if (c.closeRequested != 0) {
             return;
@@ -106,19 +93,18 @@ uint32_t tearDown(CameraContext& c) {
 
 }  // namespace
 
-int32_t reportProgress(const CameraContext& c, ProgressKind kind, uint32_t elapsedMs,
-                       uint32_t totalMs, int32_t state) {
-    switch (kind) {
-        case ProgressKind::kPlain:
-            return c.progressCallback != nullptr ? c.progressCallback(elapsedMs, totalMs, state)
-                                                 : 0;
-        case ProgressKind::kEx:
-            return c.progressCallbackEx != nullptr
-                       ? c.progressCallbackEx(elapsedMs, totalMs, state, c.progressUserData)
-                       : 0;
-        default:
-            return 0;
+Progress Progress::of(const CameraContext& c, ProgressKind kind) {
+    return {kind, c.progressCallback, c.progressCallbackEx, c.progressUserData};
+}
+
+int32_t Progress::report(uint32_t elapsedMs, uint32_t totalMs, int32_t state) const {
+    if (kind == ProgressKind::kPlain && plain != nullptr) {
+        return plain(elapsedMs, totalMs, state);
     }
+    if (kind == ProgressKind::kEx && ex != nullptr) {
+        return ex(elapsedMs, totalMs, state, userData);
+    }
+    return 0;
 }
 
 uint32_t RequiredImageBytes(const CameraContext& c) {
@@ -175,7 +161,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
         }
     }
 
-    const Progress progress{kind, c.progressCallback, c.progressCallbackEx, c.progressUserData};
+    const Progress progress = Progress::of(c, kind);
     const ImageDoneCallback imageDone = c.imageDoneCallback;
     const uint64_t imageDoneData = c.imageDoneUserData;
     const int32_t index = lease.index();

@@ -9,9 +9,18 @@ namespace kqfw {
 // Which of the caller's progress callbacks an acquisition reports to.
 enum class ProgressKind { kNone, kPlain, kEx };
 
-// The progress callback of `kind` as the entry point stored it in the record; 0 for none.
-int32_t reportProgress(const CameraContext& c, ProgressKind kind, uint32_t elapsedMs,
-                       uint32_t totalMs, int32_t state);
+// The progress callback of `kind` as the entry point stored it in the record, copied, so that
+// another thread storing a callback for its own call does not change this one's.
+struct Progress {
+    ProgressKind kind = ProgressKind::kNone;
+    ProgressCallback plain = nullptr;
+    ProgressCallbackEx ex = nullptr;
+    uint64_t userData = 0;
+
+    static Progress of(const CameraContext& c, ProgressKind kind);
+    // The callback's answer (non-zero asks to abort); 0 for none.
+    int32_t report(uint32_t elapsedMs, uint32_t totalMs, int32_t state) const;
+};
 
 // Bytes of the finished image the current settings produce; 0 when they produce none.
 uint32_t RequiredImageBytes(const CameraContext& c);

@@ -149,9 +149,8 @@ uint32_t restoreFromIpContext(const uint8_t* block, CameraContext& c) {
 
     // What the processing indexes by must lie within the blocks it indexes.
     const uint64_t sensorPixels = uint64_t{c.sensorWidth} * c.sensorHeight;
-    if (c.sensorWidth == 0 || c.sensorHeight == 0 ||
-        sensorPixels > ip::kWhiteRefBytes / sizeof(int16_t) || !fitsIpContext(c) ||
-        c.blemishCount < 0 || c.blemishCount > kMaxBlemishes || c.markedPixelCount < 0 ||
+    if (c.sensorWidth == 0 || c.sensorHeight == 0 || !fitsIpContext(c) || c.blemishCount < 0 ||
+        c.blemishCount > kMaxBlemishes || c.markedPixelCount < 0 ||
         c.markedPixelCount > kMaxBlemishes || c.exposureStep == 0 || c.deliveredRect.left < 0 ||
         c.deliveredRect.top < 0 || deliveredArea(c) > sensorPixels) {
         return KQFW_STATUS_WRONG_CONTEXT_VERSION;

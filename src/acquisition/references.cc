@@ -253,14 +253,14 @@ uint32_t MeasureWhiteRef(CameraLease& lease, ProgressKind progress) {
     }
     auto* frame = static_cast<uint16_t*>(blocks.a);
     auto* sum = static_cast<uint16_t*>(blocks.b);
-    const bool reporting = progress != ProgressKind::kNone;
-    if (reporting && reportProgress(c, progress, 0, kWhiteFrames, 1) != 0) {
+    const Progress callback = Progress::of(c, progress);
+    if (callback.report(0, kWhiteFrames, 1) != 0) {
         return KQFW_STATUS_ABORTED;
     }
     for (uint32_t k = 0; k < kWhiteFrames; ++k) {
         // A frame that failed leaves the buffer as it was; the levels judge the sum.
         getFullFrame(lease, frame, c.exposureTime / c.exposureStep, ProgressKind::kNone);
-        if (reporting && reportProgress(c, progress, k, kWhiteFrames, 2) != 0) {
+        if (callback.report(k, kWhiteFrames, 2) != 0) {
             return KQFW_STATUS_ABORTED;
         }
         for (size_t i = 0; i < pixels; ++i) {
