@@ -1,5 +1,6 @@
 #include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -78,14 +79,28 @@ TEST(CriticalSection, OwnerMayEnterAgainWhileOthersWait) {
     EXPECT_TRUE(entered);
 }
 
-TEST(Thread, RunsJoinsAndTellsWhenEnded) {
+TEST(Thread, RunsJoinsFromSeveralThreadsAndTellsWhenEnded) {
     Thread thread;
     Event go(false);
-    ASSERT_TRUE(thread.start([&] { go.wait(); }, 10000, ThreadPriority::kTimeCritical));
+    std::atomic<bool> finished{false};
+    ASSERT_TRUE(thread.start(
+        [&] {
+            go.wait();
+            finished = true;
+        },
+        10000, ThreadPriority::kTimeCritical));
     EXPECT_FALSE(thread.ended());
+    std::atomic<bool> secondSawItFinished{false};
+    std::thread second([&] {
+        thread.join();
+        secondSawItFinished = finished.load();
+    });
     go.set();
     thread.join();
+    second.join();
     EXPECT_TRUE(thread.ended());
+    EXPECT_TRUE(finished);
+    EXPECT_TRUE(secondSawItFinished) << "a join returned before the thread ended";
 }
 
 TEST(Thread, RefusedStartLeavesNothingToJoin) {

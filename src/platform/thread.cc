@@ -5,10 +5,27 @@
 namespace kqfw {
 
 namespace {
-std::atomic<int> threadStartsToFail{0};
-}
+std::mutex hookMutex;
+int threadStartsToSkip = 0;  // guarded by hookMutex
+int threadStartsToFail = 0;  // guarded by hookMutex
 
-void failNextThreadStarts(int count) {
+bool refusedByTestHook() {
+    std::lock_guard lock(hookMutex);
+    if (threadStartsToFail == 0) {
+        return false;
+    }
+    if (threadStartsToSkip > 0) {
+        --threadStartsToSkip;
+        return false;
+    }
+    --threadStartsToFail;
+    return true;
+}
+}  // namespace
+
+void failThreadStarts(int skip, int count) {
+    std::lock_guard lock(hookMutex);
+    threadStartsToSkip = skip;
     threadStartsToFail = count;
 }
 
@@ -18,13 +35,11 @@ Thread::~Thread() {
 
 bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/,
                    ThreadPriority /*priority*/) {
-    if (thread_.joinable()) {
+    std::lock_guard lock(mutex_);
+    if (thread_.joinable() || joining_) {
         return false;
     }
-    int pending = threadStartsToFail.load();
-    while (pending > 0 && !threadStartsToFail.compare_exchange_weak(pending, pending - 1)) {
-    }
-    if (pending > 0) {
+    if (refusedByTestHook()) {
         return false;
     }
     auto ended = std::make_shared<std::atomic<bool>>(false);
@@ -37,20 +52,47 @@ bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/,
         return false;
     }
     ended_ = std::move(ended);
+    id_ = thread_.get_id();
     return true;
+}
+
+bool Thread::started() const {
+    std::lock_guard lock(mutex_);
+    return thread_.joinable();
+}
+
+bool Thread::ended() const {
+    std::lock_guard lock(mutex_);
+    return ended_ == nullptr || ended_->load();
 }
 
 void Thread::join() {
     if (isCurrent()) {
         detach();
-    } else if (thread_.joinable()) {
-        thread_.join();
+        return;
     }
+    std::unique_lock lock(mutex_);
+    if (!thread_.joinable()) {
+        // Another caller may be joining it: return only once the thread has ended.
+        joined_.wait(lock, [this] { return !joining_; });
+        return;
+    }
+    std::thread running = std::move(thread_);
+    joining_ = true;
+    lock.unlock();
+    running.join();
+    lock.lock();
+    joining_ = false;
+    id_ = std::thread::id();
+    ended_.reset();
+    joined_.notify_all();
 }
 
 void Thread::detach() {
+    std::lock_guard lock(mutex_);
     if (thread_.joinable()) {
         thread_.detach();
+        id_ = std::thread::id();
     }
 }
 

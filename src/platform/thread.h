@@ -1,9 +1,11 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace kqfw {
@@ -21,8 +23,9 @@ enum class ThreadPriority : int {
 
 // A joinable thread. The stack size and priority are hints: where the platform cannot grant
 // them (Linux without real-time rights, stacks below the platform minimum) the thread still
-// starts with the platform defaults. Owned and joined by one thread; ended() may be asked from
-// any thread.
+// starts with the platform defaults. Any thread may call any member: several joins at once all
+// return once the thread ended (a run's stop, the next start and the camera's close may each
+// reap the threads of a run).
 class Thread {
   public:
     Thread() = default;
@@ -37,16 +40,26 @@ class Thread {
     // does for a thread that must give up its own Thread object.
     void join();
     void detach();
-    bool started() const { return thread_.joinable(); }
-    bool isCurrent() const { return thread_.get_id() == std::this_thread::get_id(); }
-    bool ended() const { return ended_ && ended_->load(); }
+    bool started() const;
+    bool isCurrent() const { return id_.load() == std::this_thread::get_id(); }
+    // True once the body returned, and for a thread never started.
+    bool ended() const;
 
   private:
+    // Guards the members; a join waits outside it, so ended() answers while a join is under way.
+    mutable std::mutex mutex_;
+    std::condition_variable joined_;
+    bool joining_ = false;
     std::thread thread_;
+    std::atomic<std::thread::id> id_{};
     std::shared_ptr<std::atomic<bool>> ended_;
 };
 
-// Test hook: the next `count` thread starts fail as if the system refused them.
-void failNextThreadStarts(int count);
+// Test hook: after `skip` starts that succeed, the next `count` thread starts fail as if the
+// system refused them.
+void failThreadStarts(int skip, int count);
+inline void failNextThreadStarts(int count) {
+    failThreadStarts(0, count);
+}
 
 }  // namespace kqfw
