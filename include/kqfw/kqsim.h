@@ -74,9 +74,11 @@ KQFW_API int32_t kqsimDevicePath(int32_t camera, char* path, uint32_t size);
 
 /* Takes the camera off the bus: it leaves the listing, and its open handles fail. */
 KQFW_API int32_t kqsimUnplug(int32_t camera);
-/* Completes every pending bus-reset notification once. */
+/* Completes every pending bus-reset notification once; the cameras stop streaming and the
+ * receives under way fail. */
 KQFW_API void kqsimBusReset(void);
-/* Scales every simulated duration (1.0 = real time). */
+/* Scales every simulated duration (1.0 = real time; 0 = as fast as the bench renders, where a
+ * frame without noise is rendered once and repeated). Other values fall back to 1. */
 KQFW_API void kqsimSetTimeScale(double scale);
 
 /* Faults. A request fault fails the nth request of `code` from now (nth 0: every one) with
@@ -105,7 +107,8 @@ KQFW_API int32_t kqsimSetIllumination(int32_t camera, double level, double drift
 /* One pulse on the camera's hardware trigger input. */
 KQFW_API int32_t kqsimTrigger(int32_t camera);
 /* Frame faults, counted from now over the camera's frames from 1: lose the nth frame on the
- * bus, or deliver it `delayMs` late. */
+ * bus (several losses may be armed; a streaming receive counts them in the receive status), or
+ * deliver it `delayMs` late. */
 KQFW_API int32_t kqsimDropFrame(int32_t camera, uint32_t nth);
 KQFW_API int32_t kqsimDelayFrame(int32_t camera, uint32_t nth, uint32_t delayMs);
 /* The scene as a perfect camera would show it at `scale` times the sensor resolution, over a

@@ -205,13 +205,22 @@ void SimBench::busReset() {
             complete(handle, 0);
         }
     }
+    // The cameras stop streaming, and the receives under way end.
+    for (Device& device : devices_) {
+        device.camera->busReset();
+        if (device.receive.active) {
+            device.receive.busReset = true;
+        }
+    }
+    changed_.notify_all();
 }
 
 void SimBench::setTimeScale(double scale) {
     std::lock_guard lock(mutex_);
     ensureBench();
-    // A scale that is not a finite positive number would turn durations into nonsense.
-    timeScale_ = scale > 0 && std::isfinite(scale) && scale <= kMaxTimeScale ? scale : 1.0;
+    // 0 runs the cameras as fast as the bench can render; a scale that is not a finite
+    // number of at least 0 would turn durations into nonsense.
+    timeScale_ = scale >= 0 && std::isfinite(scale) && scale <= kMaxTimeScale ? scale : 1.0;
     for (Device& device : devices_) {
         device.camera->setTimeScale(timeScale_);
     }

@@ -106,9 +106,22 @@ class SimBench {
         uint32_t frameBytes = 0;
         uint32_t slotBytes = 0;
         Buffer buffer;
+        bool busReset = false;  // a bus reset ended it
         int32_t newest = -1;
+        uint32_t lost = 0;  // frames of this receive lost on the bus
         uint64_t slotValues[5] = {};
     };
+    // A frame as the sensor read it out and as it crossed the bus. Without noise a frame is a
+    // function of its request, so one rendering serves every frame of a run until the scene or
+    // the settings change.
+    struct RenderedFrame {
+        FrameRequest request;
+        uint32_t coding = 0;
+        uint64_t sceneGeneration = 0;
+        std::vector<uint16_t> samples;
+        std::vector<uint8_t> bytes;
+    };
+    using Rendered = std::shared_ptr<const RenderedFrame>;
     struct Device {
         std::unique_ptr<SimCamera> camera;
         bool present = true;
@@ -119,8 +132,8 @@ class SimBench {
         Receive receive;
         std::shared_ptr<const Scene> scene;
         uint64_t sceneGeneration = 0;
-        // The samples of the last frame the sensor read out, before its transfer coding.
-        std::vector<uint16_t> lastFrame;
+        // The last frame the sensor read out (its samples before the transfer coding).
+        Rendered lastFrame;
         uint32_t lastWidth = 0, lastHeight = 0;
     };
     struct Handle {
@@ -174,6 +187,10 @@ class SimBench {
                     const uint8_t* input, uint32_t inputBytes);
     void releaseIsoch(DeviceHandle owner);
     std::shared_ptr<const Scene> sceneFor(Device& device);
+    // The frame `planned` renders to, from the last one when that one is equal by construction.
+    // Called with the lock held; renders with it released.
+    Rendered render(std::unique_lock<std::mutex>& lock, Device& device,
+                    const FrameRequest& request);
     uint32_t asyncTransaction(Handle& handle, bool write, const uint8_t* input, uint32_t inputBytes,
                               uint8_t* output, uint32_t outputBytes, uint32_t* returned);
 

@@ -32,9 +32,11 @@ int32_t SimBench::lastFrame(int32_t camera, uint16_t* samples, uint32_t maxSampl
     if (device == nullptr) {
         return -1;
     }
-    const size_t n = std::min<size_t>(device->lastFrame.size(), maxSamples);
+    static const std::vector<uint16_t> none;
+    const std::vector<uint16_t>& last = device->lastFrame ? device->lastFrame->samples : none;
+    const size_t n = std::min<size_t>(last.size(), maxSamples);
     if (samples != nullptr) {
-        std::copy_n(device->lastFrame.begin(), n, samples);
+        std::copy_n(last.begin(), n, samples);
     }
     if (width != nullptr) {
         *width = device->lastWidth;
@@ -42,7 +44,7 @@ int32_t SimBench::lastFrame(int32_t camera, uint16_t* samples, uint32_t maxSampl
     if (height != nullptr) {
         *height = device->lastHeight;
     }
-    return static_cast<int32_t>(device->lastFrame.size());
+    return static_cast<int32_t>(last.size());
 }
 
 uint32_t SimBench::bandwidthInUse() {
@@ -309,6 +311,7 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
             }
             std::memset(out, 0, kReceiveStatusBytes);
             storeLe32(out, static_cast<uint32_t>(device.receive.newest));
+            storeLe32(out + 4, device.receive.lost);
             for (uint32_t i = 0; i < kRingSlots; ++i) {
                 storeLe64(out + 8 + 8 * i, device.receive.slotValues[i]);
             }
@@ -318,6 +321,38 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
         default:
             return kErrorInvalidFunction;
     }
+}
+
+SimBench::Rendered SimBench::render(std::unique_lock<std::mutex>& lock, Device& device,
+                                    const FrameRequest& request) {
+    const SimCamera& camera = *device.camera;
+    const StreamGeometry geometry = camera.geometry();
+    std::shared_ptr<const Scene> scene = sceneFor(device);
+    const SensorModel sensor = camera.sensor();
+    const Rendered& last = device.lastFrame;
+    auto same = [&](const FrameRequest& a, const FrameRequest& b) {
+        return a.left == b.left && a.top == b.top && a.width == b.width && a.height == b.height &&
+               a.binX == b.binX && a.binY == b.binY && a.exposureMs == b.exposureMs &&
+               a.dx == b.dx && a.dy == b.dy && a.illumination == b.illumination;
+    };
+    if (!sensor.noise && last != nullptr && last->coding == geometry.coding &&
+        last->sceneGeneration == device.sceneGeneration && same(last->request, request) &&
+        last->bytes.size() >= geometry.payloadBytes) {
+        return last;
+    }
+    auto frame = std::make_shared<RenderedFrame>();
+    frame->request = request;
+    frame->coding = geometry.coding;
+    frame->sceneGeneration = device.sceneGeneration;
+    const uint64_t pixels = uint64_t{geometry.deliveredWidth} * geometry.deliveredHeight;
+    frame->samples.resize(pixels);
+    frame->bytes.assign(geometry.payloadBytes, 0);
+    // The camera reads out while the bench serves other requests.
+    lock.unlock();
+    renderSamples(sensor, *scene, request, frame->samples.data());
+    encodeSamples(geometry.coding, frame->samples.data(), pixels, frame->bytes.data());
+    lock.lock();
+    return frame;
 }
 
 uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, size_t index,
@@ -369,6 +404,10 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
             result = kErrorOperationAborted;
             break;
         }
+        if (receive.busReset) {
+            result = kErrorBusReset;
+            break;
+        }
         if (receive.stopped || (count == 1 && frames == 1)) {
             break;
         }
@@ -404,28 +443,22 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         }
         if (frame.dropped) {
             camera.frameDelivered(now);
+            ++receive.lost;
             continue;
         }
-        // The camera reads out while the bench serves other requests.
-        const StreamGeometry geometry = camera.geometry();
-        std::shared_ptr<const Scene> scene = sceneFor(device);
-        const SensorModel sensor = camera.sensor();
-        const uint64_t pixels = uint64_t{geometry.deliveredWidth} * geometry.deliveredHeight;
-        std::vector<uint16_t> samples(pixels);
-        std::vector<uint8_t> bytes(std::max(frameBytes, geometry.payloadBytes), 0);
         camera.frameDelivered(now);
-        lock.unlock();
-        renderSamples(sensor, *scene, frame.request, samples.data());
-        encodeSamples(geometry.coding, samples.data(), pixels, bytes.data());
-        lock.lock();
-        if (receive.cancelled || receive.stopped) {
+        const StreamGeometry geometry = camera.geometry();
+        Rendered rendered = render(lock, device, frame.request);
+        if (receive.cancelled || receive.stopped || receive.busReset) {
             continue;
         }
-        device.lastFrame = std::move(samples);
+        device.lastFrame = rendered;
         device.lastWidth = geometry.deliveredWidth;
         device.lastHeight = geometry.deliveredHeight;
+        const std::vector<uint8_t>& bytes = rendered->bytes;
         const uint32_t slot = static_cast<uint32_t>(frames) % count;
-        std::memcpy(buffer->data() + size_t{slot} * slotBytes, bytes.data(), frameBytes);
+        std::memcpy(buffer->data() + size_t{slot} * slotBytes, bytes.data(),
+                    std::min<size_t>(frameBytes, bytes.size()));
         receive.newest = frames;
         receive.slotValues[slot % kRingSlots] = static_cast<uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch_).count());

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -65,6 +66,8 @@ class SimCamera {
     bool capturing() const { return capture_.mode != Capture::Mode::kIdle; }
     bool continuous() const { return capture_.mode == Capture::Mode::kContinuous; }
     void triggerPulse(Clock::time_point now);
+    // A bus reset: the camera stops what it was streaming.
+    void busReset() { capture_ = Capture{}; }
     const StreamGeometry& geometry() const { return geometry_; }
     const SensorModel& sensor() const { return sensor_; }
     void setNoise(bool on) { sensor_.noise = on; }
@@ -72,9 +75,9 @@ class SimCamera {
         illumination_ = level;
         drift_ = driftPerShot;
     }
-    // Fault: the camera skips frame number `nth` (from 1, counted over its life), or delivers
-    // it `delayMs` late.
-    void dropFrame(uint64_t nth) { dropFrame_ = framesPlanned_ + nth; }
+    // Faults, counted from now (from 1): frame `nth` is lost on the bus (several may be armed),
+    // or arrives `delayMs` late.
+    void dropFrame(uint64_t nth) { dropFrames_.insert(framesPlanned_ + nth); }
     void delayFrame(uint64_t nth, uint32_t delayMs) {
         delayFrame_ = framesPlanned_ + nth;
         delayMs_ = delayMs;
@@ -161,7 +164,8 @@ class SimCamera {
     double illumination_ = 1.0;
     double drift_ = 0.0;
     uint64_t framesPlanned_ = 0;
-    uint64_t dropFrame_ = 0, delayFrame_ = 0;
+    std::set<uint64_t> dropFrames_;
+    uint64_t delayFrame_ = 0;
     uint32_t delayMs_ = 0;
     std::deque<std::pair<uint32_t, uint32_t>> writeLog_;  // the newest kWriteLogCapacity
     uint64_t writesDropped_ = 0;                          // older ones, since the last clear

@@ -287,7 +287,7 @@ bool SimCamera::nextFrame(Clock::time_point, PlannedFrame* frame) {
     }
     r.illumination = illumination_ * (1.0 + drift_ * shot);
     r.frameNumber = framesPlanned_;
-    frame->dropped = dropFrame_ != 0 && framesPlanned_ + 1 == dropFrame_;
+    frame->dropped = dropFrames_.count(framesPlanned_ + 1) != 0;
     if (delayFrame_ != 0 && framesPlanned_ + 1 == delayFrame_) {
         frame->due += std::chrono::milliseconds(delayMs_);
     }
@@ -296,6 +296,7 @@ bool SimCamera::nextFrame(Clock::time_point, PlannedFrame* frame) {
 
 void SimCamera::frameDelivered(Clock::time_point now) {
     ++framesPlanned_;
+    dropFrames_.erase(framesPlanned_);
     ++capture_.delivered;
     switch (capture_.mode) {
         case Capture::Mode::kOneShot:

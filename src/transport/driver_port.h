@@ -24,6 +24,7 @@ inline constexpr uint32_t kErrorInsufficientBuffer = 122;
 inline constexpr uint32_t kErrorOperationAborted = 995;
 inline constexpr uint32_t kErrorIoPending = 997;
 inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
+inline constexpr uint32_t kErrorBusReset = 1111;
 inline constexpr uint32_t kErrorInvalidFunction = 1;
 inline constexpr uint32_t kErrorSemTimeout = 121;
 
