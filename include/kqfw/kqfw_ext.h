@@ -41,6 +41,32 @@ typedef struct KqfwCameraDescription {
  * null description. */
 KQFW_API StatusCode kqfwDescribeCamera(int32_t camera, KqfwCameraDescription* description);
 
+/* What the camera's current or latest continuous or fast run saw. Kept from a run's start until
+ * the next run starts, so it can be read during the run and after it. */
+typedef struct KqfwRunStatistics {
+    uint32_t running; /* 1 while a run is active */
+    uint32_t kind;    /* 0 no run yet, 1 continuous, 2 fast */
+    /* Continuous: frames handed to the frame callback. Fast: images the readiness call wrote. */
+    uint64_t framesDelivered;
+    /* Continuous: completed frames the dispatch jumped over because it fell behind (it never
+     * reaches further back than three frames behind the newest, whose slots the driver is
+     * about to reuse). */
+    uint64_t framesSkipped;
+    /* Frames that never arrived: as the driver counts them for a continuous run (the simulated
+     * bus does; a driver that does not count them reports 0), receives that failed for a fast
+     * one. */
+    uint64_t framesLost;
+    /* The driver's newest completed frame of the run (from 0), -1 before the first. */
+    int32_t latestFrameIndex;
+    /* Completed frames per second from the first frame seen to the newest, on the library's
+     * clock; 0 before the second. */
+    double framesPerSecond;
+} KqfwRunStatistics;
+
+/* KQFW_STATUS_NO_CAMERA for a bad index or a camera not open, KQFW_STATUS_BAD_ARGUMENT for a
+ * null pointer. Any thread, also from inside the run's callbacks. */
+KQFW_API StatusCode kqfwGetRunStatistics(int32_t camera, KqfwRunStatistics* statistics);
+
 /* A short English text for a status code ("unknown status" for a number that is none); the
  * text is static and never freed. */
 KQFW_API const char* kqfwStatusText(StatusCode status);

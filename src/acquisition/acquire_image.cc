@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "acquisition/frame_processing.h"
+#include "acquisition/receive_thread.h"
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
 #include "api/geometry.h"
@@ -20,7 +21,6 @@ constexpr uint32_t kGreyBytes = 2;
 constexpr uint32_t kColourBytes = 6;
 constexpr uint32_t kFirstMultiShot = 3;
 constexpr uint32_t kLastStandard = 2;
-constexpr size_t kThreadStackBytes = 10000;
 constexpr int32_t kProgressState = 2;
 constexpr uint32_t kProgressPollMs = 50;
 constexpr uint32_t kStopSettleMs = 50;
@@ -128,6 +128,7 @@ uint32_t RequiredImageBytes(const CameraContext& c) {
 uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, ProgressKind kind,
                       bool ownStream) {
     CameraContext& c = *lease.get();
+    ReapRunThreads(lease);
     const uint32_t need = RequiredImageBytes(c);
     if (need == 0 || imageBytes < need) {
         reportAcquisitionError(c, KQFW_STATUS_BUFFER_TOO_SMALL);
@@ -136,7 +137,8 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     if (image == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    if (c.busy != 0) {
+    // Between the frames of a fast series no receive is attached, but the run owns the stream.
+    if (c.busy != 0 || c.runActive != 0) {
         reportAcquisitionError(c, KQFW_STATUS_BUSY);
         return KQFW_STATUS_BUSY;
     }
@@ -162,29 +164,10 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     }
 
     const Progress progress = Progress::of(c, kind);
-    const ImageDoneCallback imageDone = c.imageDoneCallback;
-    const uint64_t imageDoneData = c.imageDoneUserData;
-    const int32_t index = lease.index();
     c.abortRequested = 0;
     c.busy = 1;
     c.useAuxBuffer = 0;
-    uint32_t receiveStatus = 0;
-    c.receiveThread.join();
-    const bool started = c.receiveThread.start(
-        [&c, &receiveStatus, imageDone, imageDoneData, index] {
-            ServingCamera serving(index);
-            c.busy = 1;
-            {
-                std::lock_guard lock(c.registerLock);
-                receiveStatus = GetBuffer(c, c.useAuxBuffer ? c.auxBuffer : c.streamBuffer);
-            }
-            c.busy = 0;
-            if (imageDone != nullptr) {
-                imageDone(imageDoneData);
-            }
-        },
-        kThreadStackBytes, ThreadPriority::kHighest);
-    if (!started) {
+    if (!StartReceiveThread(c, lease.index())) {
         reportError("(%d)Couldn\xB4t create thread", static_cast<int>(c.cameraIndex));
         c.busy = 0;
         if (ownStream) {
@@ -213,8 +196,8 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
         return KQFW_STATUS_ABORTED;
     }
     // A receive that failed left no frame to process; the buffer holds an older one.
-    if (receiveStatus != 0) {
-        return receiveStatus;
+    if (uint32_t status = c.receiveStatus) {
+        return status;
     }
     auto* raw = static_cast<uint16_t*>(c.streamBuffer);
     expandRawFrame(c, raw);

@@ -525,17 +525,26 @@ uint32_t cancelReceiveOn(DeviceHandle handle) {
     return driver().ioControl(handle, kIoctlCancelReceive, nullptr, 0, nullptr, 0, &returned);
 }
 
-int32_t newestFrameOn(DeviceHandle handle, int32_t previous, uint64_t* slotValues) {
-    uint8_t status[kReceiveStatusBytes] = {};
+bool queryReceiveStatus(DeviceHandle handle, ReceiveStatus* status) {
+    uint8_t reply[kReceiveStatusBytes] = {};
     uint32_t returned = 0;
-    if (driver().ioControl(handle, kIoctlGetReceiveStatus, nullptr, 0, status, kReceiveStatusBytes,
+    if (driver().ioControl(handle, kIoctlGetReceiveStatus, nullptr, 0, reply, kReceiveStatusBytes,
                            &returned) != 0) {
-        return previous;
+        return false;
     }
-    for (uint32_t i = 0; slotValues != nullptr && i < kRingSlots; ++i) {
-        slotValues[i] = loadLe64(status + 8 + 8 * i);
+    status->newest = static_cast<int32_t>(loadLe32(reply));
+    status->lost = loadLe32(reply + 4);
+    for (uint32_t i = 0; i < kRingSlots; ++i) {
+        status->slotValues[i] = loadLe64(reply + 8 + 8 * i);
     }
-    return static_cast<int32_t>(loadLe32(status));
+    return true;
+}
+
+int32_t newestFrameOn(DeviceHandle handle, int32_t previous) {
+    ReceiveStatus status;
+    status.newest = previous;
+    queryReceiveStatus(handle, &status);
+    return status.newest;
 }
 
 uint32_t ProbeStream(CameraContext& c, const char* operation) {

@@ -39,8 +39,18 @@ uint32_t ringSlotBytes(const CameraContext& c);
 
 // Requests on a second handle of the camera, opened and closed around each.
 uint32_t cancelReceiveOn(DeviceHandle handle);
+// The driver's account of a streaming receive: its newest completed frame (from 0, -1 before
+// the first), the frames it could not complete (the reserved word; a driver that does not count
+// them leaves 0) and the value of each ring slot.
+struct ReceiveStatus {
+    int32_t newest = -1;
+    uint32_t lost = 0;
+    uint64_t slotValues[kRingSlots] = {};
+};
+// False when the query failed; *status is then unchanged.
+bool queryReceiveStatus(DeviceHandle handle, ReceiveStatus* status);
 // The newest completed frame of a streaming receive, or `previous` when the query fails.
-int32_t newestFrameOn(DeviceHandle handle, int32_t previous, uint64_t* slotValues = nullptr);
+int32_t newestFrameOn(DeviceHandle handle, int32_t previous);
 DeviceHandle openSecondHandle(const CameraContext& c);
 void closeSecondHandle(DeviceHandle handle);
 

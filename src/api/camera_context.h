@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "acquisition/run_statistics.h"
 #include "kqfw/kqfw.h"
 #include "platform/critical_section.h"
 #include "platform/event.h"
@@ -121,6 +122,8 @@ struct CameraContext {
 
     // Acquisition
     std::atomic<uint32_t> abortRequested;
+    // The status of the last receive, kept by the receive thread (0 or 24).
+    std::atomic<uint32_t> receiveStatus;
     // Set when the camera is being closed: an acquisition in flight aborts.
     std::atomic<uint32_t> closeRequested;
     ProgressCallback progressCallback;
@@ -143,6 +146,17 @@ struct CameraContext {
     // the frame callback a continuous run will call.
     uint8_t* ipContext;
     ContinuousFrameCallback continuousCallback;
+
+    // Continuous and fast runs. runActive is claimed by a start before it leaves the settings
+    // to reap the threads of the previous run, so two starts never both proceed.
+    uint64_t continuousUserValue;
+    std::atomic<uint32_t> runActive;
+    std::atomic<uint32_t> stopRequested;
+    std::atomic<uint32_t> fastBusy;
+    // A fast-acquisition abort stopped the continuous run: its dispatch thread only ends.
+    std::atomic<uint32_t> runTakenByAbort;
+    Thread continuousThread;
+    RunStatistics runStatistics;
 
     // Threads
     BusResetWatch watch;

@@ -25,6 +25,25 @@ Slot slots[kCameraSlots];
 // of them must not wait for itself.
 thread_local int callsOnThisThread[kCameraSlots];
 
+// Ends one user of an open slot; the last one of a slot whose close was deferred completes it.
+void releaseUser(int32_t index) {
+    Slot& slot = slots[index];
+    CameraContext* dueForClosing = nullptr;
+    {
+        std::lock_guard lock(slot.mutex);
+        if (--slot.users == 0) {
+            if (slot.closeWhenIdle) {
+                slot.closeWhenIdle = false;
+                dueForClosing = slot.camera;
+            }
+            slot.drained.notify_all();
+        }
+    }
+    if (dueForClosing != nullptr) {
+        closeCamera(index, dueForClosing);
+    }
+}
+
 }  // namespace
 
 std::atomic<uint32_t> blemishCorrectionEnabled{1};
@@ -64,21 +83,7 @@ CameraLease::~CameraLease() {
     }
     leaveSettings();
     --callsOnThisThread[index_];
-    Slot& slot = slots[index_];
-    CameraContext* dueForClosing = nullptr;
-    {
-        std::lock_guard lock(slot.mutex);
-        if (--slot.users == 0) {
-            if (slot.closeWhenIdle) {
-                slot.closeWhenIdle = false;
-                dueForClosing = slot.camera;
-            }
-            slot.drained.notify_all();
-        }
-    }
-    if (dueForClosing != nullptr) {
-        closeCamera(index_, dueForClosing);
-    }
+    releaseUser(index_);
 }
 
 void CameraLease::leaveSettings() {
@@ -105,7 +110,10 @@ CameraOrStatus cameraFor(int32_t index) {
 
 CameraOrStatus idleCameraFor(int32_t index) {
     CameraOrStatus result = cameraFor(index);
-    if (result.lease.get() != nullptr && result.lease.get()->busy != 0) {
+    // Between the frames of a fast series no receive is attached, but the run's stream and
+    // processing follow the settings it started with.
+    if (result.lease.get() != nullptr &&
+        (result.lease.get()->busy != 0 || result.lease.get()->runActive != 0)) {
         return {CameraLease(), KQFW_STATUS_BUSY};
     }
     return result;
@@ -154,6 +162,10 @@ CameraContext* beginClose(int32_t index) {
     }
     slot.closing = true;
     slot.camera->closeRequested = 1;
+    // A continuous run's dispatch thread waits for frames: wake it to see the close.
+    if (slot.camera->frameEvent) {
+        slot.camera->frameEvent->set();
+    }
     if (callsOnThisThread[index] > 0) {
         // Called back from inside a call on this camera: that call finishes the close.
         slot.closeWhenIdle = slot.users > 0;
@@ -169,6 +181,20 @@ void finishClose(int32_t index) {
     std::lock_guard lock(slots[index].mutex);
     slots[index].camera = nullptr;
     slots[index].closing = false;
+}
+
+bool RunHold::take(int32_t index) {
+    Slot& slot = slots[index];
+    std::lock_guard lock(slot.mutex);
+    if (slot.camera == nullptr || slot.closing) {
+        return false;
+    }
+    ++slot.users;
+    return true;
+}
+
+void RunHold::release(int32_t index) {
+    releaseUser(index);
 }
 
 ServingCamera::ServingCamera(int32_t index) : index_(index) {

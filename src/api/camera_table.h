@@ -42,7 +42,8 @@ class CameraLease {
 };
 
 // A camera for an entry point, or the status the entry point returns instead: 3 for a bad
-// index or a closed slot, and for setters that refuse during an acquisition, 10 while busy.
+// index or a closed slot, and for setters that refuse during an acquisition, 10 while busy or
+// while a continuous or fast run is active.
 // Bound as `auto [c, status] = cameraFor(i)`, the lease lives to the end of the scope.
 struct CameraOrStatus {
     CameraLease lease;
@@ -99,6 +100,18 @@ class ServingCamera {
 
   private:
     int32_t index_;
+};
+
+// A continuous run's hold on its camera, taken by the start and given back by the run's dispatch
+// thread as the last thing it does: the run counts as a user of the slot, so a close asks it to
+// end (closeRequested and frameEvent, as a stop does) and waits for it. When the close was asked
+// from inside the run's own callbacks, giving the hold back completes it there, and the record
+// is gone when release() returns.
+class RunHold {
+  public:
+    // False when the slot has no open camera or is closing.
+    static bool take(int32_t index);
+    static void release(int32_t index);
 };
 
 // Process-wide switch of the blemish-pixel correction (on by default).

@@ -360,39 +360,4 @@ KQFW_API uint32_t Ixen_corrblems(uint32_t on) {
     return Ixenm_corrblems(0, on);
 }
 
-KQFW_API StatusCode IxenmHasFrame(int32_t index, uint32_t* has) {
-    auto [c, status] = cameraFor(index);
-    if (c == nullptr) {
-        return status;
-    }
-    if (has == nullptr) {
-        return KQFW_STATUS_BAD_ARGUMENT;
-    }
-    *has = 1;
-    return KQFW_STATUS_OK;
-}
-
-KQFW_API uint32_t IxenHasFrame(void) {
-    return CameraLease(0).get() != nullptr ? 1 : 0;
-}
-
-KQFW_API StatusCode IxenmHasFastAcquisition(int32_t index, uint32_t* has) {
-    return IxenmHasFrame(index, has);
-}
-
-KQFW_API uint32_t IxenHasFastAcquisition(void) {
-    return IxenHasFrame();
-}
-
-KQFW_API StatusCode IxenmSetImagedoneCallback(int32_t index, ImageDoneCallback callback,
-                                              uint64_t userData) {
-    auto [c, status] = cameraFor(index);
-    if (c == nullptr) {
-        return status;
-    }
-    c->imageDoneUserData = userData;
-    c->imageDoneCallback = callback;
-    return KQFW_STATUS_OK;
-}
-
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/fast.h"
 #include "acquisition/stream_setup.h"
 #include "api/camera_table.h"
 #include "api/colour_tables.h"
@@ -136,6 +137,11 @@ void finishOpening(CameraContext& c) {
 
 void closeCamera(int32_t index, CameraContext* c) {
     if (c->link.deviceHandle != kInvalidDeviceHandle) {
+        // A run stops before anything it uses is released. A continuous run has ended already:
+        // it holds the camera until its dispatch thread is done. A fast series is aborted.
+        if (c->runActive != 0 && c->streaming == 0) {
+            AbortFastForClose(*c);
+        }
         if (c->frameEvent) {
             registerFrameEvent(c->link, nullptr);
         }
@@ -146,6 +152,7 @@ void closeCamera(int32_t index, CameraContext* c) {
         // join gives back what is left of them. A stream an application prepared and never
         // finalised gives its bus resources back.
         c->receiveThread.join();
+        c->continuousThread.join();
         if (c->streamReady != 0) {
             std::lock_guard lock(c->registerLock);
             CleanupStream(*c);

@@ -1,0 +1,208 @@
+#include "acquisition/fast.h"
+
+#include <mutex>
+
+#include "acquisition/acquire_image.h"
+#include "acquisition/frame_processing.h"
+#include "acquisition/receive_thread.h"
+#include "acquisition/sample_expansion.h"
+#include "acquisition/stream_setup.h"
+#include "platform/clock.h"
+#include "platform/error_report.h"
+#include "transport/register_map.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint32_t kLastStandard = 2;
+constexpr uint32_t kStopSettleMs = 50;
+constexpr uint32_t kBusyPollMs = 10;
+// Beyond this exposure (or with the hardware trigger) an abort stops the camera; a shorter
+// pending frame is left to arrive.
+constexpr uint32_t kStoppableExposureUs = 500000;
+constexpr uint32_t kThreadNotCreated = 1;
+constexpr int32_t kReady = 1;
+constexpr int32_t kNotYet = 0;
+constexpr int32_t kTooSmall = -6;
+constexpr int32_t kUnsupported = -8;
+constexpr int32_t kNoRun = -11;
+
+uint32_t tearDown(CameraContext& c) {
+    std::lock_guard lock(c.registerLock);
+    return CleanupStream(c);
+}
+
+// Leaves the settings (when a lease holds them) while the pause lasts, so the image-done
+// callback and other threads' calls are answered.
+void pause(CameraLease* lease, uint32_t ms) {
+    if (lease != nullptr) {
+        lease->leaveSettings();
+    }
+    sleepMs(ms);
+    if (lease != nullptr) {
+        lease->enterSettings();
+    }
+}
+
+// Clears fastBusy on every way out of a readiness call.
+struct FastBusy {
+    explicit FastBusy(CameraContext& c) : c(c) { c.fastBusy = 1; }
+    ~FastBusy() { c.fastBusy = 0; }
+    CameraContext& c;
+};
+
+uint32_t abortRun(CameraContext& c, CameraLease* lease) {
+    while (c.fastBusy != 0) {
+        pause(lease, kBusyPollMs);
+    }
+    if (c.runActive == 0) {
+        return KQFW_STATUS_THREAD_FAILED;
+    }
+    if (c.abortRequested != 0) {
+        return KQFW_STATUS_ABORTED;
+    }
+    c.abortRequested = 1;
+    c.runActive = 0;
+    if (c.streaming != 0) {
+        c.runTakenByAbort = 1;  // a continuous run: its dispatch thread only ends
+    }
+    uint32_t status = KQFW_STATUS_OK;
+    if (c.exposureTime > kStoppableExposureUs || c.hardwareTrigger != 0) {
+        const DeviceHandle second = openSecondHandle(c);
+        if (second != kInvalidDeviceHandle) {
+            const uint32_t start = c.streaming != 0 ? kCmdIsoEnable : kCmdOneShot;
+            WriteQuadletOnHandle(c, second, c.link.commandBase + start);
+            settleMs(kStopSettleMs);
+            if (c.busy != 0) {
+                cancelReceiveOn(second);
+            }
+            closeSecondHandle(second);
+        } else {
+            // A camera no handle reaches has left the bus: its receive ends by itself, and the
+            // run is still unwound before the abort reports it could not stop the camera.
+            status = KQFW_STATUS_ABORTED;
+        }
+    }
+    while (c.busy != 0) {
+        pause(lease, kBusyPollMs);
+    }
+    tearDown(c);
+    c.busy = 0;
+    c.abortRequested = 0;
+    return status;
+}
+
+void reportReady(const CameraContext& c, int32_t status) {
+    reportError("(%d)IxenIsFastAcquisitionReady error %d", static_cast<int>(c.cameraIndex),
+                static_cast<int>(status));
+}
+
+}  // namespace
+
+uint32_t StartFast(CameraLease& lease) {
+    CameraContext& c = *lease.get();
+    const int32_t index = lease.index();
+    uint32_t idle = 0;
+    if (c.busy != 0 || !c.runActive.compare_exchange_strong(idle, 1)) {
+        return KQFW_STATUS_BUSY;
+    }
+    ReapRunThreads(lease);
+    c.streaming = 0;
+    uint32_t status = 0;
+    {
+        std::lock_guard lock(c.registerLock);
+        if (c.streamReady != 0) {
+            reportError("Setup error");
+        } else {
+            status = SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, 0);
+        }
+    }
+    if (status != 0) {
+        reportError("(%d)IxenStartFastAcquisition error %d", index, static_cast<int>(status));
+        c.runActive = 0;
+        return status;
+    }
+    c.triggerEvent->reset();
+    c.useAuxBuffer = 0;
+    c.busy = 1;
+    c.runStatistics.begin(RunKind::kFast);
+    if (!StartReceiveThread(c, index)) {
+        reportError("(%d)Couldn\xB4t create thread", index);
+        c.busy = 0;
+        c.runActive = 0;
+        tearDown(c);
+        return kThreadNotCreated;
+    }
+    lease.leaveSettings();
+    c.triggerEvent->wait();
+    lease.enterSettings();
+    return KQFW_STATUS_OK;
+}
+
+int32_t FastReady(CameraLease& lease, uint16_t* image, uint32_t imageBytes, uint32_t restart) {
+    CameraContext& c = *lease.get();
+    if (c.abortRequested != 0) {
+        return kNotYet;
+    }
+    if (c.runActive == 0) {
+        return kNoRun;
+    }
+    // The frame is ready once its receive thread has finished, image-done callback included.
+    if (c.busy != 0 || c.streaming != 0 || !c.receiveThread.ended()) {
+        return kNotYet;
+    }
+    FastBusy fastBusy(c);
+    RunStatistics& stats = c.runStatistics;
+    // A frame that never arrived leaves only an older one in the buffer: the run ends.
+    if (const uint32_t failed = c.receiveStatus) {
+        ++stats.lost;
+        c.runActive = 0;
+        tearDown(c);
+        reportReady(c, static_cast<int32_t>(failed));
+        return kNoRun;
+    }
+    const uint32_t need = RequiredImageBytes(c);
+    if (need == 0 || imageBytes < need || image == nullptr) {
+        c.runActive = 0;
+        const uint32_t status = tearDown(c);
+        reportReady(c, status != 0 ? static_cast<int32_t>(status) : kTooSmall);
+        return kTooSmall;
+    }
+    const uint32_t prev = c.useAuxBuffer;
+    if (restart != 0) {
+        c.useAuxBuffer = 1 - prev;
+        c.busy = 1;
+        if (!StartReceiveThread(c, lease.index())) {
+            reportError("(%d)Couldn\xB4t create thread", static_cast<int>(c.cameraIndex));
+            c.busy = 0;
+            c.runActive = 0;
+            tearDown(c);
+            return kNoRun;
+        }
+    } else {
+        c.runActive = 0;
+        if (uint32_t status = tearDown(c)) {
+            reportError("IxenIsFastAcquisitionReady error %d", static_cast<int>(status));
+        }
+    }
+    auto* raw = static_cast<uint16_t*>(prev != 0 ? c.auxBuffer : c.streamBuffer);
+    expandRawFrame(c, raw);
+    if (c.resolutionIndex > kLastStandard || processStandardFrame(c, image, raw) != 0) {
+        return kUnsupported;
+    }
+    const uint64_t frame = ++stats.delivered;
+    stats.driverReported(static_cast<int32_t>(frame - 1), static_cast<uint32_t>(stats.lost),
+                         monotonicUs());
+    return kReady;
+}
+
+uint32_t AbortFast(CameraLease& lease) {
+    return abortRun(*lease.get(), &lease);
+}
+
+void AbortFastForClose(CameraContext& c) {
+    abortRun(c, nullptr);
+}
+
+}  // namespace kqfw
