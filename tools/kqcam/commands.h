@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "kqfw/kqfw.h"
+
 namespace kqcam {
 
 // Exit codes scripts can rely on.
@@ -38,6 +40,24 @@ struct SnapOptions {
 };
 // Takes one image and writes it as a 16-bit TIFF (grey, or RGB).
 int snap(int32_t camera, const SnapOptions& options);
+// The settings of the options, in the camera (references first): 0 or the refusing status.
+StatusCode applySettings(int32_t camera, const SnapOptions& options);
+// The camera and its settings, for a TIFF's description.
+std::string describeSettings(int32_t camera);
+// Prints what failed with the status and its text; the exit code for it.
+int fail(const char* what, StatusCode status);
+
+struct RunOptions {
+    SnapOptions settings;  // output empty: nothing is written
+    uint32_t frames = 0;   // stop after this many frames (0: no limit)
+    double seconds = 0;    // stop after this long (0: no limit)
+    uint32_t every = 1;    // write every k-th frame
+};
+// Continuous acquisition: frames/s and lost frames shown live, the frames processed offline and
+// written as pages of one TIFF. Ctrl-C ends the run cleanly.
+int stream(int32_t camera, const RunOptions& options);
+// The same with fast acquisition: each frame triggered and processed by the library.
+int series(int32_t camera, const RunOptions& options);
 
 struct ReferenceOptions {
     std::string kind;  // "black" or "white"

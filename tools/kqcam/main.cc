@@ -43,6 +43,32 @@ int main(int argc, char** argv) {
     snapCommand->add_option("--scene", snap.scene, sceneHelp)
         ->check(CLI::IsMember({"slide", "flat", "dark"}));
 
+    // stream and series share the snapshot's settings and add how long the run lasts.
+    kqcam::RunOptions run;
+    CLI::App* streamCommand = app.add_subcommand(
+        "stream", "Continuous acquisition: show frames/s and lost frames, write the frames");
+    CLI::App* seriesCommand =
+        app.add_subcommand("series", "Fast acquisition: a series of frames, shown and written");
+    for (CLI::App* command : {streamCommand, seriesCommand}) {
+        command->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+        command->add_option("-o,--output", run.settings.output,
+                            "Multi-page TIFF to write (none: frames are only counted)");
+        command->add_option("-n,--frames", run.frames, "Stop after this many frames");
+        command->add_option("-s,--seconds", run.seconds, "Stop after this many seconds");
+        command->add_option("--every", run.every, "Write every k-th frame")
+            ->check(CLI::PositiveNumber);
+        command->add_option("-r,--resolution", run.settings.resolution, "Resolution index, 0 to 2")
+            ->check(CLI::Range(0, 2));
+        command->add_option("--bits", run.settings.bits, "14 (grey) or 42 (colour)");
+        command->add_option("-b,--binning", run.settings.binning, "Binning, 1 to 5")
+            ->check(CLI::Range(1, 5));
+        command->add_option("-e,--exposure", run.settings.exposureUs, "Exposure in microseconds");
+        command->add_flag("--scale16", run.settings.scaleTo16,
+                          "Scale the 14-bit samples to 16 bits");
+        command->add_option("--scene", run.settings.scene, sceneHelp)
+            ->check(CLI::IsMember({"slide", "flat", "dark"}));
+    }
+
     kqcam::ReferenceOptions refs;
     CLI::App* refsCommand =
         app.add_subcommand("refs", "Measure a black (dark) or white (flat-field) reference");
@@ -67,6 +93,13 @@ int main(int argc, char** argv) {
     }
     if (app.got_subcommand("snap")) {
         return kqcam::snap(camera, snap);
+    }
+    if (app.got_subcommand("stream") || app.got_subcommand("series")) {
+        if (run.frames == 0 && run.seconds <= 0) {
+            run.frames = 100;
+        }
+        return app.got_subcommand("stream") ? kqcam::stream(camera, run)
+                                            : kqcam::series(camera, run);
     }
     if (app.got_subcommand("refs")) {
         return kqcam::measureReference(camera, refs);

@@ -56,11 +56,6 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& data) {
     return std::rename(partial.c_str(), path.c_str()) == 0;
 }
 
-int fail(const char* what, StatusCode status) {
-    std::fprintf(stderr, "kqcam: %s (status %u: %s)\n", what, status, kqfwStatusText(status));
-    return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
-}
-
 }  // namespace
 
 bool setBenchScene(const std::string& scene) {

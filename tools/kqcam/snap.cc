@@ -1,6 +1,4 @@
 // kqcam snap: one image from a camera, written as a 16-bit TIFF.
-#include <tiffio.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,10 +7,9 @@
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "progress.h"
+#include "tiff_writer.h"
 
 namespace kqcam {
-
-namespace {
 
 int fail(const char* what, StatusCode status) {
     std::fprintf(stderr, "kqcam: %s (status %u: %s)\n", what, status, kqfwStatusText(status));
@@ -51,7 +48,7 @@ StatusCode applySettings(int32_t camera, const SnapOptions& o) {
     return KQFW_STATUS_OK;
 }
 
-std::string description(int32_t camera) {
+std::string describeSettings(int32_t camera) {
     uint32_t info[4] = {};
     uint32_t exposure = 0, gain = 0, binning = 0;
     double wb[3] = {};
@@ -69,49 +66,6 @@ std::string description(int32_t camera) {
                   wb[0], wb[1], wb[2]);
     return text;
 }
-
-// Writes beside the target and renames, so an interrupted or failed write leaves no file.
-bool writeTiff(const std::string& path, const std::vector<uint16_t>& image, uint32_t width,
-               uint32_t height, uint32_t channels, const std::string& text) {
-    const std::string partial = path + ".partial";
-    TIFF* tiff = TIFFOpen(partial.c_str(), "w");
-    if (tiff == nullptr) {
-        return false;
-    }
-    TIFFSetField(tiff, TIFFTAG_IMAGEWIDTH, width);
-    TIFFSetField(tiff, TIFFTAG_IMAGELENGTH, height);
-    TIFFSetField(tiff, TIFFTAG_BITSPERSAMPLE, 16);
-    TIFFSetField(tiff, TIFFTAG_SAMPLESPERPIXEL, channels);
-    TIFFSetField(tiff, TIFFTAG_PHOTOMETRIC,
-                 channels == 3 ? PHOTOMETRIC_RGB : PHOTOMETRIC_MINISBLACK);
-    TIFFSetField(tiff, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(tiff, TIFFTAG_ROWSPERSTRIP, 16);
-    TIFFSetField(tiff, TIFFTAG_RESOLUTIONUNIT, RESUNIT_NONE);
-    TIFFSetField(tiff, TIFFTAG_XRESOLUTION, 1.0);
-    TIFFSetField(tiff, TIFFTAG_YRESOLUTION, 1.0);
-    TIFFSetField(tiff, TIFFTAG_SOFTWARE, (std::string("kqcam ") + kqfwVersion()).c_str());
-    TIFFSetField(tiff, TIFFTAG_IMAGEDESCRIPTION, text.c_str());
-    std::vector<uint16_t> row(size_t{width} * channels);
-    bool ok = true;
-    for (uint32_t y = 0; y < height && ok; ++y) {
-        const uint16_t* src = image.data() + size_t{y} * width * channels;
-        for (size_t x = 0; x < width; ++x) {
-            for (uint32_t k = 0; k < channels; ++k) {
-                // The library's pixels are blue, green, red; TIFF's are red, green, blue.
-                row[x * channels + k] = src[x * channels + (channels - 1 - k)];
-            }
-        }
-        ok = TIFFWriteScanline(tiff, row.data(), y, 0) == 1;
-    }
-    TIFFClose(tiff);
-    if (!ok || std::rename(partial.c_str(), path.c_str()) != 0) {
-        std::remove(partial.c_str());
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 int snap(int32_t camera, const SnapOptions& o) {
     if (!o.scene.empty()) {
@@ -144,7 +98,9 @@ int snap(int32_t camera, const SnapOptions& o) {
             v = static_cast<uint16_t>(v << 2);
         }
     }
-    if (!writeTiff(o.output, image, width, height, channels, description(camera))) {
+    TiffWriter tiff(o.output);
+    if (!tiff.addPage(image.data(), width, height, channels, describeSettings(camera)) ||
+        !tiff.commit()) {
         std::fprintf(stderr, "kqcam: cannot write %s\n", o.output.c_str());
         return kExitCameraError;
     }
