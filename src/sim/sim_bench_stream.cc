@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 #include "platform/event.h"
 #include "sim/sim_bench.h"
@@ -457,8 +458,14 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         device.lastHeight = geometry.deliveredHeight;
         const std::vector<uint8_t>& bytes = rendered->bytes;
         const uint32_t slot = static_cast<uint32_t>(frames) % count;
+        // The transfer fills the slot while the bus serves other requests.
+        lock.unlock();
         std::memcpy(buffer->data() + size_t{slot} * slotBytes, bytes.data(),
                     std::min<size_t>(frameBytes, bytes.size()));
+        lock.lock();
+        if (receive.cancelled || receive.stopped || receive.busReset) {
+            continue;
+        }
         receive.newest = frames;
         receive.slotValues[slot % kRingSlots] = static_cast<uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch_).count());
@@ -466,6 +473,11 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         if (device.frameEvent != nullptr) {
             device.frameEvent->set();
         }
+        // Between frames the other requests get the bus, also when frames come back to back
+        // (time scale 0, a rendering repeated).
+        lock.unlock();
+        std::this_thread::yield();
+        lock.lock();
     }
     receive.active = false;
     receive.buffer.reset();
