@@ -173,7 +173,7 @@ KQFW_API StatusCode IxenmSetResolution(int32_t index, uint32_t resolution) {
     if (resolution > 6 || (c->link.isMono && resolution == kColourOnlyResolution)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    if (c->busy != 0) {
+    if (c->busy != 0 || c->runActive != 0) {
         return KQFW_STATUS_BUSY;
     }
     c->resolutionIndex = resolution;
