@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "acquisition/frame_processing.h"
+#include "acquisition/multishot.h"
 #include "acquisition/receive_thread.h"
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
@@ -20,7 +21,7 @@ constexpr uint32_t kGreyBits = 14;
 constexpr uint32_t kGreyBytes = 2;
 constexpr uint32_t kColourBytes = 6;
 constexpr uint32_t kFirstMultiShot = 3;
-constexpr uint32_t kLastStandard = 2;
+constexpr uint32_t kLastMultiShot = 6;
 constexpr int32_t kProgressState = 2;
 constexpr uint32_t kProgressPollMs = 50;
 constexpr uint32_t kStopSettleMs = 50;
@@ -142,11 +143,28 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
         reportAcquisitionError(c, KQFW_STATUS_BUSY);
         return KQFW_STATUS_BUSY;
     }
-    // The multi-shot series are not served by this build of the acquisition.
-    if (c.resolutionIndex > kLastStandard) {
-        return KQFW_STATUS_BAD_ARGUMENT;
+    const bool multiShot =
+        c.resolutionIndex >= kFirstMultiShot && c.resolutionIndex <= kLastMultiShot;
+    c.streaming = multiShot ? 1 : 0;
+    MultiShotRun shots;
+    if (multiShot) {
+        c.abortRequested = 0;
+        if (!shots.start(c, lease.index(), image, imageBytes)) {
+            reportError("(%d)Couldn\xB4t create thread", static_cast<int>(c.cameraIndex));
+            c.streaming = 0;
+            c.abortRequested = 0;
+            return KQFW_STATUS_THREAD_FAILED;
+        }
     }
-    c.streaming = 0;
+    // A series that will not run: its threads see the abort and end before the call returns.
+    auto unwindShots = [&] {
+        if (multiShot) {
+            shots.stop();
+            shots.join();
+            c.abortRequested = 0;
+        }
+        c.streaming = 0;
+    };
     if (ownStream) {
         uint32_t status = 0;
         {
@@ -158,6 +176,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
             }
         }
         if (status != 0) {
+            unwindShots();
             reportAcquisitionError(c, status);
             return status;
         }
@@ -170,6 +189,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     if (!StartReceiveThread(c, lease.index())) {
         reportError("(%d)Couldn\xB4t create thread", static_cast<int>(c.cameraIndex));
         c.busy = 0;
+        unwindShots();
         if (ownStream) {
             tearDown(c);
         }
@@ -179,9 +199,11 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     lease.leaveSettings();
     ExposureWait(c, progress);
     waitForReceive(c);
-    // The image-done callback may call into the library for this camera: it must have
-    // returned before this call takes the settings again.
+    // The image-done callback may call into the library for this camera, and the shot
+    // assembler takes the settings for each shot: both must be done before this call takes
+    // the settings again.
     c.receiveThread.join();
+    shots.join();
     lease.enterSettings();
 
     if (ownStream) {
@@ -194,6 +216,11 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     if (c.abortRequested != 0) {
         c.abortRequested = 0;
         return KQFW_STATUS_ABORTED;
+    }
+    // A series' receive ends when the collector cancels it; whether every shot came is the
+    // collector's to say.
+    if (multiShot) {
+        return finishMultiShot(c, image, shots);
     }
     // A receive that failed left no frame to process; the buffer holds an older one.
     if (uint32_t status = c.receiveStatus) {
