@@ -1,6 +1,7 @@
 #include "acquisition/multishot.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "acquisition/sample_expansion.h"
@@ -95,10 +96,7 @@ void MultiShotRun::collect() {
         if (i == 0) {
             c.frameEvent->wait();
         } else if (int64_t{i} > newest) {
-            // A receive that ended can bring no more shots: waiting would only delay the 30.
-            if (c.busy == 0 || !c.frameEvent->wait(waitMs)) {
-                timedOut_ = true;
-            }
+            waitForShot(i, handle, &newest, waitMs);
         }
         // The stream's geometry is known once a frame has been seen.
         const size_t frameBytes = frameBytesOf(c);
@@ -124,6 +122,26 @@ void MultiShotRun::collect() {
     closeSecondHandle(handle);
     collectorDone_ = true;
     c.shotReadyEvent->set();
+}
+
+// Waits for shot i within waitMs. The frame event may still be signalled for a shot copied
+// without waiting (the event is set once a frame and consumed once a wait), so the driver's
+// count is asked again after each wake-up. A receive that ended can bring no more shots.
+void MultiShotRun::waitForShot(uint32_t i, DeviceHandle handle, int32_t* newest, uint32_t waitMs) {
+    CameraContext& c = *c_;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    while (int64_t{i} > *newest && c.abortRequested == 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (c.busy == 0 || left.count() <= 0 || !c.frameEvent->wait(uint32_t(left.count()))) {
+            timedOut_ = true;
+            return;
+        }
+        if (handle == kInvalidDeviceHandle) {
+            return;  // without the driver's count, a frame event is taken as the shot
+        }
+        *newest = newestFrameOn(handle, *newest);
+    }
 }
 
 void MultiShotRun::assemble() {

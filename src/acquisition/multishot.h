@@ -32,7 +32,8 @@ class MultiShotRun {
     void stop();
     void join();
 
-    // A shot did not arrive in time (or no longer could).
+    // A shot did not arrive in time (or no longer could), or the ring was refilled before it
+    // was copied out.
     bool timedOut() const { return timedOut_; }
     // A shot could not be copied out of the ring for want of memory.
     bool shotLost() const { return shotLost_; }
@@ -42,6 +43,7 @@ class MultiShotRun {
 
   private:
     void collect();
+    void waitForShot(uint32_t i, DeviceHandle handle, int32_t* newest, uint32_t waitMs);
     void assemble();
     void place(uint16_t* shot, uint32_t s);
     void freeShots();
