@@ -134,7 +134,9 @@ TEST_F(MultiShotKernels, BorderFillCopiesBlueAndGreenButNotRed) {
     std::iota(out.begin(), out.end(), 0);
     const std::vector<uint16_t> before = out;
     fillborders(out.data(), f, rect);
-    auto px = [&](const std::vector<uint16_t>& v, int y, int x) { return &v[3 * (size_t(y) * wo + x)]; };
+    auto px = [&](const std::vector<uint16_t>& v, int y, int x) {
+        return &v[3 * (size_t(y) * wo + x)];
+    };
     for (int y = 0; y < ho; ++y) {
         for (int x = 0; x < wo; ++x) {
             const int fromY = y < f ? f : y;

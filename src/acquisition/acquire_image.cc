@@ -157,10 +157,13 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
         }
     }
     // A series that will not run: its threads see the abort and end before the call returns.
+    // The assembler takes the settings for each shot: they are left while it ends.
     auto unwindShots = [&] {
         if (multiShot) {
             shots.stop();
+            lease.leaveSettings();
             shots.join();
+            lease.enterSettings();
             c.abortRequested = 0;
         }
         c.streaming = 0;
