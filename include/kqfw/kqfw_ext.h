@@ -67,6 +67,12 @@ typedef struct KqfwRunStatistics {
  * null pointer. Any thread, also from inside the run's callbacks. */
 KQFW_API StatusCode kqfwGetRunStatistics(int32_t camera, KqfwRunStatistics* statistics);
 
+/* The shots of a multi-shot image (resolutions 3 to 6) placed so far and in the series, for a
+ * progress display: ask from the acquisition's progress callback or any other thread. Both are
+ * 0 before the camera's first series and keep the last series' counts afterwards.
+ * KQFW_STATUS_NO_CAMERA for a camera not open, KQFW_STATUS_BAD_ARGUMENT for a null pointer. */
+KQFW_API StatusCode kqfwGetShotProgress(int32_t camera, uint32_t* placed, uint32_t* total);
+
 /* A short English text for a status code ("unknown status" for a number that is none); the
  * text is static and never freed. */
 KQFW_API const char* kqfwStatusText(StatusCode status);

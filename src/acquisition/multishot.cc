@@ -47,6 +47,8 @@ bool MultiShotRun::start(CameraContext& c, int32_t index, uint16_t* output, uint
     output_ = output;
     outputBytes_ = outputBytes;
     shots_ = shotCount(c.resolutionIndex, c.link.isMono != 0);
+    c.shotsPlaced = 0;
+    c.shotsInSeries = shots_;
     c.frameEvent->reset();
     if (!collector_.start([this] { collect(); }, kThreadStackBytes,
                           ThreadPriority::kTimeCritical)) {
@@ -162,6 +164,7 @@ void MultiShotRun::assemble() {
         place(shot, s);
         freeZeroed(shot);
         ++placed_;
+        c.shotsPlaced = placed_.load();
     }
     freeShots();
 }

@@ -130,9 +130,10 @@ struct CameraContext {
     ProgressCallbackEx progressCallbackEx;
     uint64_t progressUserData;
     Thread receiveThread;
-    uint16_t* multiShotOutput;
-    uint32_t shotTimedOut;
     uint32_t calibrationCapture;
+    // The shots of the multi-shot series under way: placed so far, and in all.
+    std::atomic<uint32_t> shotsPlaced;
+    std::atomic<uint32_t> shotsInSeries;
 
     // References, null until first measured, restored or set: the black one has
     // (sensorHeight + 2) x sensorWidth values (the two extra rows travel with the saved block),

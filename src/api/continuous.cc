@@ -1,4 +1,4 @@
-// Continuous acquisition, the image-done callback and the run statistics.
+// Continuous acquisition, the image-done callback, and what runs and series report.
 #include "acquisition/continuous.h"
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
@@ -52,6 +52,19 @@ KQFW_API StatusCode kqfwGetRunStatistics(int32_t camera, KqfwRunStatistics* stat
     statistics->framesLost = run.lost.load();
     statistics->latestFrameIndex = run.latestFrame.load();
     statistics->framesPerSecond = run.framesPerSecond();
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode kqfwGetShotProgress(int32_t camera, uint32_t* placed, uint32_t* total) {
+    auto [c, status] = cameraFor(camera);
+    if (c == nullptr) {
+        return status;
+    }
+    if (placed == nullptr || total == nullptr) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    *total = c->shotsInSeries;
+    *placed = c->shotsPlaced;
     return KQFW_STATUS_OK;
 }
 

@@ -26,8 +26,11 @@ int main(int argc, char** argv) {
     CLI::App* snapCommand = app.add_subcommand("snap", "Take one image and write it as a TIFF");
     snapCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
     snapCommand->add_option("-o,--output", snap.output, "TIFF file to write");
-    snapCommand->add_option("-r,--resolution", snap.resolution, "Resolution index, 0 to 2")
-        ->check(CLI::Range(0, 2));
+    snapCommand
+        ->add_option("-r,--resolution", snap.resolution,
+                     "Resolution index: 0 to 2 one frame (2 grey); multi-shot 3 full colour, "
+                     "4 twice the size, 5 and 6 (colour) three times")
+        ->check(CLI::Range(0, 6));
     snapCommand->add_option("--bits", snap.bits, "14 (grey) or 42 (colour)");
     snapCommand->add_option("-b,--binning", snap.binning, "Binning, 1 to 5")
         ->check(CLI::Range(1, 5));

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "kqfw/kqfw_ext.h"
+
 namespace kqcam {
 
 namespace {
@@ -28,6 +30,14 @@ void bar(const char* what, uint64_t done, uint64_t total, const char* unit) {
 int32_t exposureProgress(uint32_t elapsedMs, uint32_t totalMs, int32_t) {
     if (totalMs >= 1000) {
         bar("exposing", elapsedMs, totalMs, " ms");
+    }
+    return interrupted.load();
+}
+
+int32_t shotProgress(uint32_t, uint32_t, int32_t, uint64_t camera) {
+    uint32_t placed = 0, total = 0;
+    if (kqfwGetShotProgress(static_cast<int32_t>(camera), &placed, &total) == 0 && total > 0) {
+        bar("shots", placed, total, "");
     }
     return interrupted.load();
 }

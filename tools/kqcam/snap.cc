@@ -85,8 +85,15 @@ int snap(int32_t camera, const SnapOptions& o) {
     int32_t status = 0;
     {
         InterruptsAbort ctrlC;
-        status = IxenmAcquisition(camera, image.data(), static_cast<uint32_t>(image.size() * 2),
-                                  exposureProgress);
+        const auto bytes = static_cast<uint32_t>(image.size() * 2);
+        status = o.resolution >= 3
+                     ? IxenmAcquisitionEx(camera, image.data(), bytes, shotProgress,
+                                          static_cast<uint64_t>(camera))
+                     : IxenmAcquisition(camera, image.data(), bytes, exposureProgress);
+    }
+    if (o.resolution >= 3) {
+        shotProgress(0, 0, 0, static_cast<uint64_t>(camera));  // the bar as the series ended
+        std::fprintf(stderr, "\n");
     }
     if (status != 0) {
         std::fprintf(stderr, "\n");
