@@ -156,8 +156,8 @@ TEST_F(SimStream, FactoryShiftTablePlacesEveryShotOnItsGrid) {
     std::vector<uint8_t> table(32);
     ASSERT_EQ(kqsimReadFlash(0, 0x1D500 + 50, table.data(), 32), 0);
     for (int k = 0; k < 16; ++k) {
-        const double dx = sim::piezoOffset(table[2 * k]);
-        const double dy = sim::piezoOffset(255 - table[2 * k + 1]);
+        const double dx = sim::piezoOffset(table[2 * k], false);
+        const double dy = sim::piezoOffset(255 - table[2 * k + 1], false);
         EXPECT_NEAR(dx, (k % 4) / 2.0, 0.01) << k;
         EXPECT_NEAR(dy, (3 - k / 4) / 2.0, 0.01) << k;
     }

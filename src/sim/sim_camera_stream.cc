@@ -53,8 +53,8 @@ bool SimCamera::shotOffset(uint32_t pattern, uint32_t shot, double* dx, double* 
     for (const ShiftTable& t : kShiftTables) {
         if (t.pattern == pattern && t.mono == isMono() && shot < t.entries) {
             const uint8_t* entry = &flash_[kSimCalibrationAddress + t.offset + 2 * shot];
-            *dx = piezoOffset(entry[0]);
-            *dy = piezoOffset(255 - entry[1]);
+            *dx = piezoOffset(entry[0], isMono());
+            *dy = piezoOffset(255 - entry[1], isMono());
             return true;
         }
     }

@@ -23,9 +23,9 @@ void storeBe32(uint8_t* p, uint32_t v) {
 }
 
 // Writes entry k of a table for the shot that lands at (rows, columns) sensor pixels.
-void putEntry(uint8_t* table, int k, double rows, double columns) {
-    table[2 * k] = piezoSteps(columns);
-    table[2 * k + 1] = static_cast<uint8_t>(255 - piezoSteps(rows));
+void putEntry(uint8_t* table, int k, double rows, double columns, bool mono) {
+    table[2 * k] = piezoSteps(columns, mono);
+    table[2 * k + 1] = static_cast<uint8_t>(255 - piezoSteps(rows, mono));
 }
 
 // A colour table of an n x n grid at 1/f pixel spacing: grid row j lands R = n - 1 - j down.
@@ -33,7 +33,7 @@ void colourTable(uint8_t* table, int n, int f) {
     for (int k = 0; k < n * n; ++k) {
         int j = k / n;
         int i = k % n;
-        putEntry(table, k, double(n - 1 - j) / f, double(i) / f);
+        putEntry(table, k, double(n - 1 - j) / f, double(i) / f, false);
     }
 }
 
@@ -41,7 +41,7 @@ void monoTable(uint8_t* table, int f) {
     for (int k = 0; k < f * f; ++k) {
         int j = k / f;
         int i = k % f;
-        putEntry(table, k, double(f - 1 - j) / f, double(i) / f);
+        putEntry(table, k, double(f - 1 - j) / f, double(i) / f, true);
     }
 }
 

@@ -139,6 +139,17 @@ std::shared_ptr<const Scene> Scene::testSlide(uint32_t w, uint32_t h) {
                      {Profile::Kind::kGauss, cx, size, 0},
                      {Profile::Kind::kGauss, cy, size, 0}});
     }
+    // A calibration specimen's texture at the centre, where the sensor-shift calibration takes
+    // its patches (256 x 256 pixels on the colour model): small dark and bright specks.
+    for (int i = 0; i < 220; ++i) {
+        const double cx = W / 2 + (next() - 0.5) * 260 * W / 1388;
+        const double cy = H / 2 + (next() - 0.5) * 260 * H / 1040;
+        const double size = std::max(1.0, (1.5 + 3 * next()) * W / 1388);
+        const float amount = static_cast<float>((next() < 0.5 ? -0.35 : 0.3) * (0.5 + next()));
+        f.push_back({{amount, amount, amount},
+                     {Profile::Kind::kGauss, cx, size, 0},
+                     {Profile::Kind::kGauss, cy, size, 0}});
+    }
     return scene;
 }
 
