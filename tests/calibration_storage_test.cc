@@ -12,6 +12,7 @@ namespace {
 
 constexpr uint32_t kBlockAddress = 0x1D500;
 constexpr int32_t kColour = 0, kMono = 1;
+constexpr uint32_t kFlashControl = 0xF2F00070;
 
 std::vector<uint8_t> flashBlock(int32_t camera) {
     std::vector<uint8_t> block(256);
@@ -44,7 +45,7 @@ class CalibrationStorage : public ApiTest {
     std::string path_;
 };
 
-TEST_F(CalibrationStorage, SavedBlocksLoadBackIntoTheFlashWhateverTheFileLength) {
+TEST_F(CalibrationStorage, SavedBlocksLoadBackIntoTheFlashAndPartBlocksAreRefused) {
     ASSERT_EQ(IxenmInit(kColour), 0u);
     const std::vector<uint8_t> factory = flashBlock(kColour);
     ASSERT_EQ(IxenmSaveCalibration(kColour, path_.c_str()), 0u);
@@ -63,12 +64,22 @@ TEST_F(CalibrationStorage, SavedBlocksLoadBackIntoTheFlashWhateverTheFileLength)
     ASSERT_EQ(IxenSaveCalibration(path_.c_str()), 0u);
     EXPECT_EQ(fileBytes(path_), changed) << "the held block is what was loaded";
 
-    // A shorter file replaces the start of the block and keeps the rest.
-    writeFile(path_, std::vector<uint8_t>(10, 0x11));
+    // A file of 1,000,000 bytes gives its first block.
+    std::vector<uint8_t> huge(1000000, 0x22);
+    std::copy(factory.begin(), factory.end(), huge.begin());
+    writeFile(path_, huge);
     ASSERT_EQ(IxenLoadCalibration(path_.c_str()), 0u);
-    std::vector<uint8_t> expected = changed;
-    std::fill(expected.begin(), expected.begin() + 10, 0x11);
-    EXPECT_EQ(flashBlock(kColour), expected);
+    EXPECT_EQ(flashBlock(kColour), factory);
+    // Files shorter than a block are not read whole: 20, and neither the held block nor the
+    // flash changes.
+    for (size_t bytes : {0u, 10u, 255u}) {
+        writeFile(path_, std::vector<uint8_t>(bytes, 0x11));
+        EXPECT_EQ(IxenLoadCalibration(path_.c_str()), 20u) << bytes;
+        EXPECT_EQ(flashBlock(kColour), factory) << bytes;
+        ASSERT_EQ(IxenSaveCalibration((path_ + ".held").c_str()), 0u);
+        EXPECT_EQ(fileBytes(path_ + ".held"), factory) << bytes;
+    }
+    std::remove((path_ + ".held").c_str());
 }
 
 TEST_F(CalibrationStorage, ResetRestoresTheFactoryTablesAndFillsAnEmptyIndexSixTable) {
@@ -133,6 +144,16 @@ TEST_F(CalibrationStorage, FailuresGiveTheirStatuses) {
     EXPECT_EQ(IxenmLoadCalibration(kColour, path_.c_str()), 8u);
     EXPECT_EQ(IxenmResetCalibration(kColour), 8u);
     ASSERT_EQ(kqsimSetFlashError(kColour, 0), 0);
+    // The flash command refused by the camera: 27, the flash keeps its block and the status
+    // says that the held one was not written.
+    std::vector<uint8_t> changed = factory;
+    changed[60] ^= 0xFF;
+    writeFile(path_, changed);
+    ASSERT_EQ(kqsimFailRegister(kColour, kFlashControl, KQSIM_WRITE, 31), 0);
+    EXPECT_EQ(IxenmLoadCalibration(kColour, path_.c_str()), 27u);
+    kqsimClearFaults();
+    EXPECT_EQ(flashBlock(kColour), factory);
+    writeFile(path_, factory);
     // Busy while a run owns the camera.
     ASSERT_EQ(IxenmStartFastAcquisition(kColour), 0);
     EXPECT_EQ(IxenmLoadCalibration(kColour, path_.c_str()), 10u);

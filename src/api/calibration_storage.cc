@@ -39,18 +39,20 @@ uint32_t save(CameraContext& c, const char* path) {
     return written && closed ? KQFW_STATUS_OK : KQFW_STATUS_WRITE_FAILED;
 }
 
-// A file shorter than the block replaces its start; the rest keeps what was held.
+// The held block is replaced only by a whole block: a file shorter than one (or unreadable)
+// leaves the block and the flash as they were.
 uint32_t load(CameraContext& c, const char* path) {
     std::FILE* file = path != nullptr ? std::fopen(path, "rb") : nullptr;
     if (file == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    std::fread(heldBlock(c), 1, kBlockBytes, file);
-    const bool failed = std::ferror(file) != 0;
+    uint8_t read[kBlockBytes];
+    const size_t got = std::fread(read, 1, kBlockBytes, file);
     std::fclose(file);
-    if (failed) {
+    if (got != kBlockBytes) {
         return KQFW_STATUS_READ_FAILED;
     }
+    std::memcpy(heldBlock(c), read, kBlockBytes);
     return writeBlock(c);
 }
 

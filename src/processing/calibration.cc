@@ -12,6 +12,13 @@ constexpr float kUnitsPerStep = 0.09411765f;
 constexpr int32_t kGradientAgreement = 100;
 constexpr uint32_t kRowBytes = kPatchSide;
 
+// A setting moved by `move` steps and kept to 0 .. 255; a move that is not a number (patches
+// whose sums overflowed) leaves the setting where it was.
+float moved(float setting, float move) {
+    const float v = setting + move;
+    return std::isnan(v) ? setting : std::clamp(v, 0.0f, 255.0f);
+}
+
 int wrap(int v, int n) {
     return ((v % n) + n) % n;
 }
@@ -146,8 +153,8 @@ void updatesettings(int n, const CalArray& px, const CalArray& py, CalArray& sx,
         const float ty = (float(j) - half + 0.5f) * -spacing;
         for (int i = 0; i < n; ++i) {
             const float tx = (float(i) - half + 0.5f) * spacing;
-            sx[j][i] = std::clamp(sx[j][i] + (tx - px[j][i]) / kUnitsPerStep, 0.0f, 255.0f);
-            sy[j][i] = std::clamp(sy[j][i] + (ty - py[j][i]) / kUnitsPerStep, 0.0f, 255.0f);
+            sx[j][i] = moved(sx[j][i], (tx - px[j][i]) / kUnitsPerStep);
+            sy[j][i] = moved(sy[j][i], (ty - py[j][i]) / kUnitsPerStep);
             const float rx = px[j][i] - tx, ry = py[j][i] - ty;
             maxX = std::max(maxX, std::fabs(rx));
             maxY = std::max(maxY, std::fabs(ry));
