@@ -70,6 +70,12 @@ int measureReference(int32_t camera, const ReferenceOptions& options);
 // Restores the reference files given (empty names are skipped) and switches them on; prints
 // what is wrong with a file and returns 8 for it.
 uint32_t applyReferences(int32_t camera, const std::string& black, const std::string& white);
+// Runs the sensor-shift calibration of a multi-shot resolution, showing each iteration;
+// Ctrl-C stops it after the iteration under way, keeping the table written last.
+int calibrate(int32_t camera, uint32_t resolution, int32_t iterations);
+// "save" or "load" the calibration block to or from a file, or "reset" it to the factory's.
+int calibrationFile(int32_t camera, const std::string& action, const std::string& path);
+
 // Lays a scene under the simulated bench's cameras: "slide", "flat" or "dark"; false for
 // another name.
 bool setBenchScene(const std::string& scene);

@@ -1,6 +1,8 @@
 // kqcam: the command-line tool for KQ cameras.
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
+
 #include "commands.h"
 #include "kqfw/kqfw_ext.h"
 
@@ -72,6 +74,32 @@ int main(int argc, char** argv) {
             ->check(CLI::IsMember({"slide", "flat", "dark"}));
     }
 
+    uint32_t calResolution = 4;
+    int32_t iterations = 4;
+    CLI::App* calibrateCommand = app.add_subcommand(
+        "calibrate",
+        "Calibrate the sensor shift of a multi-shot resolution. Put a specimen with fine, "
+        "high-contrast texture at the centre of the field (a stained section, a dust or bead "
+        "slide), focus, and light it brightly: the run measures the shots on the centre of "
+        "the sensor");
+    calibrateCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
+        ->check(CLI::Range(0, 9));
+    calibrateCommand
+        ->add_option("-r,--resolution", calResolution,
+                     "3, 4 or 5 on the colour model, 4 or 5 on the mono one (5 calibrates 6 too)")
+        ->check(CLI::Range(3, 5));
+    calibrateCommand->add_option("-n,--iterations", iterations, "Iterations (4 is usually enough)")
+        ->check(CLI::Range(1, 100));
+    std::string calAction, calPath;
+    CLI::App* calibrationCommand = app.add_subcommand(
+        "calibration", "Save or load the shift tables as a file, or reset them to the factory's");
+    calibrationCommand->add_option("action", calAction, "save, load or reset")
+        ->required()
+        ->check(CLI::IsMember({"save", "load", "reset"}));
+    calibrationCommand->add_option("file", calPath, "The 256-byte calibration file");
+    calibrationCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
+        ->check(CLI::Range(0, 9));
+
     kqcam::ReferenceOptions refs;
     CLI::App* refsCommand =
         app.add_subcommand("refs", "Measure a black (dark) or white (flat-field) reference");
@@ -103,6 +131,16 @@ int main(int argc, char** argv) {
         }
         return app.got_subcommand("stream") ? kqcam::stream(camera, run)
                                             : kqcam::series(camera, run);
+    }
+    if (app.got_subcommand("calibrate")) {
+        return kqcam::calibrate(camera, calResolution, iterations);
+    }
+    if (app.got_subcommand("calibration")) {
+        if (calAction != "reset" && calPath.empty()) {
+            std::fprintf(stderr, "kqcam: calibration %s needs a file\n", calAction.c_str());
+            return kqcam::kExitUsage;
+        }
+        return kqcam::calibrationFile(camera, calAction, calPath);
     }
     if (app.got_subcommand("refs")) {
         return kqcam::measureReference(camera, refs);
