@@ -169,16 +169,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
         c.streaming = 0;
     };
     if (ownStream) {
-        uint32_t status = 0;
-        {
-            std::lock_guard lock(c.registerLock);
-            if (c.streamReady != 0) {
-                reportError("Setup error");
-            } else {
-                status = SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, 1);
-            }
-        }
-        if (status != 0) {
+        if (const uint32_t status = SetupStreamUnlessReady(c, 1)) {
             unwindShots();
             reportAcquisitionError(c, status);
             return status;

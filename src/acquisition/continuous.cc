@@ -156,15 +156,7 @@ uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t us
     ReapRunThreads(lease);
     c.continuousUserValue = userValue;
     c.streaming = 1;
-    uint32_t status = 0;
-    {
-        std::lock_guard lock(c.registerLock);
-        if (c.streamReady != 0) {
-            reportError("Setup error");
-        } else {
-            status = SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, 0);
-        }
-    }
+    const uint32_t status = SetupStreamUnlessReady(c, 0);
     if (status != 0) {
         reportError("(%d)IxenmStartContinuousAcquisition error %d", index,
                     static_cast<int>(status));

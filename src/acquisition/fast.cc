@@ -109,15 +109,7 @@ uint32_t StartFast(CameraLease& lease) {
     }
     ReapRunThreads(lease);
     c.streaming = 0;
-    uint32_t status = 0;
-    {
-        std::lock_guard lock(c.registerLock);
-        if (c.streamReady != 0) {
-            reportError("Setup error");
-        } else {
-            status = SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, 0);
-        }
-    }
+    const uint32_t status = SetupStreamUnlessReady(c, 0);
     if (status != 0) {
         reportError("(%d)IxenStartFastAcquisition error %d", index, static_cast<int>(status));
         c.runActive = 0;

@@ -547,19 +547,20 @@ int32_t newestFrameOn(DeviceHandle handle, int32_t previous) {
     return status.newest;
 }
 
-uint32_t ProbeStream(CameraContext& c, const char* operation) {
-    uint32_t status = 0;
-    {
-        std::lock_guard lock(c.registerLock);
-        const uint32_t streaming = c.streaming;
-        c.streaming = 1;
-        if (c.streamReady != 0) {
-            reportError("Setup error");
-        } else {
-            status = SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, 0);
-        }
-        c.streaming = streaming;
+uint32_t SetupStreamUnlessReady(CameraContext& c, uint32_t singleShot) {
+    std::lock_guard lock(c.registerLock);
+    if (c.streamReady != 0) {
+        reportError("Setup error");
+        return KQFW_STATUS_OK;
     }
+    return SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, singleShot);
+}
+
+uint32_t ProbeStream(CameraContext& c, const char* operation) {
+    const uint32_t streaming = c.streaming;
+    c.streaming = 1;
+    const uint32_t status = SetupStreamUnlessReady(c, 0);
+    c.streaming = streaming;
     if (status != 0) {
         reportError("(%d)%s error %d", static_cast<int>(c.cameraIndex), operation,
                     static_cast<int>(status));

@@ -19,6 +19,9 @@ inline constexpr uint32_t kRingSlots = 5;
 // (left, top, right, bottom) in sensor pixels; exposureUnits = exposureTime / exposureStep.
 uint32_t SetupStream(CameraContext& c, const Rect& rect, uint32_t binning, uint32_t exposureUnits,
                      uint32_t singleShot);
+// The stream of the current settings for an acquisition or a run, unless one is prepared
+// already: that one is used, with the report "Setup error". Takes registerLock itself.
+uint32_t SetupStreamUnlessReady(CameraContext& c, uint32_t singleShot);
 // Sets a streaming stream of the current settings up and tears it down again, so the camera
 // computes its frame period and the record learns the stream's packets and delivered region.
 // Takes registerLock itself. A set-up failure is reported as "(%d)<operation> error %d".

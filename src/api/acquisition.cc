@@ -56,16 +56,7 @@ KQFW_API int32_t IxenmInitializeAcquisition(int32_t camera) {
         return static_cast<int32_t>(status);
     }
     c->streaming = 0;
-    uint32_t result = 0;
-    {
-        std::lock_guard lock(c->registerLock);
-        if (c->streamReady >= 1) {
-            reportError("Setup error");
-        } else {
-            result =
-                SetupStream(*c, c->imageRect, c->binning, c->exposureTime / c->exposureStep, 1);
-        }
-    }
+    const uint32_t result = SetupStreamUnlessReady(*c, 1);
     if (result != 0) {
         reportError("(%d)IxenmInitializeAcquisition error %d", camera, static_cast<int>(result));
     }

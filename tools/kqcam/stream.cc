@@ -140,6 +140,20 @@ struct Output {
     }
 };
 
+// The scene, the cameras up to this one, and the settings: 0 or the exit code.
+int prepareRun(int32_t camera, const RunOptions& o) {
+    if (!o.settings.scene.empty()) {
+        setBenchScene(o.settings.scene);
+    }
+    if (int code = openUpTo(camera)) {
+        return code;
+    }
+    if (StatusCode s = applySettings(camera, o.settings)) {
+        return fail("setting refused", s);
+    }
+    return kExitOk;
+}
+
 bool timeIsUp(const RunOptions& o, Clock::time_point start) {
     return o.seconds > 0 && Clock::now() - start >= std::chrono::duration<double>(o.seconds);
 }
@@ -147,15 +161,9 @@ bool timeIsUp(const RunOptions& o, Clock::time_point start) {
 }  // namespace
 
 int stream(int32_t camera, const RunOptions& o) {
-    if (!o.settings.scene.empty()) {
-        setBenchScene(o.settings.scene);
-    }
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = prepareRun(camera, o)) {
         return code;
-    }
-    if (StatusCode s = applySettings(camera, o.settings)) {
-        return fail("setting refused", s);
     }
     IpContext* context = nullptr;
     uint32_t contextBytes = 0, frameBytes = 0;
@@ -220,15 +228,9 @@ int stream(int32_t camera, const RunOptions& o) {
 }
 
 int series(int32_t camera, const RunOptions& o) {
-    if (!o.settings.scene.empty()) {
-        setBenchScene(o.settings.scene);
-    }
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = prepareRun(camera, o)) {
         return code;
-    }
-    if (StatusCode s = applySettings(camera, o.settings)) {
-        return fail("setting refused", s);
     }
     Output out(camera, o);
     EndsOnInterrupt ctrlC;
