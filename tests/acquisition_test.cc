@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,6 +68,11 @@ struct Path {
     uint32_t resolution, bits, binning;
     bool packed;
 };
+
+void PrintTo(const Path& p, std::ostream* os) {
+    *os << p.name << " (camera " << p.camera << ", resolution " << p.resolution << ", " << p.bits
+        << " bits, binning " << p.binning << (p.packed ? ", packed)" : ")");
+}
 
 class AcquisitionPath : public AcquisitionTest, public ::testing::WithParamInterface<Path> {};
 

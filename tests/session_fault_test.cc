@@ -1,4 +1,5 @@
 #include <cstring>
+#include <ostream>
 
 #include "api_fixture.h"
 #include "platform/memory.h"
@@ -20,6 +21,11 @@ struct OpeningFault {
     StatusCode status;
     bool reported;  // the failures of locating and describing the camera are reported
 };
+
+void PrintTo(const OpeningFault& f, std::ostream* os) {
+    *os << f.name << " (address 0x" << std::hex << f.address << std::dec << ", status " << f.status
+        << ")";
+}
 
 class SessionFault : public test::ApiTest, public ::testing::WithParamInterface<OpeningFault> {};
 
@@ -134,6 +140,10 @@ struct CorruptRecord {
     uint32_t a, b, blemish, marked;
     StatusCode status;
 };
+
+void PrintTo(const CorruptRecord& r, std::ostream* os) {
+    *os << r.name << " (counts " << r.a << "/" << r.b << ", status " << r.status << ")";
+}
 
 class SessionFlashRecord : public test::ApiTest,
                            public ::testing::WithParamInterface<CorruptRecord> {};
