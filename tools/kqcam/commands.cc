@@ -8,6 +8,7 @@
 
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "library_messages.h"
 
 namespace kqcam {
 
@@ -18,8 +19,8 @@ const char* modelName(uint32_t isColour) {
 }
 
 int openFailure(int32_t camera, StatusCode status) {
-    std::fprintf(stderr, "kqcam: camera %d could not be opened (status %u: %s)\n", camera, status,
-                 kqfwStatusText(status));
+    std::fprintf(stderr, "kqcam: camera %d could not be opened (%s)\n", camera,
+                 describeStatus(status).c_str());
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
 }
 
@@ -120,8 +121,7 @@ int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
     const StatusCode status =
         IxenmWriteFirmware(camera, text.data(), static_cast<int32_t>(text.size()));
     if (status != KQFW_STATUS_OK) {
-        std::fprintf(stderr, "kqcam: firmware not written (status %u: %s)\n", status,
-                     kqfwStatusText(status));
+        std::fprintf(stderr, "kqcam: firmware not written (%s)\n", describeStatus(status).c_str());
         return status == KQFW_STATUS_BAD_ARGUMENT ? kExitUsage : kExitCameraError;
     }
     std::printf("done; the camera runs the new firmware\n");

@@ -5,17 +5,27 @@
 
 #include "commands.h"
 #include "kqfw/kqfw_ext.h"
+#include "library_messages.h"
 
-int main(int argc, char** argv) {
-    CLI::App app{"kqcam: list, inspect and use Vestrix KQ FireWire cameras"};
+namespace {
+
+int run(int argc, char** argv) {
+    CLI::App app{"kqcam: list, inspect and use Vestrix KQ FireWire cameras", "kqcam"};
     app.set_version_flag("--version", std::string("kqcam ") + kqfwVersion());
     app.require_subcommand(1);
 
-    app.add_subcommand("list", "List the cameras on the bus");
+    app.footer(
+        "Each command has its own help with examples: kqcam snap --help.\n"
+        "Without camera hardware the cameras are those of the simulated bench (a colour\n"
+        "camera at index 0, a mono one at 1).\n"
+        "Exit codes: 0 done, 1 usage error, 2 no such camera, 3 the camera failed.");
+
+    app.add_subcommand("list", "List the cameras on the bus")->footer("Example:\n  kqcam list");
 
     int32_t camera = 0;
     CLI::App* info = app.add_subcommand("info", "Describe one camera");
     info->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    info->footer("Example:\n  kqcam info --camera 1");
 
     std::string firmwarePath;
     bool confirmed = false;
@@ -23,6 +33,7 @@ int main(int argc, char** argv) {
     firmware->add_option("file", firmwarePath, "Firmware text, one byte a line")->required();
     firmware->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
     firmware->add_flag("--yes", confirmed, "Confirm that the camera's firmware is replaced");
+    firmware->footer("Example:\n  kqcam firmware kqc-0305.txt --camera 0 --yes");
 
     kqcam::SnapOptions snap;
     CLI::App* snapCommand = app.add_subcommand("snap", "Take one image and write it as a TIFF");
@@ -47,6 +58,12 @@ int main(int argc, char** argv) {
     const char* sceneHelp = "Simulated bench only: slide, flat or dark under the camera";
     snapCommand->add_option("--scene", snap.scene, sceneHelp)
         ->check(CLI::IsMember({"slide", "flat", "dark"}));
+    snapCommand->footer(
+        "Examples:\n"
+        "  kqcam snap --output slide.tif\n"
+        "  kqcam snap --camera 1 --exposure 20000 --gain 40 --output mono.tif\n"
+        "  kqcam snap --resolution 5 --output big.tif        (multi-shot, 4164 x 3120)\n"
+        "  kqcam snap --black-ref black.ref --white-ref white.ref --output flat.tif");
 
     // stream and series share the snapshot's settings and add how long the run lasts.
     kqcam::RunOptions run;
@@ -73,15 +90,17 @@ int main(int argc, char** argv) {
         command->add_option("--scene", run.settings.scene, sceneHelp)
             ->check(CLI::IsMember({"slide", "flat", "dark"}));
     }
+    streamCommand->footer(
+        "Examples:\n"
+        "  kqcam stream --seconds 10                        (frames/s and lost frames only)\n"
+        "  kqcam stream --frames 50 --every 5 --output live.tif");
+    seriesCommand->footer(
+        "Example:\n  kqcam series --camera 1 --frames 20 --exposure 5000 --output series.tif");
 
     uint32_t calResolution = 4;
     int32_t iterations = 4;
-    CLI::App* calibrateCommand = app.add_subcommand(
-        "calibrate",
-        "Calibrate the sensor shift of a multi-shot resolution. Put a specimen with fine, "
-        "high-contrast texture at the centre of the field (a stained section, a dust or bead "
-        "slide), focus, and light it brightly: the run measures the shots on the centre of "
-        "the sensor");
+    CLI::App* calibrateCommand =
+        app.add_subcommand("calibrate", "Calibrate the sensor shift of a multi-shot resolution");
     calibrateCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
         ->check(CLI::Range(0, 9));
     calibrateCommand
@@ -90,6 +109,12 @@ int main(int argc, char** argv) {
         ->check(CLI::Range(3, 5));
     calibrateCommand->add_option("-n,--iterations", iterations, "Iterations (4 is usually enough)")
         ->check(CLI::Range(1, 100));
+    calibrateCommand->footer(
+        "Put a specimen with fine, high-contrast texture at the centre of the field (a stained\n"
+        "section, a dust or bead slide), focus, and light it brightly: the run measures the\n"
+        "shots on the centre of the sensor.\n"
+        "Example:\n  kqcam calibrate --resolution 4 --iterations 4\n"
+        "Save the tables first to be able to go back: kqcam calibration save before.cal");
     std::string calAction, calPath;
     CLI::App* calibrationCommand = app.add_subcommand(
         "calibration", "Save or load the shift tables as a file, or reset them to the factory's");
@@ -99,6 +124,9 @@ int main(int argc, char** argv) {
     calibrationCommand->add_option("file", calPath, "The 256-byte calibration file");
     calibrationCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
         ->check(CLI::Range(0, 9));
+    calibrationCommand->footer(
+        "Examples:\n  kqcam calibration save kqc.cal\n  kqcam calibration load kqc.cal\n"
+        "  kqcam calibration reset");
 
     kqcam::ReferenceOptions refs;
     CLI::App* refsCommand =
@@ -112,6 +140,11 @@ int main(int argc, char** argv) {
                             "White: exposure in microseconds (black uses its own)");
     refsCommand->add_option("--scene", refs.scene, sceneHelp)
         ->check(CLI::IsMember({"slide", "flat", "dark"}));
+    refsCommand->footer(
+        "Examples (cover the camera for black; an empty, evenly lit field for white):\n"
+        "  kqcam refs black --save black.ref\n"
+        "  kqcam refs white --exposure 30000 --save white.ref\n"
+        "  kqcam snap --black-ref black.ref --white-ref white.ref --output flat.tif");
 
     try {
         app.parse(argc, argv);
@@ -149,4 +182,13 @@ int main(int argc, char** argv) {
         return kqcam::writeFirmware(camera, firmwarePath, confirmed);
     }
     return kqcam::describeCamera(camera);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    kqcam::captureLibraryMessages();
+    const int code = run(argc, argv);
+    kqcam::flushLibraryMessages();
+    return code;
 }

@@ -6,13 +6,14 @@
 #include "commands.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "library_messages.h"
 #include "progress.h"
 #include "tiff_writer.h"
 
 namespace kqcam {
 
 int fail(const char* what, StatusCode status) {
-    std::fprintf(stderr, "kqcam: %s (status %u: %s)\n", what, status, kqfwStatusText(status));
+    std::fprintf(stderr, "kqcam: %s (%s)\n", what, describeStatus(status).c_str());
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
 }
 
