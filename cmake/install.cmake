@@ -1,0 +1,37 @@
+# What `cmake --install` puts in place for an application's build: the library, its headers,
+# a pkg-config file and a CMake package (kqfw::kqfw). The tool installs itself.
+include(CMakePackageConfigHelpers)
+
+install(TARGETS kqfw EXPORT kqfwTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/kqfw DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+
+set(kqfw_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/kqfw)
+install(EXPORT kqfwTargets NAMESPACE kqfw:: DESTINATION ${kqfw_cmake_dir})
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/kqfwConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/kqfwConfig.cmake INSTALL_DESTINATION ${kqfw_cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/kqfwConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/kqfwConfig.cmake ${PROJECT_BINARY_DIR}/kqfwConfigVersion.cmake
+  DESTINATION ${kqfw_cmake_dir})
+
+# The pkg-config file names the prefix given at install time, so `cmake --install --prefix`
+# into a staging folder gives a file that points there.
+install(CODE "
+  set(KQFW_PC_LIBDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}\")
+  set(KQFW_PC_INCLUDEDIR \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_INCLUDEDIR}\")
+  set(PROJECT_VERSION ${PROJECT_VERSION})
+  configure_file(\"${PROJECT_SOURCE_DIR}/cmake/kqfw.pc.in\"
+    \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig/kqfw.pc\" @ONLY)
+")
+
+# A Debian package of the same files: cpack -G DEB in the build folder.
+set(CPACK_PACKAGE_NAME kqfw)
+set(CPACK_PACKAGE_VENDOR "kqfw developers")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Driver library and tool of the Vestrix KQ FireWire microscope cameras")
+set(CPACK_PACKAGE_CONTACT "kqfw developers <kqfw@localhost>")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+include(CPack)

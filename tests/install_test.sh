@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and builds the snapshot example against the
+# installed copy as an outside application would: once through pkg-config, once through
+# find_package(kqfw CONFIG). Both programs must take an image; the installed kqcam must run.
+set -euo pipefail
+build="$1"
+source="$2"
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+prefix="$work/prefix"
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+for f in include/kqfw/kqfw.h include/kqfw/kqfw_ext.h include/kqfw/kqsim.h bin/kqcam \
+    share/man/man1/kqcam.1; do
+    [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+libdir="$(dirname "$(find "$prefix" -name 'libkqfw.so' | head -n 1)")"
+
+# pkg-config: the flags alone must be enough to compile and link.
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+cc -std=c11 -Wall -Werror -I"$source/examples" "$source/examples/snapshot.c" -o "$work/snap_pc" \
+    $(pkg-config --cflags --libs kqfw)
+LD_LIBRARY_PATH="$libdir" "$work/snap_pc" "$work/pc.ppm" | grep -q "1388 x 1040, colour"
+
+# The CMake package, found through the prefix alone.
+cmake -S "$source/tests/install_consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+    -DEXAMPLE_DIR="$source/examples" >/dev/null
+cmake --build "$work/consumer" >/dev/null
+"$work/consumer/snapshot" "$work/cmake.ppm" | grep -q "1388 x 1040, colour"
+
+# The installed tool finds the installed library next to it.
+"$prefix/bin/kqcam" list | grep -q "KQC (colour)"
+echo "installed, and built against both ways"
