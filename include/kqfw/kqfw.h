@@ -1,13 +1,66 @@
-/*
- * kqfw: driver library of the Vestrix KQ FireWire microscope cameras (KQC colour, KQM mono).
+/**
+ * @file kqfw.h
+ * @brief The camera API of kqfw, the driver library of the Vestrix KQ FireWire microscope
+ * cameras: the colour model KQC and the monochrome model KQM.
  *
- * The flat C API. Functions named Ixenm... take a camera index 0..9 first; their twins named
- * Ixen... address camera 0. Unless a function says otherwise it returns a StatusCode (see the
- * KQFW_STATUS_* constants); a bad camera index or a camera that is not open gives
- * KQFW_STATUS_NO_CAMERA.
+ * @section kqfw_cameras Cameras and slots
+ * The library keeps ten camera slots, 0 to 9. `IxenmInit(i)` opens the first camera of the bus
+ * listing that no other slot holds into slot i, so the index names a slot, not a camera: open
+ * slots 0, 1, ... in order to have the slots follow the listing. Functions named `Ixenm...` take
+ * the slot index first; each has a twin named `Ixen...` (without the `m`) that addresses slot 0
+ * and otherwise behaves the same, except where a twin's own comment says how its form differs
+ * (several twins return the value itself instead of a status, 0 when camera 0 is not open).
+ * Without camera hardware the library talks to the simulated bus of kqsim.h.
  *
- * Images are unsigned 16-bit samples, 0..16383. Colour images hold three samples per pixel in
- * the order blue, green, red. Rectangles are four u32 values: left, top, right, bottom.
+ * @section kqfw_status Results
+ * Unless a function says otherwise it returns a StatusCode (the `KQFW_STATUS_*` constants;
+ * kqfwStatusText() in kqfw_ext.h gives a short text for each). Everywhere:
+ * - an index outside 0 to 9 or a slot that is not open gives ::KQFW_STATUS_NO_CAMERA (3);
+ * - a null pointer where a value is to be written or read gives ::KQFW_STATUS_BAD_ARGUMENT (8);
+ * - the setters that change what the camera is programmed with give ::KQFW_STATUS_BUSY (10)
+ *   while an acquisition, a continuous run or a fast series is under way; getters always
+ *   answer;
+ * - a refused call changes nothing, unless its comment says what it leaves behind.
+ *
+ * While error messages are on (IxenSetErrorMessages()), failures of opening, acquisition and
+ * calibration are also reported as text: a message box on Windows, a line on stderr elsewhere,
+ * or the sink an application installs with kqfwSetMessageSink().
+ *
+ * @section kqfw_images Images
+ * Finished images are unsigned 16-bit samples 0 to 16383 (14 bits), rows top first without
+ * gaps. Colour images hold three samples per pixel in the order blue, green, red (bits per
+ * pixel 42); grey images one (bits per pixel 14). The image of the current settings has the
+ * size IxenmGetCurrentDataSize() gives: allocate width x height x (3 for 42 bits, 1 for 14)
+ * samples. Rectangles are four uint32_t: left, top, right, bottom (right and bottom exclusive).
+ *
+ * @section kqfw_resolutions Resolutions
+ * A resolution index chooses how an image is made, not only its size, which is why seven exist
+ * and four share the sensor's size (W x H; 1388 x 1040 on the standard sensor):
+ * | index | size | colour model | monochrome model |
+ * |---|---|---|---|
+ * | 0 | W x H | one frame, fast 2x2 colour interpolation | one frame |
+ * | 1 | W x H | one frame, regression interpolation (finer, slower) | one frame |
+ * | 2 | W x H | one frame, the raw colour mosaic as grey (14 bits only) | one frame |
+ * | 3 | W x H | multi-shot: full colour measured at every pixel | not available |
+ * | 4 | 2W x 2H | multi-shot, the sensor shifted by half pixels | multi-shot, half pixels |
+ * | 5 | 3W x 3H | multi-shot, the sensor shifted by thirds of a pixel | multi-shot, thirds |
+ * | 6 | 3W x 3H | multi-shot, a subset of the thirds, gaps filled | multi-shot, thirds |
+ *
+ * Binning (1 to 5) applies at indexes 0 and 1 only. Multi-shot images need colour (42 bits) on
+ * the colour model and rely on the sensor-shift calibration (IxenmCalibrateEx()).
+ *
+ * @section kqfw_units Units
+ * Exposure times, delays and readout times are microseconds. The camera works in steps of
+ * IxenmGetExposureRange()'s `step` (200 us with 12-bit packing on, 400 us with it off), and
+ * times are rounded down to a step.
+ *
+ * @section kqfw_threads Threads
+ * Every function may be called from any thread, also while another thread acquires with or
+ * closes the same camera: calls on one camera take its settings one at a time, calls on
+ * different cameras never wait for each other. IxenmClose() aborts what the camera is doing and
+ * waits for the calls in flight; called from one of the camera's callbacks it completes when
+ * that callback returns. Callbacks run on the threads their comments name and may call the
+ * library.
  */
 #ifndef KQFW_KQFW_H
 #define KQFW_KQFW_H
@@ -29,64 +82,95 @@
 extern "C" {
 #endif
 
-/* ---- Status codes ---------------------------------------------------------------------- */
+/** @name Status codes
+ * @{ */
 
+/** The result of most functions: 0 for success, else one of the codes below. */
 typedef uint32_t StatusCode;
 
+/** Status codes; kqfwStatusText() gives a short English text for each. */
 enum {
-    KQFW_STATUS_OK = 0,
-    KQFW_STATUS_NO_CAMERA = 3,          /* bad index, slot not open, camera cannot be opened */
-    KQFW_STATUS_ABORTED = 4,            /* aborted by the application, or reference shot failed */
-    KQFW_STATUS_BAD_WHITE_BALANCE = 5,  /* a white-balance factor or level is not positive */
-    KQFW_STATUS_BUFFER_TOO_SMALL = 6,   /* image buffer smaller than the image, or size 0 */
-    KQFW_STATUS_NO_MEMORY = 7,          /* out of memory, or shared buffers not mapped */
-    KQFW_STATUS_BAD_ARGUMENT = 8,       /* bad argument, unsupported setting, flash error */
-    KQFW_STATUS_CALIBRATION_FAILED = 9, /* calibration gave no usable result */
-    KQFW_STATUS_BUSY = 10,              /* an acquisition is under way */
-    KQFW_STATUS_THREAD_FAILED = 11,     /* thread not created, or no fast run to abort */
-    KQFW_STATUS_BLACK_TOO_BRIGHT = 12,
-    KQFW_STATUS_WHITE_TOO_BRIGHT = 13,
-    KQFW_STATUS_WHITE_TOO_DARK = 14,
-    KQFW_STATUS_NOT_SUPPORTED = 15,
-    KQFW_STATUS_NO_CAMERA_PRESENT = 16,
-    KQFW_STATUS_FIRMWARE_TOO_OLD = 18,
-    KQFW_STATUS_WRONG_CONTEXT_VERSION = 19,
-    KQFW_STATUS_READ_FAILED = 20,
-    KQFW_STATUS_START_REFUSED = 21,
-    KQFW_STATUS_BANDWIDTH = 22,
-    KQFW_STATUS_RESOURCES = 23,
-    KQFW_STATUS_RECEIVE_FAILED = 24,
-    KQFW_STATUS_CHANNEL = 25,
-    KQFW_STATUS_STOP_FAILED = 26,
-    KQFW_STATUS_WRITE_FAILED = 27,
-    KQFW_STATUS_FLASH_INCONSISTENT = 28,
-    KQFW_STATUS_SHOT_TIMEOUT = 30
+    KQFW_STATUS_OK = 0,                 /**< success */
+    KQFW_STATUS_NO_CAMERA = 3,          /**< bad index, slot not open, camera cannot be opened */
+    KQFW_STATUS_ABORTED = 4,            /**< aborted by the application, or reference shot failed */
+    KQFW_STATUS_BAD_WHITE_BALANCE = 5,  /**< a white-balance factor or level is not positive */
+    KQFW_STATUS_BUFFER_TOO_SMALL = 6,   /**< image buffer smaller than the image, or size 0 */
+    KQFW_STATUS_NO_MEMORY = 7,          /**< out of memory, or shared buffers not mapped */
+    KQFW_STATUS_BAD_ARGUMENT = 8,       /**< bad argument, unsupported setting, flash error */
+    KQFW_STATUS_CALIBRATION_FAILED = 9, /**< calibration gave no usable result */
+    KQFW_STATUS_BUSY = 10,              /**< an acquisition is under way */
+    KQFW_STATUS_THREAD_FAILED = 11,     /**< thread not created, or no fast run to abort */
+    KQFW_STATUS_BLACK_TOO_BRIGHT =
+        12, /**< black reference: the frame is not dark (mean above 1280) */
+    KQFW_STATUS_WHITE_TOO_BRIGHT =
+        13, /**< white reference: a colour channel is saturated (above 16283) */
+    KQFW_STATUS_WHITE_TOO_DARK =
+        14,                         /**< white reference: every channel below 4095; expose longer */
+    KQFW_STATUS_NOT_SUPPORTED = 15, /**< a feature of other camera families */
+    KQFW_STATUS_NO_CAMERA_PRESENT = 16,     /**< no camera on the bus */
+    KQFW_STATUS_FIRMWARE_TOO_OLD = 18,      /**< the camera's firmware is older than 0x010A */
+    KQFW_STATUS_WRONG_CONTEXT_VERSION = 19, /**< the IpContext is not one of this library version */
+    KQFW_STATUS_READ_FAILED =
+        20, /**< a camera register or flash read failed, or a file was short */
+    KQFW_STATUS_START_REFUSED =
+        21, /**< the camera refused the start, or the resolution is not on this model */
+    KQFW_STATUS_BANDWIDTH = 22, /**< isochronous bandwidth could not be allocated or released */
+    KQFW_STATUS_RESOURCES =
+        23, /**< isochronous receive resources could not be allocated or released */
+    KQFW_STATUS_RECEIVE_FAILED =
+        24,                        /**< receiving the frame failed (camera unplugged, bus reset) */
+    KQFW_STATUS_CHANNEL = 25,      /**< an isochronous channel could not be allocated or released */
+    KQFW_STATUS_STOP_FAILED = 26,  /**< the stream could not be stopped */
+    KQFW_STATUS_WRITE_FAILED = 27, /**< a camera register or flash write failed, or a file write */
+    KQFW_STATUS_FLASH_INCONSISTENT = 28, /**< the camera's blemish record is inconsistent */
+    KQFW_STATUS_SHOT_TIMEOUT = 30 /**< a shot of a multi-shot series did not arrive in time */
 };
+/** @} */
 
-/* The version word that IpContext blocks of this library carry. */
+/** The version word that IpContext blocks of this library carry. */
 enum { KQFW_CONTEXT_VERSION = 1001 };
 
-/* ---- Opaque records and callbacks ------------------------------------------------------ */
+/** @name Records and callbacks
+ * @{ */
 
-/* Self-contained processing record filled by IxenmGetIPInfo. */
+/** A self-contained processing record that IxenmGetIPInfo() fills: what turning a raw frame of
+ * the current settings into an image needs (IxenmExecuteIPFunction()). */
 typedef struct IpContext IpContext;
-/* The camera's own state record, as IxenmGetIPInfoold hands it out. */
+/** The camera's own state record, as IxenmGetIPInfoold() hands it out to old applications. */
 typedef struct CameraContext CameraContext;
 
-/* Exposure progress; state is always 2. A non-zero result asks to abort. */
+/** Exposure progress of a single acquisition or a reference measurement, called on the
+ * calling thread about every 50 ms while the camera exposes, with the milliseconds elapsed and
+ * in total; `state` is always 2. A non-zero result asks to abort (the call then returns
+ * ::KQFW_STATUS_ABORTED). During a multi-shot image kqfwGetShotProgress() tells how many shots
+ * are placed. */
 typedef int32_t (*ProgressCallback)(uint32_t elapsedMs, uint32_t totalMs, int32_t state);
+/** ProgressCallback with the application's value given to the `...Ex` call. */
 typedef int32_t (*ProgressCallbackEx)(uint32_t elapsedMs, uint32_t totalMs, int32_t state,
                                       uint64_t userData);
-/* One raw frame of a continuous run; a zero result ends the run. */
+/** One raw frame of a continuous run, called on the run's dispatch thread in frame order.
+ * `frame` (`frameBytes` long, valid during the call only) is the driver's frame `frameIndex`;
+ * `slotValue` is the driver's value of its ring slot (the completion time in microseconds on
+ * the simulated bus); `userValue` is the start's. Turn it into an image with
+ * IxenmExecuteIPFunction(), here or after copying it to another thread; a slow callback makes
+ * the run skip frames, never queue them. A zero result ends the run. When the run ends
+ * (stopped, ended by the callback, camera gone) it is called once more with a null frame. */
 typedef int32_t (*ContinuousFrameCallback)(uint16_t* frame, uint32_t frameBytes, int32_t frameIndex,
                                            uint64_t slotValue, uint64_t userValue);
-/* Called after each receive of single-frame and fast acquisition; the result is ignored. */
+/** Called on the receive thread when the frame of a single or fast acquisition has arrived,
+ * before the library processes it; the result is ignored. */
 typedef int32_t (*ImageDoneCallback)(uint64_t userData);
-/* Called on the bus-reset watch thread at each bus reset; the result is ignored. */
+/** Called on the camera's bus-reset watch thread at each bus reset with the argument given to
+ * IxenmSetBusresetCallback(); the result is ignored. */
 typedef int32_t (*BusResetCallback)(uint64_t argument);
-/* Calibration progress: 8 statistics; a non-zero result stops the run. */
+/** Calibration progress, called on the calling thread after each iteration (1 to
+ * `iterations`). The 8 statistics describe the measured shot positions against their targets,
+ * in twelfths of a patch pixel: the largest deviation in x and in y, the RMS deviation in x and
+ * in y; then the smallest and largest shift setting written, in x and in y. A non-zero result
+ * stops the run after that iteration. */
 typedef int32_t (*CalibrationCallback)(uint32_t iteration, uint32_t iterations, float* statistics,
                                        uintptr_t userData);
+/** @} */
 
 /* ---- Camera sessions ------------------------------------------------------------------- */
 
