@@ -63,22 +63,26 @@ int main(int argc, char** argv) {
     const uint32_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
     uint16_t* image = malloc((size_t)width * height * channels * sizeof *image);
     uint8_t* raw = malloc(frameBytes);
-    if (status != KQFW_STATUS_OK || image == NULL || raw == NULL) {
+    latest.raw = malloc(frameBytes);
+    latest.rawBytes = frameBytes;
+    latest.index = -1;
+    if (status != KQFW_STATUS_OK || image == NULL || raw == NULL || latest.raw == NULL) {
         fprintf(stderr, "cannot prepare the run: %s\n", kqfwStatusText(status));
         IxenmClose(camera);
+        free(latest.raw);
+        free(raw);
+        free(image);
         return 1;
     }
     mtx_init(&latest.lock, mtx_plain);
     cnd_init(&latest.changed);
-    latest.raw = malloc(frameBytes);
-    latest.rawBytes = frameBytes;
-    latest.index = -1;
 
     /* Priority 0 is normal; the user value comes back to the callback. */
     int32_t result = IxenmStartContinuousAcquisition(camera, 0, 0);
     if (result != 0) {
         fprintf(stderr, "cannot start: %s\n", kqfwStatusText((StatusCode)result));
     }
+    int32_t previous = -1;
     for (int shown = 0; result == 0 && shown < frames;) {
         mtx_lock(&latest.lock);
         while (!latest.fresh && !latest.ended) {
@@ -96,8 +100,20 @@ int main(int argc, char** argv) {
             result = 1;
             break;
         }
+        /* Each frame is taken once, so the driver's numbers only grow. */
+        if (index <= previous) {
+            fprintf(stderr, "frame %d came after frame %d\n", index, previous);
+            result = 1;
+            break;
+        }
+        previous = index;
         /* Any thread may process, several at once; here the main one does. */
-        IxenmExecuteIPFunction(context, image, raw);
+        status = IxenmExecuteIPFunction(context, image, raw);
+        if (status != KQFW_STATUS_OK) {
+            fprintf(stderr, "cannot process frame %d: %s\n", index, kqfwStatusText(status));
+            result = 1;
+            break;
+        }
         ++shown;
         printf("frame %d: mean %.0f\n", index,
                mean_sample(image, (size_t)width * height * channels));

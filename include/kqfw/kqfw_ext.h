@@ -1,5 +1,8 @@
-/*
- * kqfw extensions beyond the camera API.
+/**
+ * @file kqfw_ext.h
+ * @brief kqfw's own additions to the camera API: where error reports go, what the library
+ * knows of a camera, run and multi-shot progress, status texts and the version. Every
+ * function may be called from any thread.
  */
 #ifndef KQFW_KQFW_EXT_H
 #define KQFW_KQFW_EXT_H
@@ -10,7 +13,7 @@
 extern "C" {
 #endif
 
-/*
+/**
  * Receives the text of each error report (the library's message boxes) while error messages
  * are enabled. The text keeps the library's Windows-1252 bytes and is at most 255 characters.
  * The sink may be called from any library thread, several at once, and may call the library
@@ -18,66 +21,72 @@ extern "C" {
  */
 typedef void (*KqfwMessageSink)(const char* text, void* userData);
 
-/* Installs a sink; a null sink restores the default (one line on stderr, or a message box).
+/** Installs a sink; a null sink restores the default (one line on stderr, or a message box).
  * When it returns, no earlier sink is being called any more, so what it used may be freed;
  * called from inside a sink, it does not wait for that sink's own call. */
 KQFW_API void kqfwSetMessageSink(KqfwMessageSink sink, void* userData);
 
-/* What the library learnt of an open camera when it opened it. */
+/** What the library learnt of an open camera when it opened it. */
 typedef struct KqfwCameraDescription {
-    char devicePath[256];
-    uint32_t isMono;
-    uint32_t sensorWidth, sensorHeight;
-    /* Format_7 modes: bit m set when mode m exists, with its maximum size. */
-    uint32_t modeMask;
-    uint32_t modeMaxWidth[8], modeMaxHeight[8];
-    /* Transfer formats of mode 0. */
-    uint32_t packingCapable, compressionCapable;
-    int32_t blemishCount, markedPixelCount;
-    uint32_t flashValid;
+    char devicePath[256];        /**< the driver's device path, zero-terminated */
+    uint32_t isMono;             /**< 1 for the monochrome model, 0 for the colour model */
+    uint32_t sensorWidth;        /**< sensor width in pixels (a multiple of 4) */
+    uint32_t sensorHeight;       /**< sensor height in pixels (a multiple of 4) */
+    uint32_t modeMask;           /**< Format_7 modes: bit m set when mode m exists */
+    uint32_t modeMaxWidth[8];    /**< maximum width of each mode */
+    uint32_t modeMaxHeight[8];   /**< maximum height of each mode */
+    uint32_t packingCapable;     /**< mode 0 can transfer 12-bit packed samples */
+    uint32_t compressionCapable; /**< mode 0 can transfer 8-bit compressed samples */
+    int32_t blemishCount;        /**< blemish pixels listed in the flash */
+    int32_t markedPixelCount;    /**< marked pixels listed in the flash */
+    uint32_t flashValid;         /**< 1 when the flash record was read and is consistent */
 } KqfwCameraDescription;
 
-/* KQFW_STATUS_NO_CAMERA for a bad index or a camera not open, KQFW_STATUS_BAD_ARGUMENT for a
- * null description. */
+/** Writes what the library learnt of camera `camera` when it opened it.
+ * @return ::KQFW_STATUS_NO_CAMERA for a bad index or a camera not open,
+ * ::KQFW_STATUS_BAD_ARGUMENT for a null description. */
 KQFW_API StatusCode kqfwDescribeCamera(int32_t camera, KqfwCameraDescription* description);
 
-/* What the camera's current or latest continuous or fast run saw. Kept from a run's start until
+/** What the camera's current or latest continuous or fast run saw. Kept from a run's start until
  * the next run starts, so it can be read during the run and after it. */
 typedef struct KqfwRunStatistics {
-    uint32_t running; /* 1 while a run is active */
-    uint32_t kind;    /* 0 no run yet, 1 continuous, 2 fast */
-    /* Continuous: frames handed to the frame callback. Fast: images the readiness call wrote. */
+    uint32_t running; /**< 1 while a run is active */
+    uint32_t kind;    /**< 0 no run yet, 1 continuous, 2 fast */
+    /** Continuous: frames handed to the frame callback. Fast: images the readiness call wrote. */
     uint64_t framesDelivered;
-    /* Continuous: completed frames the dispatch jumped over because it fell behind (it never
+    /** Continuous: completed frames the dispatch jumped over because it fell behind (it never
      * reaches further back than three frames behind the newest, whose slots the driver is
      * about to reuse). */
     uint64_t framesSkipped;
-    /* Frames that never arrived: as the driver counts them for a continuous run (the simulated
+    /** Frames that never arrived: as the driver counts them for a continuous run (the simulated
      * bus does; a driver that does not count them reports 0), receives that failed for a fast
      * one. */
     uint64_t framesLost;
-    /* The driver's newest completed frame of the run (from 0), -1 before the first. */
+    /** The driver's newest completed frame of the run (from 0), -1 before the first. */
     int32_t latestFrameIndex;
-    /* Completed frames per second from the first frame seen to the newest, on the library's
+    /** Completed frames per second from the first frame seen to the newest, on the library's
      * clock; 0 before the second. */
     double framesPerSecond;
 } KqfwRunStatistics;
 
-/* KQFW_STATUS_NO_CAMERA for a bad index or a camera not open, KQFW_STATUS_BAD_ARGUMENT for a
- * null pointer. Any thread, also from inside the run's callbacks. */
+/** Writes the statistics of camera `camera`'s current or latest run; any thread, also from
+ * inside the run's callbacks.
+ * @return ::KQFW_STATUS_NO_CAMERA for a bad index or a camera not open,
+ * ::KQFW_STATUS_BAD_ARGUMENT for a null pointer. */
 KQFW_API StatusCode kqfwGetRunStatistics(int32_t camera, KqfwRunStatistics* statistics);
 
-/* The shots of a multi-shot image (resolutions 3 to 6) placed so far and in the series, for a
+/** The shots of a multi-shot image (resolutions 3 to 6) placed so far and in the series, for a
  * progress display: ask from the acquisition's progress callback or any other thread. Both are
  * 0 before the camera's first series and keep the last series' counts afterwards.
- * KQFW_STATUS_NO_CAMERA for a camera not open, KQFW_STATUS_BAD_ARGUMENT for a null pointer. */
+ * @return ::KQFW_STATUS_NO_CAMERA for a camera not open, ::KQFW_STATUS_BAD_ARGUMENT for a null
+ * pointer. */
 KQFW_API StatusCode kqfwGetShotProgress(int32_t camera, uint32_t* placed, uint32_t* total);
 
-/* A short English text for a status code ("unknown status" for a number that is none); the
+/** A short English text for a status code ("unknown status" for a number that is none); the
  * text is static and never freed. */
 KQFW_API const char* kqfwStatusText(StatusCode status);
 
-/* The library version, "major.minor.patch". */
+/** The library version, "major.minor.patch". */
 KQFW_API const char* kqfwVersion(void);
 
 #ifdef __cplusplus
