@@ -158,23 +158,12 @@ TEST_F(Settings, AdvancedRegistersAreReadableUpToOffset76) {
     EXPECT_EQ(IxenmReadAdvancedFeatureRegister(0, 76, &value), 1234u);  // the driver's number
 }
 
-TEST_F(Settings, SwitchesAndCapabilitiesRoundTrip) {
+TEST_F(Settings, CapabilitiesFollowModelAndResolution) {
     uint32_t v = 0;
-    ASSERT_EQ(IxenmEnableHardwareTrigger(0, 1), 0u);
-    ASSERT_EQ(IxenIsHardwareTriggerEnabled(&v), 0u);
-    EXPECT_EQ(v, 1u);
     ASSERT_EQ(IxenmSetBloomingVoltage(0, 63), 0u);
     EXPECT_EQ(IxenmSetBloomingVoltage(0, 64), 8u);
     ASSERT_EQ(IxenGetBloomingVoltage(&v), 0u);
     EXPECT_EQ(v, 63u);
-    IxenEnableSharpener(1);
-    EXPECT_EQ(IxenIsSharpenerEnabled(), 1u);
-    ASSERT_EQ(IxenSetMultiShotFilter(2), 0u);
-    EXPECT_EQ(IxenGetCurrentMultiShotFilter(), 2u);
-    ASSERT_EQ(IxenmSetFadingCorrection(0, 1), 0u);
-    EXPECT_EQ(IxenGetCurrentFadingCorrection(), 1u);
-    ASSERT_EQ(IxenSetFadingCorrectionGainLimit(2.5), 0u);
-    EXPECT_EQ(cameraAt(0)->fadingGainLimit, 2.5);
 
     EXPECT_EQ(IxenHasCalibration(), 0u);
     ASSERT_EQ(IxenmSetResolution(0, 3), 0u);

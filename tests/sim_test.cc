@@ -85,33 +85,6 @@ TEST_F(SimDriver, MalformedRequestsFailLikeAKernelDriver) {
               kErrorInvalidHandle);
 }
 
-TEST_F(SimFirmware, ConfigurationRomLeadsToTheRegisterBlocks) {
-    DeviceLink link = linkTo(0);
-    uint32_t root = 0, d1 = 0, d2 = 0, adv = 0;
-    ASSERT_EQ(readQuadlet(link, kConfigRomRoot, &root), 0u);
-    const uint32_t d1Address = kConfigRomDirectoryBase + 4 * (root & 0xFFFFFF);
-    ASSERT_EQ(readQuadlet(link, d1Address, &d1), 0u);
-    ASSERT_EQ(readQuadlet(link, d1Address + 4 * (d1 & 0xFFFFFF) + 4, &d2), 0u);
-    EXPECT_EQ(kRegisterSpaceBase + 4 * (d2 & 0xFFFFFF), kCmd);
-    ASSERT_EQ(readQuadlet(link, kCmd + kCmdAdvancedOffset, &adv), 0u);
-    EXPECT_EQ(kRegisterSpaceBase + 4 * (adv & 0xFFFFFF), kAdv);
-}
-
-TEST_F(SimFirmware, Format7ModeZeroDescribesTheSensor) {
-    DeviceLink link = linkTo(1);
-    uint32_t mask = 0, offset = 0, size = 0, caps = 0, vendor = 0;
-    ASSERT_EQ(readQuadlet(link, kCmd + kCmdFormat7ModeMask, &mask), 0u);
-    EXPECT_EQ(mask, 0x80000000u);
-    ASSERT_EQ(readQuadlet(link, kCmd + kCmdFormat7ModeOffsets, &offset), 0u);
-    const uint32_t csr = kRegisterSpaceBase + 4 * (offset & 0xFFFFFF);
-    ASSERT_EQ(readQuadlet(link, csr + kF7MaxSize, &size), 0u);
-    EXPECT_EQ(size, (1388u << 16) | 1040u);
-    ASSERT_EQ(readQuadlet(link, csr + kF7Capabilities, &caps), 0u);
-    EXPECT_EQ(caps, kF7PackingCapableBit | kF7CompressionCapableBit);
-    ASSERT_EQ(readQuadlet(link, kAdv + kAdvModeSizeWords, &vendor), 0u);
-    EXPECT_EQ(vendor, (1388u << 16) | 1040u);
-}
-
 TEST_F(SimFirmware, ResetRestoresPowerUpRegisters) {
     DeviceLink link = linkTo(0);
     uint32_t gain = 0;
