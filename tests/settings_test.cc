@@ -1,4 +1,5 @@
 #include "api_fixture.h"
+#include "kqfw/kqfw_ext.h"
 #include "transport/ioctl_codes.h"
 
 namespace kqfw {
@@ -95,6 +96,15 @@ TEST_F(Settings, FrameDelayAndTimeAreHeldInSteps) {
     EXPECT_EQ(cameraAt(0)->frameTime, 6u);
     EXPECT_EQ(cameraAt(0)->frameTimeMode, 1u);
     EXPECT_EQ(IxenmSetFrameTime(0, 600000001), 8u);
+    // Read back as time, the steps mean twice as long once the step doubles.
+    KqfwSettings s;
+    ASSERT_EQ(kqfwGetSettings(0, &s), 0u);
+    EXPECT_EQ(s.frameTime, 1200u);
+    ASSERT_EQ(IxenmEnablePacking(0, 0), 0u);
+    ASSERT_EQ(kqfwGetSettings(0, &s), 0u);
+    EXPECT_EQ(s.frameDelay, 2000u);
+    EXPECT_EQ(s.packingEnabled, 0u);
+    EXPECT_EQ(kqfwGetSettings(0, nullptr), 8u);
 }
 
 TEST_F(Settings, ShutterDelayReachesOutputOneWithItsSigns) {

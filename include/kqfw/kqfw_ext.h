@@ -47,6 +47,31 @@ typedef struct KqfwCameraDescription {
  * ::KQFW_STATUS_BAD_ARGUMENT for a null description. */
 KQFW_API StatusCode kqfwDescribeCamera(int32_t camera, KqfwCameraDescription* description);
 
+/** The settings that the camera API sets but has no getter for, as the library holds them. */
+typedef struct KqfwSettings {
+    uint32_t packingEnabled;      /**< 12-bit packing (IxenmEnablePacking()) */
+    uint32_t compression8Enabled; /**< 8-bit compression (IxenmEnable8bitCompression()) */
+    uint32_t triggerPolarity;     /**< IxenmSetHardwareTriggerPolarity()'s value */
+    uint32_t overlappedTrigger;   /**< IxenmEnableOverlappedTriggeredAcquisition()'s value */
+    uint32_t shutter1Enable;      /**< shutter output 1 (IxenmShutterControl()) */
+    uint32_t shutter1Polarity;    /**< its polarity */
+    uint32_t ttl2Enable;          /**< shutter output 2 (IxenmShutterControlTTLOut2()) */
+    uint32_t ttl2Polarity;        /**< its polarity */
+    uint32_t ttl2Bits;            /**< its mode bits: bit 2 = bit26, bit 1 = bit25, bit 0 = bit24 */
+    uint32_t frameTimeMode;       /**< 1 after IxenmSetFrameTime(), 0 after IxenmSetFrameDelay() */
+    uint32_t frameDelay;          /**< the frame delay in microseconds (whole steps) */
+    uint32_t frameTime;           /**< the frame time in microseconds (whole steps) */
+    /** Exposures 2 to 5 of the exposure sequence in microseconds, 0 where unused. */
+    uint32_t exposureSequence[4];
+    double saturation[3]; /**< colour saturation (IxenmSetColorSaturation()) */
+} KqfwSettings;
+
+/** Writes the settings of camera `camera` that have no getter of their own, so an application
+ * can read back everything it set.
+ * @return ::KQFW_STATUS_NO_CAMERA for a bad index or a camera not open,
+ * ::KQFW_STATUS_BAD_ARGUMENT for a null pointer. */
+KQFW_API StatusCode kqfwGetSettings(int32_t camera, KqfwSettings* settings);
+
 /** What the camera's current or latest continuous or fast run saw. Kept from a run's start until
  * the next run starts, so it can be read during the run and after it. */
 typedef struct KqfwRunStatistics {
