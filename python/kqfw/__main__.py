@@ -1,0 +1,69 @@
+"""python -m kqfw: list the cameras, or take an image into a file.
+
+    python -m kqfw list
+    python -m kqfw snap out.tiff [--camera 0] [--exposure-us 20000] [--resolution 0] [--bits 42]
+
+TIFF files need tifffile (Debian: python3-tifffile); .npy files need nothing more.
+"""
+
+from __future__ import annotations
+
+import argparse
+import sys
+
+import numpy as np
+
+from . import Camera, KqfwError, cameras
+
+
+def _save(path: str, image) -> None:
+    if path.lower().endswith(".npy"):
+        np.save(path, np.asarray(image))
+        return
+    try:
+        import tifffile
+    except ImportError:
+        raise SystemExit("writing TIFF needs tifffile (apt install python3-tifffile); "
+                         "or give a .npy file") from None
+    meta = image.meta
+    tifffile.imwrite(path, np.asarray(image), photometric="rgb" if image.ndim == 3 else
+                     "minisblack", description=f"model={meta.model} serial={meta.serial} "
+                     f"exposure_us={meta.exposure_us} resolution={meta.resolution}")
+
+
+def main(argv=None) -> int:
+    parser = argparse.ArgumentParser(prog="python -m kqfw", description=__doc__.splitlines()[0])
+    commands = parser.add_subparsers(dest="command", required=True)
+    commands.add_parser("list", help="list the cameras on the bus")
+    snap = commands.add_parser("snap", help="take an image into a .tiff or .npy file")
+    snap.add_argument("output")
+    snap.add_argument("--camera", type=int, default=0, help="slot (default 0)")
+    snap.add_argument("--exposure-us", type=int, help="exposure in microseconds")
+    snap.add_argument("--resolution", type=int, help="resolution index 0 to 6")
+    snap.add_argument("--bits", type=int, choices=(14, 42), help="bits per pixel")
+    arguments = parser.parse_args(argv)
+    try:
+        if arguments.command == "list":
+            for n, info in enumerate(cameras()):
+                print(f"{n}: {info.model} serial {info.serial} firmware 0x{info.firmware:04X} "
+                      f"{info.sensor_size[0]} x {info.sensor_size[1]}  {info.path}")
+            return 0
+        with Camera(arguments.camera) as cam:
+            if arguments.bits is not None:
+                cam.bits = arguments.bits
+            if arguments.resolution is not None:
+                cam.resolution = arguments.resolution
+            if arguments.exposure_us is not None:
+                cam.exposure_us = arguments.exposure_us
+            image = cam.snap()
+        _save(arguments.output, image)
+        print(f"{arguments.output}: {image.shape[1]} x {image.shape[0]}, "
+              f"{'RGB' if image.ndim == 3 else 'grey'}, mean {float(np.mean(image)):.0f}")
+        return 0
+    except KqfwError as error:
+        print(f"kqfw: {error}", file=sys.stderr)
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

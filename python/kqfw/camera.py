@@ -1,0 +1,626 @@
+"""Cameras: opening, settings, single images, references, calibration and firmware."""
+
+from __future__ import annotations
+
+import atexit
+import ctypes
+import dataclasses
+import os
+import threading
+from ctypes import byref, c_double, c_uint32, c_void_p
+
+import numpy as np
+
+from . import _api
+from ._lib import check, lib
+from .errors import BadArgument, NoCamera
+from .image import Image, Metadata
+
+SLOTS = 10
+
+
+@dataclasses.dataclass(frozen=True)
+class CameraInfo:
+    """A camera on the bus. `slot` is the slot this process holds it in, or None."""
+
+    model: str
+    serial: int
+    firmware: int
+    path: str
+    sensor_size: tuple
+    slot: int | None
+
+
+@dataclasses.dataclass(frozen=True)
+class RunStatistics:
+    """What the current or latest continuous run saw (see kqfwGetRunStatistics)."""
+
+    running: bool
+    frames_delivered: int
+    frames_skipped: int
+    frames_lost: int
+    latest_frame_index: int
+    frames_per_second: float
+    frames_dropped_by_queue: int = 0
+
+
+def _uint(value: int, name: str) -> int:
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+    if value < 0 or value > 0xFFFFFFFF:
+        raise BadArgument(8, name, f"{value} is outside 0 to 4294967295")
+    return int(value)
+
+
+def _describe(slot: int) -> CameraInfo:
+    info = (c_uint32 * 4)()
+    check(lib().IxenmInfo(slot, info), "IxenmInfo")
+    description = _api.KqfwCameraDescription()
+    check(lib().kqfwDescribeCamera(slot, byref(description)), "kqfwDescribeCamera")
+    return CameraInfo(model="KQC" if info[2] else "KQM", serial=info[1], firmware=info[0],
+                      path=description.devicePath.decode("latin-1"),
+                      sensor_size=(description.sensorWidth, description.sensorHeight),
+                      slot=slot)
+
+
+_open_slots: dict[int, "Camera"] = {}
+_registry_lock = threading.Lock()
+
+
+@atexit.register
+def _close_all() -> None:
+    # A camera left open would otherwise keep its threads streaming while the process ends.
+    for camera in list(_open_slots.values()):
+        camera.close()
+
+
+def cameras() -> list[CameraInfo]:
+    """Every camera on the bus: those this process holds first (by slot), then the others in
+    the bus listing's order, which opening slots 0, 1, ... in turn follows. Cameras not held
+    are opened for a moment to read their identity (a camera another program holds is not
+    listed)."""
+    with _registry_lock:
+        held = {slot: _describe(slot) for slot in _open_slots}
+        found = []
+        borrowed = []
+        try:
+            for slot in range(SLOTS):
+                if slot in _open_slots:
+                    continue
+                if lib().IxenmInit(slot) != 0:
+                    break
+                borrowed.append(slot)
+                info = _describe(slot)
+                found.append(dataclasses.replace(info, slot=None))
+        finally:
+            for slot in borrowed:
+                lib().IxenmClose(slot)
+    return [held[slot] for slot in sorted(held)] + found
+
+
+class _Setting:
+    """A camera setting read back from the library on every access."""
+
+    def __init__(self, getter, setter=None, doc=None):
+        self.getter, self.setter, self.__doc__ = getter, setter, doc
+
+    def __set_name__(self, owner, name):
+        self.name = name
+
+    def __get__(self, camera, owner=None):
+        if camera is None:
+            return self
+        return self.getter(camera)
+
+    def __set__(self, camera, value):
+        if self.setter is None:
+            raise AttributeError(f"{self.name} cannot be set")
+        self.setter(camera, value)
+
+
+def _flag(get_name: str, set_name: str, doc: str) -> _Setting:
+    def getter(camera):
+        value = c_uint32()
+        camera._call(get_name, byref(value))
+        return bool(value.value)
+
+    def setter(camera, on):
+        camera._call(set_name, 1 if on else 0)
+
+    return _Setting(getter, setter, doc)
+
+
+def _number(get_name: str, set_name: str | None, doc: str) -> _Setting:
+    def getter(camera):
+        value = c_uint32()
+        camera._call(get_name, byref(value))
+        return value.value
+
+    def setter(camera, value):
+        camera._call(set_name, _uint(value, set_name))
+
+    return _Setting(getter, setter if set_name else None, doc)
+
+
+def _from_settings(field: str, set_name: str | None, doc: str, kind=bool) -> _Setting:
+    def getter(camera):
+        return kind(getattr(camera._settings(), field))
+
+    def setter(camera, value):
+        camera._call(set_name, 1 if value else 0)
+
+    return _Setting(getter, setter if set_name else None, doc)
+
+
+class Camera:
+    """An open camera in slot `index` (0 to 9): the first camera of the bus listing that no
+    other slot holds. Use it as a context manager, or call close(); it is closed on exit from
+    the `with` block also when an exception (Ctrl-C included) leaves it.
+
+    Settings are properties read back from the library on every access. Times are in
+    microseconds; images are numpy arrays of 14-bit samples (see snap())."""
+
+    def __init__(self, index: int = 0):
+        if not 0 <= index < SLOTS:
+            raise NoCamera(3, "Camera", f"slot {index} is outside 0 to 9")
+        self.index = index
+        self._abort = threading.Event()
+        self._frame_callback = None  # kept alive while the library may call it
+        with _registry_lock:
+            if index in _open_slots:
+                raise BadArgument(8, "Camera", f"slot {index} is already open in this process")
+            check(lib().IxenmInit(index), "IxenmInit")
+            _open_slots[index] = self
+        self.info = _describe(index)
+
+    # -- life ------------------------------------------------------------------------------
+
+    def close(self) -> None:
+        """Closes the camera (aborting what it does); closing twice is harmless."""
+        with _registry_lock:
+            if _open_slots.get(self.index) is self:
+                del _open_slots[self.index]
+                lib().IxenmClose(self.index)
+
+    @property
+    def closed(self) -> bool:
+        return _open_slots.get(self.index) is not self
+
+    def __enter__(self) -> "Camera":
+        return self
+
+    def __exit__(self, *exc) -> None:
+        self.close()
+
+    def __repr__(self) -> str:
+        state = "closed" if self.closed else f"slot {self.index}"
+        return f"<kqfw.Camera {self.info.model} serial {self.info.serial}, {state}>"
+
+    def _call(self, name: str, *arguments) -> int:
+        status = getattr(lib(), name)(self.index, *arguments)
+        check(status, name)
+        return status
+
+    def _settings(self) -> _api.KqfwSettings:
+        settings = _api.KqfwSettings()
+        self._call("kqfwGetSettings", byref(settings))
+        return settings
+
+    # -- identity --------------------------------------------------------------------------
+
+    @property
+    def model(self) -> str:
+        """"KQC" (colour) or "KQM" (monochrome)."""
+        return self.info.model
+
+    @property
+    def is_colour(self) -> bool:
+        return self.info.model == "KQC"
+
+    @property
+    def serial(self) -> int:
+        return self.info.serial
+
+    # -- geometry --------------------------------------------------------------------------
+
+    def _get_resolution(self) -> int:
+        value = lib().IxenmGetCurrentResolution(self.index)
+        if self.closed:
+            check(3, "IxenmGetCurrentResolution")
+        return value
+
+    resolution = _Setting(_get_resolution,
+                          lambda self, r: self._call("IxenmSetResolution", _uint(r, "resolution")),
+                          "Resolution index 0 to 6 (3 to 6 are multi-shot images).")
+
+    def resolutions(self) -> list[tuple[int, int]]:
+        """Image size (width, height) of each resolution index this model has."""
+        sizes = []
+        for r in range(7):
+            if r == 3 and not self.is_colour:
+                sizes.append((0, 0))
+                continue
+            w, h, i = c_uint32(), c_uint32(), c_uint32()
+            self._call("IxenmGetResolutionValues", r, byref(w), byref(h), byref(i))
+            sizes.append((w.value, h.value))
+        return sizes
+
+    def _get_bits(self) -> int:
+        value = lib().IxenmGetCurrentBitsPerPixel(self.index)
+        if self.closed:
+            check(3, "IxenmGetCurrentBitsPerPixel")
+        return value
+
+    bits = _Setting(_get_bits,
+                    lambda self, b: self._call("IxenmSetBitsPerPixel", int(b)),
+                    "Bits per pixel: 42 (colour, three 14-bit samples) or 14 (one sample).")
+    binning = _Setting(_number("IxenmGetCurrentBinning", None, "").getter,
+                       lambda self, f: self._call("IxenmSetBinning", int(f)),
+                       "Binning factor 1 to 5 (indexes 0 and 1; which ones depends on bits).")
+
+    def _get_rect(self, name: str) -> tuple:
+        rect = (c_uint32 * 4)()
+        self._call(name, rect)
+        return tuple(rect)
+
+    def _set_rect(self, name: str, rect) -> None:
+        if rect is None:
+            self._call(name, None)
+            return
+        values = [_uint(v, "rectangle") for v in rect]
+        if len(values) != 4:
+            raise BadArgument(8, name, "a rectangle is left, top, right, bottom")
+        self._call(name, (c_uint32 * 4)(*values))
+
+    region = _Setting(lambda self: self._get_rect("IxenmGetCurrentImageSize"),
+                      lambda self, r: self._set_rect("IxenmSetImageSize", r),
+                      "Region of interest (left, top, right, bottom) in image pixels, aligned "
+                      "by the library; None selects the whole sensor.")
+    frame = _Setting(lambda self: self._get_rect("IxenmGetCurrentFrameSize"),
+                     lambda self, r: self._set_rect("IxenmSetFrameSize", r),
+                     "Sensor area read out (left, top, right, bottom) in sensor pixels.")
+
+    @property
+    def image_shape(self) -> tuple:
+        """The shape of the images the current settings produce."""
+        w, h = c_uint32(), c_uint32()
+        self._call("IxenmGetCurrentDataSize", byref(w), byref(h))
+        return (h.value, w.value, 3) if self.bits == 42 else (h.value, w.value)
+
+    # -- exposure and sensor -----------------------------------------------------------------
+
+    exposure_us = _number("IxenmGetCurrentExposure", "IxenmSetExposure",
+                          "Exposure in microseconds, rounded down to the step.")
+
+    @property
+    def exposure_range(self) -> tuple[int, int, int]:
+        """(minimum, maximum, step) of the exposure in microseconds."""
+        low, high, step = c_uint32(), c_uint32(), c_uint32()
+        self._call("IxenmGetExposureRange", byref(low), byref(high), byref(step))
+        return low.value, high.value, step.value
+
+    def set_exposure_sequence(self, times_us) -> None:
+        """Exposure sequence of 1 to 5 times for continuous runs (the first is the exposure)."""
+        values = [_uint(t, "exposure") for t in times_us]
+        array = (c_uint32 * max(1, len(values)))(*values)
+        self._call("IxenmSetExposureSequence", len(values), array)
+
+    @property
+    def exposure_sequence(self) -> tuple:
+        """The exposure followed by the sequence's further times (0 where unused)."""
+        return (self.exposure_us, *self._settings().exposureSequence)
+
+    gain = _number("IxenmReadAnalogGain", "IxenmWriteAnalogGain",
+                   "Analog gain 0 to 255, relative to the camera's gain when it was opened.")
+    blooming_voltage = _number("IxenmGetBloomingVoltage", "IxenmSetBloomingVoltage",
+                               "Anti-blooming voltage code 0 to 63.")
+    frame_delay_us = _Setting(lambda self: self._settings().frameDelay,
+                              lambda self, t: self._call("IxenmSetFrameDelay",
+                                                         _uint(t, "frame delay")),
+                              "Pause between the frames of a run, in whole steps.")
+    frame_time_us = _Setting(lambda self: self._settings().frameTime,
+                             lambda self, t: self._call("IxenmSetFrameTime",
+                                                        _uint(t, "frame time")),
+                             "Frame period of a run, in whole steps.")
+    packing = _from_settings("packingEnabled", "IxenmEnablePacking",
+                             "12-bit packed transfer (exposure step 200 us; off: 400 us).")
+    compression8 = _from_settings("compression8Enabled", "IxenmEnable8bitCompression",
+                                  "8-bit compressed transfer.")
+    hardware_trigger = _flag("IxenmIsHardwareTriggerEnabled", "IxenmEnableHardwareTrigger",
+                             "Wait for a pulse on the trigger input.")
+    trigger_polarity = _Setting(lambda self: self._settings().triggerPolarity,
+                                lambda self, p: self._call("IxenmSetHardwareTriggerPolarity",
+                                                           _uint(p, "polarity")),
+                                "Edge of the trigger input (0 or 1).")
+    overlapped_trigger = _from_settings("overlappedTrigger",
+                                        "IxenmEnableOverlappedTriggeredAcquisition",
+                                        "Accept a trigger while a frame is read out.")
+
+    @property
+    def shutter(self) -> tuple[bool, int]:
+        """Shutter output 1: (enabled, polarity). Set with a pair."""
+        s = self._settings()
+        return bool(s.shutter1Enable), s.shutter1Polarity
+
+    @shutter.setter
+    def shutter(self, value) -> None:
+        enable, polarity = value
+        self._call("IxenmShutterControl", 1 if enable else 0, _uint(polarity, "polarity"))
+
+    @property
+    def shutter2(self) -> tuple[bool, int, int]:
+        """Shutter output 2 (TTL): (enabled, polarity, mode bits 26..24 as 0 to 7)."""
+        s = self._settings()
+        return bool(s.ttl2Enable), s.ttl2Polarity, s.ttl2Bits
+
+    @shutter2.setter
+    def shutter2(self, value) -> None:
+        enable, polarity, bits = value
+        bits = _uint(bits, "bits")
+        self._call("IxenmShutterControlTTLOut2", 1 if enable else 0, _uint(polarity, "polarity"),
+                   (bits >> 2) & 1, (bits >> 1) & 1, bits & 1)
+
+    @property
+    def shutter_delay_us(self) -> tuple[int, int]:
+        """(open, close) delays of shutter output 1 in signed microseconds."""
+        opening, closing = c_uint32(), c_uint32()
+        self._call("IxenmGetCurrentShutterDelay", byref(opening), byref(closing))
+        return (ctypes.c_int32(opening.value).value, ctypes.c_int32(closing.value).value)
+
+    @shutter_delay_us.setter
+    def shutter_delay_us(self, value) -> None:
+        opening, closing = (int(v) for v in value)
+        self._call("IxenmSetShutterDelay", opening, closing)
+
+    sharpener = _flag("IxenmIsSharpenerEnabled", "IxenmEnableSharpener",
+                      "Sharpen multi-shot images.")
+    fading_correction = _flag("IxenmGetCurrentFadingCorrection", "IxenmSetFadingCorrection",
+                              "Correct lamp changes between the shots of a multi-shot image.")
+    multishot_filter = _number("IxenmGetCurrentMultiShotFilter", "IxenmSetMultiShotFilter",
+                               "Multi-shot filter: 0 off, 1 plain, 2 weighted.")
+
+    def set_fading_gain_limit(self, limit: float) -> None:
+        """Largest gain of the fading correction (default 5.0; the library keeps it for the
+        camera in slot 0 only)."""
+        if self.index != 0:
+            raise BadArgument(8, "IxenSetFadingCorrectionGainLimit", "only slot 0 has one")
+        check(lib().IxenSetFadingCorrectionGainLimit(float(limit)),
+              "IxenSetFadingCorrectionGainLimit")
+
+    @property
+    def has_calibration(self) -> bool:
+        """Whether the current resolution uses the sensor-shift calibration."""
+        value = c_uint32()
+        self._call("IxenmHasCalibration", byref(value))
+        return bool(value.value)
+
+    @property
+    def readout_time_us(self) -> int:
+        """Time the camera needs beyond the exposure for a frame of the current settings."""
+        value = c_uint32()
+        self._call("IxenmGetCurrentReadouttime", byref(value))
+        return value.value
+
+    # -- colour ------------------------------------------------------------------------------
+
+    @property
+    def white_balance(self) -> tuple[float, float, float]:
+        """White-balance factors (red, green, blue); a larger factor lowers its colour."""
+        values = (c_double(), c_double(), c_double())
+        self._call("IxenmGetCurrentWhiteBalance", *(byref(v) for v in values))
+        return tuple(v.value for v in values)
+
+    @white_balance.setter
+    def white_balance(self, factors) -> None:
+        self._call("IxenmSetWhiteBalance", *(float(f) for f in factors))
+
+    def white_balance_from(self, levels) -> None:
+        """Balances on the mean (red, green, blue) levels of an area that should be grey."""
+        self._call("IxenmSetImageWhiteBalance", *(float(v) for v in levels))
+
+    @property
+    def saturation(self) -> tuple[float, float, float]:
+        """Colour saturation of red, green and blue (1: the camera's colour matrix)."""
+        return tuple(self._settings().saturation)
+
+    @saturation.setter
+    def saturation(self, values) -> None:
+        self._call("IxenmSetColorSaturation", *(float(v) for v in values))
+
+    colour_processing = _flag("IxenmIsColorProcessingEnabled", "IxenmEnableColorProcessing",
+                              "Apply the colour matrix to colour images.")
+
+    # -- single images -----------------------------------------------------------------------
+
+    def _metadata(self, channel_order: str, frame_index=None) -> Metadata:
+        return Metadata(model=self.model, serial=self.serial, resolution=self.resolution,
+                        bits=self.bits, binning=self.binning, region=self.region,
+                        exposure_us=self.exposure_us, gain=self.gain,
+                        white_balance=self.white_balance,
+                        channel_order=channel_order if self.bits == 42 else "grey",
+                        frame_index=frame_index)
+
+    def _buffer(self, out, shape) -> np.ndarray:
+        if out is None:
+            return np.empty(shape, dtype=np.uint16)
+        if (not isinstance(out, np.ndarray) or out.dtype != np.uint16 or out.shape != shape
+                or not out.flags.c_contiguous or not out.flags.writeable):
+            raise BadArgument(8, "snap", f"out must be a writeable C-contiguous uint16 array "
+                                         f"of shape {shape}")
+        return out
+
+    def snap(self, out: np.ndarray | None = None, progress=None,
+             channel_order: str = "rgb") -> Image:
+        """Takes one image with the current settings and returns it as an Image (an ndarray
+        H x W x 3 in `channel_order` "rgb" or "bgr" for 42 bits, H x W for 14 bits, uint16).
+        `out` reuses an array of exactly that shape. `progress` is a callable(done, total)
+        (milliseconds of exposure, or shots of a multi-shot image) or a tqdm-like object
+        with `total` and `update(n)`. abort() from another thread, or Ctrl-C, stops it."""
+        if channel_order not in ("rgb", "bgr"):
+            raise ValueError("channel_order is 'rgb' or 'bgr'")
+        shape = self.image_shape
+        image = self._buffer(out, shape)
+        self._abort.clear()
+        raised = []
+        multishot = self.resolution >= 3
+        reported = [0]
+
+        def report(elapsed_ms, total_ms, _state, _user):
+            try:
+                done, total = elapsed_ms, total_ms
+                if multishot:
+                    placed, shots = c_uint32(), c_uint32()
+                    lib().kqfwGetShotProgress(self.index, byref(placed), byref(shots))
+                    done, total = placed.value, shots.value
+                if progress is not None:
+                    if hasattr(progress, "update"):
+                        if total and getattr(progress, "total", None) != total:
+                            progress.total = total
+                        progress.update(done - reported[0])
+                    else:
+                        progress(done, total)
+                reported[0] = done
+            except BaseException as error:  # noqa: B902 - re-raised after the call returns
+                raised.append(error)
+                return 1
+            return 1 if self._abort.is_set() else 0
+
+        callback = _api.ProgressCallbackEx(report)
+        status = lib().IxenmAcquisitionEx(self.index, image.ctypes.data, image.nbytes,
+                                          callback, 0)
+        if raised:
+            raise raised[0]
+        check(status, "IxenmAcquisitionEx")
+        if progress is not None:
+            # The library reports while the camera works; the end is reported here, once.
+            report(*self._progress_at_end(multishot), 0, 0)
+            if raised:
+                raise raised[0]
+        if image.ndim == 3 and channel_order == "rgb":
+            image[..., [0, 2]] = image[..., [2, 0]]
+        return Image(image, self._metadata(channel_order))
+
+    def _progress_at_end(self, multishot: bool) -> tuple[int, int]:
+        if multishot:
+            return 0, 0  # report() asks the library for the shots
+        total = max(1, self.exposure_us // 1000)
+        return total, total
+
+    def abort(self) -> None:
+        """Asks a snap() under way on another thread to stop (it raises Aborted)."""
+        self._abort.set()
+
+    def stream(self, mode: str = "every", queue_size: int = 8, channel_order: str = "rgb"):
+        """A continuous run as an iterator of Images; see Stream."""
+        from .stream import Stream
+        return Stream(self, mode=mode, queue_size=queue_size, channel_order=channel_order)
+
+    @property
+    def statistics(self) -> RunStatistics:
+        """Statistics of the current or latest continuous run."""
+        s = _api.KqfwRunStatistics()
+        self._call("kqfwGetRunStatistics", byref(s))
+        return RunStatistics(bool(s.running), s.framesDelivered, s.framesSkipped, s.framesLost,
+                             s.latestFrameIndex, s.framesPerSecond)
+
+    # -- references --------------------------------------------------------------------------
+
+    def _measure(self, name: str, progress) -> None:
+        raised = []
+
+        def report(done, total, _state, _user):
+            try:
+                if progress is not None:
+                    progress(done, total)
+            except BaseException as error:  # noqa: B902
+                raised.append(error)
+                return 1
+            return 1 if self._abort.is_set() else 0
+
+        self._abort.clear()
+        status = getattr(lib(), name)(self.index, _api.ProgressCallbackEx(report), 0)
+        if raised:
+            raise raised[0]
+        check(status, name)
+
+    def measure_black_reference(self, progress=None) -> None:
+        """Measures the black reference (cover the camera first; takes 3 to 7 s)."""
+        self._measure("IxenmCalculateBlackRefEx", progress)
+
+    def measure_white_reference(self, progress=None) -> None:
+        """Measures the white reference on an empty, evenly lit field."""
+        self._measure("IxenmCalculateWhiteRefEx", progress)
+
+    use_black_reference = _flag("IxenmGetCurrentBlackRef", "IxenmSetBlackRef",
+                                "Apply the black reference to images.")
+    use_white_reference = _flag("IxenmGetCurrentWhiteRef", "IxenmSetWhiteRef",
+                                "Apply the white reference to images.")
+
+    def _sensor_bytes(self, extra_rows: int = 0) -> int:
+        width, height = self.info.sensor_size
+        return (height + extra_rows) * width * 2
+
+    def black_reference(self) -> bytes:
+        """The black reference as a block to keep (restore_black_reference() takes it back)."""
+        block = ctypes.create_string_buffer(self._sensor_bytes(2))
+        self._call("IxenmSaveBlackRef", block, len(block))
+        return block.raw
+
+    def restore_black_reference(self, block: bytes) -> None:
+        data = ctypes.create_string_buffer(bytes(block), len(block))
+        self._call("IxenmRestoreBlackRef", data, len(block))
+
+    @property
+    def white_table(self) -> np.ndarray:
+        """The white reference: one gain a sensor pixel, 4096 = 1.0 (H x W uint16)."""
+        width, height = self.info.sensor_size
+        table = np.empty((height, width), dtype=np.uint16)
+        self._call("IxenmGetWhiteTable", table.ctypes.data)
+        return table
+
+    @white_table.setter
+    def white_table(self, table) -> None:
+        width, height = self.info.sensor_size
+        table = np.ascontiguousarray(table, dtype=np.uint16)
+        if table.shape != (height, width):
+            raise BadArgument(8, "IxenmSetWhiteTable", f"a white table is {height} x {width}")
+        self._call("IxenmSetWhiteTable", table.ctypes.data)
+
+    # -- calibration and firmware --------------------------------------------------------------
+
+    def calibrate(self, iterations: int = 3, callback=None) -> None:
+        """Calibrates the sensor shift of the current resolution. `callback(iteration,
+        iterations, statistics)` gets each round's eight statistics (see the C header) and
+        may return True to stop."""
+        raised = []
+
+        def report(iteration, total, statistics, _user):
+            try:
+                if callback is not None and callback(iteration, total,
+                                                     tuple(statistics[k] for k in range(8))):
+                    return 1
+            except BaseException as error:  # noqa: B902
+                raised.append(error)
+                return 1
+            return 0
+
+        status = lib().IxenmCalibrateEx(self.index, int(iterations),
+                                        _api.CalibrationCallback(report), 0)
+        if raised:
+            raise raised[0]
+        check(status, "IxenmCalibrateEx")
+
+    def save_calibration(self, path) -> None:
+        self._call("IxenmSaveCalibration", os.fsencode(path))
+
+    def load_calibration(self, path) -> None:
+        self._call("IxenmLoadCalibration", os.fsencode(path))
+
+    def reset_calibration(self) -> None:
+        """Back to the factory calibration."""
+        self._call("IxenmResetCalibration")
+
+    def write_firmware(self, text: bytes) -> None:
+        """Writes a firmware file's bytes to the camera and starts it; reopen afterwards."""
+        data = bytes(text)
+        self._call("IxenmWriteFirmware", data, len(data))

@@ -1,0 +1,33 @@
+"""Streaming: ordered frames, losses reported, the two queue modes."""
+
+import kqfw.sim as sim
+
+
+def test_every_mode_delivers_frames_in_order_and_reports_a_lost_one(mono):
+    sim.set_time_scale(0.01)
+    sim.drop_frame(0, 4)
+    with mono.stream(mode="every", queue_size=4) as frames:
+        images = [image for _, image in zip(range(8), frames)]
+        statistics = frames.statistics
+    indexes = [image.meta.frame_index for image in images]
+    assert indexes == sorted(set(indexes))
+    assert all(image.shape == (1040, 1388) for image in images)
+    assert statistics.frames_lost >= 1
+    assert statistics.frames_delivered >= len(images) + statistics.frames_dropped_by_queue
+
+
+def test_latest_mode_keeps_only_the_newest_frame(colour):
+    with colour.stream(mode="latest") as frames:
+        indexes = [image.meta.frame_index for _, image in zip(range(6), frames)]
+        statistics = frames.statistics
+    assert indexes == sorted(set(indexes))
+    assert statistics.frames_delivered >= len(indexes) + statistics.frames_dropped_by_queue
+    assert colour.snap().shape == colour.image_shape  # the run is over
+
+
+def test_an_unplugged_camera_ends_the_iteration(mono):
+    with mono.stream() as frames:
+        next(frames)
+        sim.unplug(0)
+        remaining = list(frames)  # ends instead of waiting for ever
+    assert all(image.shape == (1040, 1388) for image in remaining)
