@@ -4,8 +4,8 @@
 
 namespace kqfw {
 
-// The driver backend every camera of the process talks to: the first available one of the
-// registration table, unless a test installed its own.
+// The driver backend every camera of the process talks to: the one the composition point
+// (src/backends) chooses, unless a test installed its own.
 DriverPort& driver();
 
 // Test hook: routes every driver request to `port`; null goes back to the registered backend.

@@ -1,0 +1,19 @@
+#pragma once
+
+#include "transport/driver_port.h"
+
+namespace kqfw {
+
+// The composition point of the driver seam: which backends this build has and which one the
+// process uses. Transport knows only DriverPort; this is the one place that knows the backends.
+
+// The real driver of the operating system, or null where the build has none (every platform
+// but Windows).
+DriverPort* win32DriverInstance();
+
+// The backend named by KQFW_DRIVER ("win32" or "sim") when it is available, else the first
+// available of the table: the operating system's driver, then the simulated bus, which runs
+// everywhere.
+DriverPort* composeDriver();
+
+}  // namespace kqfw
