@@ -7,6 +7,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/default_report.h"
+
 namespace kqfw {
 
 namespace {
@@ -30,11 +32,6 @@ Sink currentSink;                   // guarded by sinkMutex
 uint64_t sinkGeneration = 0;        // guarded by sinkMutex; counts replacements
 std::map<uint64_t, int> sinkCalls;  // guarded by sinkMutex; calls in progress by generation
 thread_local int sinkCallsOnThisThread = 0;
-
-void defaultSink(const char* text) {
-    std::string line = windows1252ToUtf8(text);
-    std::fprintf(stderr, "kqfw: %s\n", line.c_str());
-}
 
 // Code points of 0x80..0x9F; 0 where Windows-1252 leaves a byte undefined.
 constexpr uint16_t kHighControls[32] = {
@@ -97,7 +94,7 @@ void reportError(const char* format, ...) {
     if (sink.sink != nullptr) {
         sink.sink(text, sink.userData);
     } else {
-        defaultSink(text);
+        showDefaultReport(text);
     }
     --sinkCallsOnThisThread;
     std::lock_guard lock(sinkMutex);

@@ -1,10 +1,10 @@
 #include "platform/memory.h"
 
-#include <sys/mman.h>
-
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+
+#include "platform/memory_pages.h"
 
 namespace kqfw {
 
@@ -43,8 +43,8 @@ void* allocZeroed(size_t bytes) {
     void* base = nullptr;
     uint64_t magic = kHeapMagic;
     if (bytes >= kPageBlockBytes) {
-        base = mmap(nullptr, total, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (base == MAP_FAILED) {
+        base = allocatePages(total);
+        if (base == nullptr) {
             return nullptr;
         }
         magic = kPagesMagic;
@@ -67,7 +67,7 @@ void freeZeroed(void* block) {
     void* base = static_cast<uint8_t*>(block) - kHeaderBytes;
     const auto* header = static_cast<const Header*>(base);
     if (header->magic == kPagesMagic) {
-        munmap(base, header->bytes);
+        freePages(base, header->bytes);
     } else {
         std::free(base);
     }

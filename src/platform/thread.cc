@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/thread_hints.h"
+
 namespace kqfw {
 
 namespace {
@@ -33,8 +35,7 @@ Thread::~Thread() {
     join();
 }
 
-bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/,
-                   ThreadPriority /*priority*/) {
+bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/, ThreadPriority priority) {
     std::lock_guard lock(mutex_);
     if (thread_.joinable() || joining_) {
         return false;
@@ -51,6 +52,7 @@ bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/,
     } catch (const std::system_error&) {
         return false;
     }
+    applyThreadPriority(thread_, priority);
     ended_ = std::move(ended);
     id_ = thread_.get_id();
     return true;
