@@ -1,8 +1,12 @@
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "backends/driver_backends.h"
+#include "backends/interface_class.h"
 #include "fake_driver.h"
 #include "transport/async_request.h"
 #include "transport/discovery.h"
@@ -26,6 +30,32 @@ DeviceLink linkTo(bool mono = false) {
     link.advancedBase = kAdvanced;
     link.isMono = mono;
     return link;
+}
+
+TEST(DriverBackends, TheCameraClassParsesAndMalformedClassesDoNot) {
+    InterfaceClass parsed;
+    ASSERT_TRUE(parseInterfaceClass(kCameraInterfaceClass, &parsed));
+    EXPECT_EQ(parsed.data1, 0x5d3a7c41u);
+    EXPECT_EQ(parsed.data2, 0x92e6u);
+    EXPECT_EQ(parsed.data3, 0x4f0bu);
+    const uint8_t data4[8] = {0x8b, 0x1d, 0x3e, 0x6a, 0x0c, 0x94, 0xf2, 0x57};
+    EXPECT_EQ(std::memcmp(parsed.data4, data4, 8), 0);
+    ASSERT_TRUE(parseInterfaceClass("{5D3A7C41-92E6-4F0B-8B1D-3E6A0C94F257}", &parsed));
+    for (const char* bad :
+         {"", "5d3a7c41-92e6-4f0b-8b1d-3e6a0c94f257", "{5d3a7c41-92e6-4f0b-8b1d-3e6a0c94f25}",
+          "{5d3a7c41+92e6-4f0b-8b1d-3e6a0c94f257}", "{5d3a7c4g-92e6-4f0b-8b1d-3e6a0c94f257}"}) {
+        EXPECT_FALSE(parseInterfaceClass(bad, &parsed)) << bad;
+    }
+}
+
+TEST(DriverBackends, ABackendThisBuildLacksFallsBackToTheSimulatedBus) {
+    // Builds other than Windows have no operating-system driver, whatever is asked for.
+    EXPECT_EQ(win32DriverInstance(), nullptr);
+    setenv("KQFW_DRIVER", "win32", 1);
+    DriverPort* chosen = composeDriver();
+    unsetenv("KQFW_DRIVER");
+    EXPECT_NE(chosen, nullptr);
+    EXPECT_EQ(chosen, composeDriver());
 }
 
 TEST(AsyncRequest, QuadletWriteCarriesItsHeaderAndBigEndianData) {

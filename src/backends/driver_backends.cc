@@ -1,8 +1,6 @@
 #include "backends/driver_backends.h"
 
-#include <cstdlib>
-#include <cstring>
-
+#include "platform/environment.h"
 #include "sim/sim_driver.h"
 
 namespace kqfw {
@@ -23,9 +21,10 @@ constexpr DriverBackend kBackends[] = {
 }  // namespace
 
 DriverPort* composeDriver() {
-    if (const char* wanted = std::getenv("KQFW_DRIVER")) {
+    const std::string wanted = environmentValue("KQFW_DRIVER");
+    if (!wanted.empty()) {
         for (const DriverBackend& backend : kBackends) {
-            if (std::strcmp(wanted, backend.name) == 0) {
+            if (wanted == backend.name) {
                 if (DriverPort* port = backend.instance()) {
                     return port;
                 }
