@@ -1,5 +1,7 @@
 #pragma once
 
+#include <numbers>
+
 // Measures on images of the bench's test slide, for tests that judge sharpness.
 #include <algorithm>
 #include <cmath>
@@ -39,7 +41,7 @@ inline double modulation(const std::vector<uint16_t>& image, uint32_t width, uin
     mean /= double(profile.size());
     double re = 0, im = 0;
     for (size_t j = 0; j < profile.size(); ++j) {
-        const double phase = 2 * M_PI * cyclesPerPixel / k * double(xa + int(j));
+        const double phase = 2 * std::numbers::pi * cyclesPerPixel / k * double(xa + int(j));
         re += (profile[j] - mean) * std::cos(phase);
         im += (profile[j] - mean) * std::sin(phase);
     }

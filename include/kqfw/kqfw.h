@@ -70,9 +70,12 @@
 #include <stdint.h>
 
 /** @def KQFW_API
- * Marks the library's exports: imported from the DLL on Windows, default visibility elsewhere.
+ * Marks the library's exports: imported from the DLL on Windows (plain declarations when a
+ * program links the static library and defines KQFW_STATIC), default visibility elsewhere.
  * Every exported function uses the C calling convention of the platform. */
-#if defined(_WIN32)
+#if defined(_WIN32) && defined(KQFW_STATIC)
+#define KQFW_API
+#elif defined(_WIN32)
 #if defined(KQFW_BUILDING)
 #define KQFW_API __declspec(dllexport)
 #else
