@@ -142,14 +142,16 @@ def _number(get_name: str, set_name: str | None, doc: str) -> _Setting:
     return _Setting(getter, setter if set_name else None, doc)
 
 
-def _from_settings(field: str, set_name: str | None, doc: str, kind=bool) -> _Setting:
+def _from_settings(field: str, set_name: str, doc: str) -> _Setting:
+    """A switch whose value the camera API has no getter for: read through kqfwGetSettings."""
+
     def getter(camera):
-        return kind(getattr(camera._settings(), field))
+        return bool(getattr(camera._settings(), field))
 
     def setter(camera, value):
         camera._call(set_name, 1 if value else 0)
 
-    return _Setting(getter, setter if set_name else None, doc)
+    return _Setting(getter, setter, doc)
 
 
 class Camera:
