@@ -2,8 +2,10 @@
 // The files hold the library's own blocks: the black reference with its two extra rows, the
 // white table of one gain per sensor pixel.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <system_error>
 #include <vector>
 
 #include "commands.h"
@@ -44,16 +46,20 @@ bool readFile(const std::string& path, size_t bytes, std::vector<uint8_t>* data)
 
 bool writeFile(const std::string& path, const std::vector<uint8_t>& data) {
     const std::string partial = path + ".partial";
-    {
-        std::ofstream file(partial, std::ios::binary);
-        file.write(reinterpret_cast<const char*>(data.data()),
-                   static_cast<std::streamsize>(data.size()));
-        if (!file) {
-            std::remove(partial.c_str());
-            return false;
-        }
+    std::ofstream file(partial, std::ios::binary);
+    file.write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
+    file.close();  // a full disk shows when the last bytes go out
+    std::error_code error;
+    if (file) {
+        // The filesystem rename replaces an existing file on Windows too, where the C one refuses.
+        std::filesystem::rename(partial, path, error);
     }
-    return std::rename(partial.c_str(), path.c_str()) == 0;
+    if (!file || error) {
+        std::filesystem::remove(partial, error);
+        return false;
+    }
+    return true;
 }
 
 }  // namespace

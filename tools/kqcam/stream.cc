@@ -1,7 +1,5 @@
 // kqcam stream and series: continuous and fast acquisition, shown live and written as a
 // multi-page TIFF.
-#include <sys/resource.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -15,6 +13,7 @@
 #include "commands.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "peak_memory.h"
 #include "progress.h"
 #include "tiff_writer.h"
 
@@ -41,12 +40,6 @@ struct EndsOnInterrupt {
     ~EndsOnInterrupt() { std::signal(SIGINT, SIG_DFL); }
 };
 
-long residentKb() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 void show(int32_t camera, uint64_t written) {
     KqfwRunStatistics s{};
     kqfwGetRunStatistics(camera, &s);
@@ -56,7 +49,7 @@ void show(int32_t camera, uint64_t written) {
                  static_cast<unsigned long long>(s.framesDelivered), s.framesPerSecond,
                  static_cast<unsigned long long>(s.framesLost),
                  static_cast<unsigned long long>(s.framesSkipped),
-                 static_cast<unsigned long long>(written), residentKb());
+                 static_cast<unsigned long long>(written), peakResidentKb());
 }
 
 // Raw frames handed from the dispatch thread to the writer. The callback only copies: when

@@ -2,7 +2,8 @@
 
 #include <tiffio.h>
 
-#include <cstdio>
+#include <filesystem>
+#include <system_error>
 #include <vector>
 
 #include "kqfw/kqfw_ext.h"
@@ -14,7 +15,8 @@ TiffWriter::TiffWriter(std::string path) : path_(std::move(path)), partial_(path
 TiffWriter::~TiffWriter() {
     if (tiff_ != nullptr) {
         TIFFClose(static_cast<TIFF*>(tiff_));
-        std::remove(partial_.c_str());
+        std::error_code ignored;
+        std::filesystem::remove(partial_, ignored);
     }
 }
 
@@ -66,8 +68,13 @@ bool TiffWriter::commit() {
     }
     TIFFClose(static_cast<TIFF*>(tiff_));
     tiff_ = nullptr;
-    if (failed_ || std::rename(partial_.c_str(), path_.c_str()) != 0) {
-        std::remove(partial_.c_str());
+    // The filesystem rename replaces an existing file on Windows too, where the C one refuses.
+    std::error_code error;
+    if (!failed_) {
+        std::filesystem::rename(partial_, path_, error);
+    }
+    if (failed_ || error) {
+        std::filesystem::remove(partial_, error);
         return false;
     }
     return true;
