@@ -1,10 +1,13 @@
 // The fast kernels against their plain references, bit for bit, on random and structured
 // inputs of many sizes, with ordinary and with odd white-balance tables.
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 
 #include "api/colour_tables.h"
 #include "processing/assemble_single.h"
 #include "processing/regression_interpolation.h"
+#include "processing/simd_level.h"
 #include "processing_fixture.h"
 
 namespace kqfw {
@@ -16,9 +19,10 @@ struct Size {
     int32_t width, height;
 };
 // Small frames, and widths on both sides of the 32-pixel steps of the vector kernels.
-constexpr Size kSizes[] = {{2, 2},   {4, 4},   {6, 4},  {4, 6},  {8, 6},    {5, 7},   {3, 2},
-                           {10, 10}, {64, 48}, {1, 4},  {7, 3},  {33, 5},   {34, 4},  {35, 6},
-                           {36, 3},  {66, 4},  {67, 7}, {98, 6}, {130, 98}, {2090, 5}};
+constexpr Size kSizes[] = {{2, 2},    {4, 4},    {6, 4},   {4, 6},  {8, 6},  {5, 7},
+                           {3, 2},    {10, 10},  {64, 48}, {1, 4},  {7, 3},  {33, 5},
+                           {34, 4},   {35, 6},   {36, 3},  {66, 4}, {67, 7}, {98, 6},
+                           {130, 98}, {2090, 5}, {17, 3},  {18, 4}, {19, 5}, {20, 2}};
 
 enum class Pattern { kRandom, kFullRange, kEdges, kUniform };
 
@@ -83,8 +87,12 @@ void setTables(CameraContext& c, Tables tables, std::mt19937& rng) {
 TEST_F(FastKernels, BlockMethodKernelsEqualThePlainReference) {
     std::mt19937 rng(7);
     std::vector<BlockKernel> kernels = {BlockKernel::kShared};
-    if (blockKernelSupported(BlockKernel::kAvx512)) {
-        kernels.push_back(BlockKernel::kAvx512);
+    for (BlockKernel vector : {BlockKernel::kAvx2, BlockKernel::kAvx512}) {
+        if (blockKernelSupported(vector)) {
+            kernels.push_back(vector);
+        } else {
+            std::printf("[ SKIPPED  ] block kernel %d: this processor lacks it\n", int(vector));
+        }
     }
     for (Tables tables : {Tables::kFixture, Tables::kDefaultBalance, Tables::kGreenScaled,
                           Tables::kSaturating, Tables::kStaleGains, Tables::kRandom}) {
@@ -109,6 +117,19 @@ TEST_F(FastKernels, BlockMethodKernelsEqualThePlainReference) {
             }
         }
     }
+}
+
+// CI runs this binary once per level through KQFW_SIMD; a level the processor has must be taken.
+TEST(SimdLevel, TheLevelAskedForIsTakenWhenTheProcessorHasIt) {
+    const char* wanted = std::getenv("KQFW_SIMD");
+    if (wanted == nullptr) {
+        GTEST_SKIP() << "no level asked for";
+    }
+    const SimdLevel level = parseSimdLevel(wanted, SimdLevel::kPlain);
+    if (!simdLevelSupported(level)) {
+        GTEST_SKIP() << wanted << ": this processor lacks it";
+    }
+    EXPECT_STREQ(simdLevelName(simdLevel()), wanted);
 }
 
 TEST_F(FastKernels, HalfPixelResamplingEqualsItsPlainReference) {

@@ -1,6 +1,7 @@
 #include "processing/block_interpolation.h"
 
 #include "processing/lut.h"
+#include "processing/simd_level.h"
 
 namespace kqfw {
 
@@ -137,26 +138,30 @@ void sharedRow(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32
     lastColumnPixel(c, out, raw, y, w - 1, stride);
 }
 
-bool avx512Supported() {
-#if defined(__x86_64__) && defined(__GNUC__)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 bool blockKernelSupported(BlockKernel kernel) {
-    static const bool avx512 = avx512Supported();
-    return kernel != BlockKernel::kAvx512 || avx512;
+    switch (kernel) {
+        case BlockKernel::kAvx512:
+            return simdLevelSupported(SimdLevel::kAvx512);
+        case BlockKernel::kAvx2:
+            return simdLevelSupported(SimdLevel::kAvx2);
+        default:
+            return true;
+    }
 }
 
 BlockKernel fastestBlockKernel() {
-    static const BlockKernel fastest =
-        blockKernelSupported(BlockKernel::kAvx512) ? BlockKernel::kAvx512 : BlockKernel::kShared;
-    return fastest;
+    switch (simdLevel()) {
+        case SimdLevel::kPlain:
+            return BlockKernel::kPlain;
+        case SimdLevel::kAvx2:
+            return BlockKernel::kAvx2;
+        case SimdLevel::kAvx512:
+            return BlockKernel::kAvx512;
+        default:
+            return BlockKernel::kShared;
+    }
 }
 
 void blockInterpolate(BlockKernel kernel, const CameraContext& c, uint16_t* out,
@@ -165,8 +170,14 @@ void blockInterpolate(BlockKernel kernel, const CameraContext& c, uint16_t* out,
     if (kernel == BlockKernel::kPlain || w < 4 || h < 4) {
         return blockInterpolatePlain(c, out, raw, w, h, stride);
     }
-    const bool vector = kernel == BlockKernel::kAvx512 && blockKernelSupported(kernel);
-    const int32_t x = vector ? detail::blockAvx512(c, out, raw, w, h, stride) : 0;
+    int32_t x = 0;
+    if (blockKernelSupported(kernel)) {
+        if (kernel == BlockKernel::kAvx512) {
+            x = detail::blockAvx512(c, out, raw, w, h, stride);
+        } else if (kernel == BlockKernel::kAvx2) {
+            x = detail::blockAvx2(c, out, raw, w, h, stride);
+        }
+    }
     for (int32_t y = 0; y + 1 < h; ++y) {
         sharedRow(c, out, raw, y, x, w, stride);
     }

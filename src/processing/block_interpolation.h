@@ -12,12 +12,14 @@ enum class BlockKernel {
     kPlain,   // pixel by pixel, every table lookup made
     kShared,  // red and blue lookups shared between the pixels that use the same sample
     kAvx512,  // 32 pixels at a time, tables computed where they follow their gain (AVX-512 BW)
+    kAvx2,    // 16 pixels at a time, likewise
 };
 
 // Whether this processor runs `kernel`.
 bool blockKernelSupported(BlockKernel kernel);
 
-// The fastest kernel this processor runs, decided once.
+// The kernel of the library's instruction level (the fastest this processor runs, unless the
+// level was chosen), decided once.
 BlockKernel fastestBlockKernel();
 
 // The 2x2 method over the even part (w x h, both at least 2) of a frame whose rows are
@@ -33,6 +35,10 @@ namespace detail {
 // left undone, always even; the caller completes the rows from there in order.
 int32_t blockAvx512(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t w,
                     int32_t h, int32_t stride);
+
+// The same in steps of 16 (AVX2).
+int32_t blockAvx2(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t w, int32_t h,
+                  int32_t stride);
 
 }  // namespace detail
 
