@@ -18,7 +18,7 @@ using FastKernels = test::KernelTest;
 struct Size {
     int32_t width, height;
 };
-// Small frames, and widths on both sides of the 32-pixel steps of the vector kernels.
+// Small frames, and widths on both sides of the 16- and 32-pixel steps of the vector kernels.
 constexpr Size kSizes[] = {{2, 2},    {4, 4},    {6, 4},   {4, 6},  {8, 6},  {5, 7},
                            {3, 2},    {10, 10},  {64, 48}, {1, 4},  {7, 3},  {33, 5},
                            {34, 4},   {35, 6},   {36, 3},  {66, 4}, {67, 7}, {98, 6},
