@@ -149,5 +149,30 @@ TEST_F(FastKernels, HalfPixelResamplingEqualsItsPlainReference) {
     }
 }
 
+TEST_F(FastKernels, RegressionAtEveryLevelEqualsTheCellByCellFits) {
+    std::mt19937 rng(13);
+    for (Pattern pattern :
+         {Pattern::kRandom, Pattern::kFullRange, Pattern::kEdges, Pattern::kUniform}) {
+        for (Size s : kSizes) {
+            std::vector<uint16_t> image(size_t(s.width) * s.height * 3);
+            const auto values = mosaicOf(pattern, s, rng);
+            for (size_t i = 0; i < values.size(); ++i) {
+                image[3 * i + 1] = values[i];
+            }
+            auto plain = image;
+            InterpolateRegression(SimdLevel::kPlain, s.width, s.height, plain.data());
+            for (SimdLevel level : {SimdLevel::kScalar, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+                if (!simdLevelSupported(level)) {
+                    continue;
+                }
+                auto fast = image;
+                InterpolateRegression(level, s.width, s.height, fast.data());
+                ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " pattern "
+                                       << int(pattern) << " " << simdLevelName(level);
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace kqfw

@@ -255,6 +255,10 @@ void ResampleChannelHalfPixel(int channel, int32_t width, int32_t height, uint16
 }
 
 void InterpolateRegression(int32_t width, int32_t height, uint16_t* image) {
+    InterpolateRegression(simdLevel(), width, height, image);
+}
+
+void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image) {
     if (width < 6 || height < 6 || width % 2 != 0 || height % 2 != 0) {
         for (size_t i = 0; i < size_t(std::max(width, 0)) * std::max(height, 0); ++i) {
             image[3 * i] = image[3 * i + 2] = image[3 * i + 1];
@@ -269,7 +273,9 @@ void InterpolateRegression(int32_t width, int32_t height, uint16_t* image) {
         }
     }
     InterpolateGreenDirectional(width, height, image);
-    colourLines(im);
+    if (level == SimdLevel::kPlain || !ColourLinesByRows(level, width, height, image)) {
+        colourLines(im);
+    }
     colourDifferenceFrame(im, kR);
     colourDifferenceFrame(im, kB);
     for (int channel : {kR, kG, kB}) {

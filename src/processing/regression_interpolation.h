@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "processing/simd_level.h"
+
 namespace kqfw {
 
 // Completes an RGB16 image whose channel 1 holds the white-balanced mosaic, by directional
@@ -9,8 +11,13 @@ namespace kqfw {
 // odd image is made grey from its channel 1. Steps 1 to 5 work in place in the image's free
 // channels; the final half-pixel resampling allocates one plane per channel.
 void InterpolateRegression(int32_t width, int32_t height, uint16_t* image);
+// The same at a given instruction level; kPlain fits cell by cell.
+void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image);
 
 // Its parts.
+// The colour lines a cell row at a time, all cells of a row fitted together; false, with the
+// image untouched, when there was no memory for the row buffers.
+bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image);
 void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image);
 struct ColourLine {
     double slope, intercept;

@@ -1,0 +1,214 @@
+// The regression method's colour lines a cell row at a time, every cell of the row fitted side
+// by side so the fits run in vector registers. No cell reads a pair an earlier cell overwrote,
+// so each row's pairs can be read before any of the row's colours are written; the arithmetic
+// is FitColourLine's, operation for operation, so the output is the cell-by-cell version's.
+#include <cstring>
+
+#include "platform/memory.h"
+#include "processing/lut.h"
+#include "processing/regression_interpolation.h"
+#include "processing/rgb_image.h"
+
+#define KQFW_INLINE inline __attribute__((always_inline))
+
+namespace kqfw {
+
+namespace {
+
+constexpr int kB = kChannelBlue, kG = kChannelGreen, kR = kChannelRed;
+constexpr uint32_t kAnchor = kMaxSample;
+
+// double(v) for every uint32, in the signed form vector units convert.
+KQFW_INLINE double exactDouble(uint32_t v) {
+    return double(int32_t(v ^ 0x80000000u)) + 2147483648.0;
+}
+
+KQFW_INLINE double line(double n, double sx, double sy, double sxx, double sxy,
+                        double* intercept) {
+    const double delta = n * sxx - sx * sx;
+    *intercept = (sy * sxx - sxy * sx) / delta;
+    return (n * sxy - sy * sx) / delta;
+}
+
+// The pairs of one colour for a cell row: three lattice rows of x and of y, one value a site.
+struct PairRows {
+    uint32_t* x[3];
+    uint32_t* y[3];
+};
+
+// Fits cells [0, cells): cell j's points are the pairs j, j + 1, j + 2 of the three rows.
+KQFW_INLINE void fitRow(const PairRows& p, int32_t cells, double* slope, double* intercept) {
+    for (int32_t j = 0; j < cells; ++j) {
+        uint32_t x[11], y[11];
+        for (int a = 0; a < 3; ++a) {
+            for (int b = 0; b < 3; ++b) {
+                x[3 * a + b] = p.x[a][j + b];
+                y[3 * a + b] = p.y[a][j + b];
+            }
+        }
+        x[9] = y[9] = kAnchor;
+        x[10] = y[10] = 0;
+        uint32_t sx = 0, sy = 0, sxx = 1, sxy = 1;
+        for (int k = 0; k < 11; ++k) {
+            sx += x[k];
+            sy += y[k];
+            sxx += x[k] * x[k];
+            sxy += x[k] * y[k];
+        }
+        double b0 = 0;
+        const double m0 =
+            line(11, exactDouble(sx), exactDouble(sy), exactDouble(sxx), exactDouble(sxy), &b0);
+        double worst = -1;
+        uint32_t wx = 0, wy = 0;
+        for (int k = 0; k < 11; ++k) {
+            const double r = double(int32_t(x[k])) * m0 + b0 - double(int32_t(y[k]));
+            const bool further = r * r > worst;
+            worst = further ? r * r : worst;
+            wx = further ? x[k] : wx;
+            wy = further ? y[k] : wy;
+        }
+        sx -= wx;
+        sy -= wy;
+        sxx -= wx * wx;
+        sxy -= wx * wy;
+        slope[j] = line(10, exactDouble(sx), exactDouble(sy), exactDouble(sxx), exactDouble(sxy),
+                        &intercept[j]);
+    }
+}
+
+KQFW_INLINE uint16_t predicted(uint16_t green, double slope, double intercept) {
+    const double v = green * slope + intercept;
+    return static_cast<uint16_t>(v < 0.0 ? 0.0 : double(kMaxSample) < v ? double(kMaxSample) : v);
+}
+
+// The buffers of one image's pass, carved from one allocation.
+struct Scratch {
+    PairRows red, blue;
+    double *slopeR, *interceptR, *slopeB, *interceptB;
+    uint16_t* slot[2];  // a cell row's colours: 2 rows x (cells x 2) pixels x (red, blue)
+    void* block;
+};
+
+bool allocate(Scratch& s, int32_t sites, int32_t cells) {
+    const size_t pairBytes = 12 * size_t(sites) * sizeof(uint32_t);
+    const size_t fitBytes = 4 * size_t(cells) * sizeof(double);
+    const size_t slotValues = 2 * size_t(cells) * 2 * 2;
+    s.block = allocZeroed(pairBytes + fitBytes + 2 * slotValues * sizeof(uint16_t));
+    if (s.block == nullptr) {
+        return false;
+    }
+    auto* pairs = static_cast<uint32_t*>(s.block);
+    for (int a = 0; a < 3; ++a) {
+        s.red.x[a] = pairs + (0 + a) * size_t(sites);
+        s.red.y[a] = pairs + (3 + a) * size_t(sites);
+        s.blue.x[a] = pairs + (6 + a) * size_t(sites);
+        s.blue.y[a] = pairs + (9 + a) * size_t(sites);
+    }
+    auto* fits = reinterpret_cast<double*>(static_cast<char*>(s.block) + pairBytes);
+    s.slopeR = fits;
+    s.interceptR = fits + cells;
+    s.slopeB = fits + 2 * size_t(cells);
+    s.interceptB = fits + 3 * size_t(cells);
+    auto* slots = reinterpret_cast<uint16_t*>(static_cast<char*>(s.block) + pairBytes + fitBytes);
+    s.slot[0] = slots;
+    s.slot[1] = slots + slotValues;
+    return true;
+}
+
+// Red pairs sit in channel 2 of the row below their sites (x right of the site, y below it),
+// blue pairs in channel 0 of the row above theirs (x left of the site, y above it).
+KQFW_INLINE void readPairs(const RgbImage& im, int32_t y0, int32_t sites, const Scratch& s) {
+    for (int a = 0; a < 3; ++a) {
+        const uint16_t* red = im.at(y0 - 1 + 2 * a, 0);
+        const uint16_t* blue = im.at(y0 - 2 + 2 * a, 0);
+        for (int32_t i = 0; i < sites; ++i) {
+            s.red.x[a][i] = red[6 * i + 3 + kR];
+            s.red.y[a][i] = red[6 * i + kR];
+            s.blue.x[a][i] = blue[6 * i + kB];
+            s.blue.y[a][i] = blue[6 * i + 3 + kB];
+        }
+    }
+}
+
+KQFW_INLINE void predictRow(const RgbImage& im, int32_t y0, int32_t cells, const Scratch& s, uint16_t* slot) {
+    for (int dy = 0; dy < 2; ++dy) {
+        const uint16_t* green = im.at(y0 + dy, 2) + kG;
+        uint16_t* out = slot + dy * size_t(cells) * 4;
+        for (int32_t j = 0; j < cells; ++j) {
+            for (int dx = 0; dx < 2; ++dx) {
+                const uint16_t g = green[3 * (2 * j + dx)];
+                out[2 * (2 * j + dx)] = predicted(g, s.slopeR[j], s.interceptR[j]);
+                out[2 * (2 * j + dx) + 1] = predicted(g, s.slopeB[j], s.interceptB[j]);
+            }
+        }
+    }
+}
+
+KQFW_INLINE void writeRow(const RgbImage& im, int32_t y0, int32_t cells, const uint16_t* slot) {
+    for (int dy = 0; dy < 2; ++dy) {
+        uint16_t* p = im.at(y0 + dy, 2);
+        const uint16_t* in = slot + dy * size_t(cells) * 4;
+        for (int32_t x = 0; x < 2 * cells; ++x) {
+            p[3 * x + kR] = in[2 * x];
+            p[3 * x + kB] = in[2 * x + 1];
+        }
+    }
+}
+
+KQFW_INLINE void colourLines(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
+    for (int32_t y0 = 2; y0 <= im.h - 4; y0 += 2) {
+        readPairs(im, y0, sites, s);
+        fitRow(s.red, cells, s.slopeR, s.interceptR);
+        fitRow(s.blue, cells, s.slopeB, s.interceptB);
+        uint16_t* slot = s.slot[(y0 / 2) % 2];
+        predictRow(im, y0, cells, s, slot);
+        // A cell row's pixels hold pairs the next cell row still reads.
+        if (y0 - 2 >= 2) {
+            writeRow(im, y0 - 2, cells, s.slot[(y0 / 2 + 1) % 2]);
+        }
+    }
+    const int32_t last = 2 + (im.h - 6) / 2 * 2;
+    writeRow(im, last, cells, s.slot[(last / 2) % 2]);
+}
+
+void colourLinesScalar(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
+    colourLines(im, s, sites, cells);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void colourLinesAvx2(const RgbImage& im, const Scratch& s,
+                                                     int32_t sites, int32_t cells) {
+    colourLines(im, s, sites, cells);
+}
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void colourLinesAvx512(
+    const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
+    colourLines(im, s, sites, cells);
+}
+#endif
+
+}  // namespace
+
+bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image) {
+    const RgbImage im{image, width, height};
+    const int32_t sites = width / 2, cells = (width - 4) / 2;
+    Scratch s{};
+    if (!allocate(s, sites, cells)) {
+        return false;
+    }
+    switch (level) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        case SimdLevel::kAvx512:
+            colourLinesAvx512(im, s, sites, cells);
+            break;
+        case SimdLevel::kAvx2:
+            colourLinesAvx2(im, s, sites, cells);
+            break;
+#endif
+        default:
+            colourLinesScalar(im, s, sites, cells);
+    }
+    freeZeroed(s.block);
+    return true;
+}
+
+}  // namespace kqfw
