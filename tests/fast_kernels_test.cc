@@ -167,8 +167,8 @@ TEST_F(FastKernels, RegressionAtEveryLevelEqualsTheCellByCellFits) {
                 }
                 auto fast = image;
                 InterpolateRegression(level, s.width, s.height, fast.data());
-                ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " pattern "
-                                       << int(pattern) << " " << simdLevelName(level);
+                ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " pattern " << int(pattern)
+                                       << " " << simdLevelName(level);
             }
         }
     }
