@@ -23,8 +23,7 @@ KQFW_INLINE double exactDouble(uint32_t v) {
     return double(int32_t(v ^ 0x80000000u)) + 2147483648.0;
 }
 
-KQFW_INLINE double line(double n, double sx, double sy, double sxx, double sxy,
-                        double* intercept) {
+KQFW_INLINE double line(double n, double sx, double sy, double sxx, double sxy, double* intercept) {
     const double delta = n * sxx - sx * sx;
     *intercept = (sy * sxx - sxy * sx) / delta;
     return (n * sxy - sy * sx) / delta;
@@ -130,7 +129,8 @@ KQFW_INLINE void readPairs(const RgbImage& im, int32_t y0, int32_t sites, const 
     }
 }
 
-KQFW_INLINE void predictRow(const RgbImage& im, int32_t y0, int32_t cells, const Scratch& s, uint16_t* slot) {
+KQFW_INLINE void predictRow(const RgbImage& im, int32_t y0, int32_t cells, const Scratch& s,
+                            uint16_t* slot) {
     for (int dy = 0; dy < 2; ++dy) {
         const uint16_t* green = im.at(y0 + dy, 2) + kG;
         uint16_t* out = slot + dy * size_t(cells) * 4;
@@ -180,8 +180,10 @@ __attribute__((target("avx2"))) void colourLinesAvx2(const RgbImage& im, const S
                                                      int32_t sites, int32_t cells) {
     colourLines(im, s, sites, cells);
 }
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void colourLinesAvx512(
-    const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void colourLinesAvx512(const RgbImage& im,
+                                                                            const Scratch& s,
+                                                                            int32_t sites,
+                                                                            int32_t cells) {
     colourLines(im, s, sites, cells);
 }
 #endif
