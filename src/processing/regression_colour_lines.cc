@@ -4,6 +4,10 @@
 // is FitColourLine's, operation for operation, so the output is the cell-by-cell version's.
 #include <cstring>
 
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+#endif
+
 #include "platform/memory.h"
 #include "processing/lut.h"
 #include "processing/regression_interpolation.h"
@@ -36,8 +40,9 @@ struct PairRows {
 };
 
 // Fits cells [0, cells): cell j's points are the pairs j, j + 1, j + 2 of the three rows.
-KQFW_INLINE void fitRow(const PairRows& p, int32_t cells, double* slope, double* intercept) {
-    for (int32_t j = 0; j < cells; ++j) {
+KQFW_INLINE void fitRow(const PairRows& p, int32_t first, int32_t cells, double* slope,
+                        double* intercept) {
+    for (int32_t j = first; j < cells; ++j) {
         uint32_t x[11], y[11];
         for (int a = 0; a < 3; ++a) {
             for (int b = 0; b < 3; ++b) {
@@ -74,6 +79,78 @@ KQFW_INLINE void fitRow(const PairRows& p, int32_t cells, double* slope, double*
                         &intercept[j]);
     }
 }
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#define KQFW_AVX2_INLINE inline __attribute__((always_inline, target("avx2")))
+
+KQFW_AVX2_INLINE __m256d line4(__m256d n, __m256d sx, __m256d sy, __m256d sxx, __m256d sxy,
+                               __m256d* intercept) {
+    const __m256d delta = _mm256_sub_pd(_mm256_mul_pd(n, sxx), _mm256_mul_pd(sx, sx));
+    *intercept =
+        _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(sy, sxx), _mm256_mul_pd(sxy, sx)), delta);
+    return _mm256_div_pd(_mm256_sub_pd(_mm256_mul_pd(n, sxy), _mm256_mul_pd(sy, sx)), delta);
+}
+
+// double(v) for four uint32 lanes.
+KQFW_AVX2_INLINE __m256d exactDouble4(__m128i v) {
+    const __m128i flipped = _mm_xor_si128(v, _mm_set1_epi32(int32_t(0x80000000u)));
+    return _mm256_add_pd(_mm256_cvtepi32_pd(flipped), _mm256_set1_pd(2147483648.0));
+}
+
+// Four cells' fits side by side: the sums in uint32 lanes, wrapping as the cell-by-cell fit's
+// do, the rest its double operations in its order, the first of equal worst residuals kept.
+KQFW_AVX2_INLINE void fit4(const PairRows& p, int32_t j, double* slope, double* intercept) {
+    __m128i xi[11], yi[11];
+    for (int a = 0; a < 3; ++a) {
+        for (int b = 0; b < 3; ++b) {
+            xi[3 * a + b] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.x[a] + j + b));
+            yi[3 * a + b] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p.y[a] + j + b));
+        }
+    }
+    xi[9] = yi[9] = _mm_set1_epi32(int32_t(kAnchor));
+    xi[10] = yi[10] = _mm_setzero_si128();
+    __m128i sx = _mm_setzero_si128(), sy = sx, sxx = _mm_set1_epi32(1), sxy = sxx;
+    for (int k = 0; k < 11; ++k) {
+        sx = _mm_add_epi32(sx, xi[k]);
+        sy = _mm_add_epi32(sy, yi[k]);
+        sxx = _mm_add_epi32(sxx, _mm_mullo_epi32(xi[k], xi[k]));
+        sxy = _mm_add_epi32(sxy, _mm_mullo_epi32(xi[k], yi[k]));
+    }
+    __m256d b0;
+    const __m256d m0 = line4(_mm256_set1_pd(11.0), exactDouble4(sx), exactDouble4(sy),
+                             exactDouble4(sxx), exactDouble4(sxy), &b0);
+    // The pairs are 16-bit values, so the signed conversion is exact and so is the way back.
+    __m256d worst = _mm256_set1_pd(-1.0), wx = _mm256_setzero_pd(), wy = wx;
+    for (int k = 0; k < 11; ++k) {
+        const __m256d x = _mm256_cvtepi32_pd(xi[k]), y = _mm256_cvtepi32_pd(yi[k]);
+        const __m256d r = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(x, m0), b0), y);
+        const __m256d rr = _mm256_mul_pd(r, r);
+        const __m256d further = _mm256_cmp_pd(rr, worst, _CMP_GT_OQ);
+        worst = _mm256_blendv_pd(worst, rr, further);
+        wx = _mm256_blendv_pd(wx, x, further);
+        wy = _mm256_blendv_pd(wy, y, further);
+    }
+    const __m128i wxi = _mm256_cvttpd_epi32(wx), wyi = _mm256_cvttpd_epi32(wy);
+    sx = _mm_sub_epi32(sx, wxi);
+    sy = _mm_sub_epi32(sy, wyi);
+    sxx = _mm_sub_epi32(sxx, _mm_mullo_epi32(wxi, wxi));
+    sxy = _mm_sub_epi32(sxy, _mm_mullo_epi32(wxi, wyi));
+    __m256d b1;
+    _mm256_storeu_pd(slope + j, line4(_mm256_set1_pd(10.0), exactDouble4(sx), exactDouble4(sy),
+                                      exactDouble4(sxx), exactDouble4(sxy), &b1));
+    _mm256_storeu_pd(intercept + j, b1);
+}
+
+// Fits the row's cells four at a time; returns how many it fitted.
+__attribute__((target("avx2"))) int32_t fitRowAvx2(const PairRows& p, int32_t cells, double* slope,
+                                                   double* intercept) {
+    int32_t j = 0;
+    for (; j + 4 <= cells; j += 4) {
+        fit4(p, j, slope, intercept);
+    }
+    return j;
+}
+#endif
 
 KQFW_INLINE uint16_t predicted(uint16_t green, double slope, double intercept) {
     const double v = green * slope + intercept;
@@ -155,11 +232,19 @@ KQFW_INLINE void writeRow(const RgbImage& im, int32_t y0, int32_t cells, const u
     }
 }
 
+template <bool kVector>
 KQFW_INLINE void colourLines(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
     for (int32_t y0 = 2; y0 <= im.h - 4; y0 += 2) {
         readPairs(im, y0, sites, s);
-        fitRow(s.red, cells, s.slopeR, s.interceptR);
-        fitRow(s.blue, cells, s.slopeB, s.interceptB);
+        int32_t firstR = 0, firstB = 0;
+#if defined(__x86_64__) && defined(__GNUC__)
+        if constexpr (kVector) {
+            firstR = fitRowAvx2(s.red, cells, s.slopeR, s.interceptR);
+            firstB = fitRowAvx2(s.blue, cells, s.slopeB, s.interceptB);
+        }
+#endif
+        fitRow(s.red, firstR, cells, s.slopeR, s.interceptR);
+        fitRow(s.blue, firstB, cells, s.slopeB, s.interceptB);
         uint16_t* slot = s.slot[(y0 / 2) % 2];
         predictRow(im, y0, cells, s, slot);
         // A cell row's pixels hold pairs the next cell row still reads.
@@ -172,19 +257,19 @@ KQFW_INLINE void colourLines(const RgbImage& im, const Scratch& s, int32_t sites
 }
 
 void colourLinesScalar(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
-    colourLines(im, s, sites, cells);
+    colourLines<false>(im, s, sites, cells);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target("avx2"))) void colourLinesAvx2(const RgbImage& im, const Scratch& s,
                                                      int32_t sites, int32_t cells) {
-    colourLines(im, s, sites, cells);
+    colourLines<true>(im, s, sites, cells);
 }
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void colourLinesAvx512(const RgbImage& im,
                                                                             const Scratch& s,
                                                                             int32_t sites,
                                                                             int32_t cells) {
-    colourLines(im, s, sites, cells);
+    colourLines<true>(im, s, sites, cells);
 }
 #endif
 
