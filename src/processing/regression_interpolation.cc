@@ -168,92 +168,6 @@ ColourLine FitColourLine(uint32_t x[11], uint32_t y[11]) {
     return {slope, intercept};
 }
 
-namespace {
-
-// One output value of the half-pixel resampling, with the edge rules: rows beyond the frame are
-// the row itself, columns are held at the frame's edge.
-uint16_t resampledAt(const Image& im, int channel, int32_t y, int32_t x) {
-    const int32_t ym2 = y - 2 >= 0 ? y - 2 : y, ym1 = y - 1 >= 0 ? y - 1 : y;
-    const int32_t yp1 = y + 1 < im.h ? y + 1 : y;
-    auto v = [&](int32_t yy, int32_t xx) {
-        return int32_t{im.at(yy, std::clamp(xx, 0, im.w - 1))[channel]};
-    };
-    const int32_t in = v(ym1, x - 1) + v(ym1, x) + v(y, x - 1) + v(y, x);
-    const int32_t out = v(ym2, x - 1) + v(ym2, x) + v(ym1, x - 2) + v(y, x - 2) + v(ym1, x + 1) +
-                        v(y, x + 1) + v(yp1, x - 1) + v(yp1, x);
-    return static_cast<uint16_t>(clampSample((6 * in - out) >> 4));
-}
-
-// The same for a pixel whose whole neighbourhood lies inside the frame (2 <= y <= h - 2,
-// 2 <= x <= w - 2): straight indexing, no edge rules.
-inline uint16_t resampledInside(const uint16_t* p, int32_t rowStride) {
-    auto v = [p, rowStride](int32_t dy, int32_t dx) { return int32_t{p[dy * rowStride + 3 * dx]}; };
-    const int32_t in = v(-1, -1) + v(-1, 0) + v(0, -1) + v(0, 0);
-    const int32_t out =
-        v(-2, -1) + v(-2, 0) + v(-1, -2) + v(0, -2) + v(-1, 1) + v(0, 1) + v(1, -1) + v(1, 0);
-    return static_cast<uint16_t>(clampSample((6 * in - out) >> 4));
-}
-
-// Copies a finished plane into its channel, or reports that there was no memory for it.
-uint16_t* newPlane(int32_t width, int32_t height) {
-    auto* plane = static_cast<uint16_t*>(allocZeroed(size_t(width) * height * sizeof(uint16_t)));
-    if (plane == nullptr) {
-        reportError("Not enough memory in routine AssembleSingle");
-    }
-    return plane;
-}
-
-void storePlane(uint16_t* plane, int channel, int32_t width, int32_t height, uint16_t* image) {
-    for (size_t i = 0; i < size_t(width) * height; ++i) {
-        image[3 * i + channel] = plane[i];
-    }
-    freeZeroed(plane);
-}
-
-}  // namespace
-
-void ResampleChannelHalfPixelReference(int channel, int32_t width, int32_t height,
-                                       uint16_t* image) {
-    uint16_t* plane = newPlane(width, height);
-    if (plane == nullptr) {
-        return;
-    }
-    const Image im{image, width, height};
-    for (int32_t y = 0; y < height; ++y) {
-        for (int32_t x = 0; x < width; ++x) {
-            plane[size_t(y) * width + x] = resampledAt(im, channel, y, x);
-        }
-    }
-    storePlane(plane, channel, width, height, image);
-}
-
-void ResampleChannelHalfPixel(int channel, int32_t width, int32_t height, uint16_t* image) {
-    uint16_t* plane = newPlane(width, height);
-    if (plane == nullptr) {
-        return;
-    }
-    const Image im{image, width, height};
-    const int32_t rowStride = 3 * width;
-    for (int32_t y = 0; y < height; ++y) {
-        uint16_t* out = plane + size_t(y) * width;
-        const bool insideRows = y >= 2 && y <= height - 2;
-        if (!insideRows || width < 5) {
-            for (int32_t x = 0; x < width; ++x) {
-                out[x] = resampledAt(im, channel, y, x);
-            }
-            continue;
-        }
-        out[0] = resampledAt(im, channel, y, 0);
-        out[1] = resampledAt(im, channel, y, 1);
-        const uint16_t* p = im.at(y, 2) + channel;
-        for (int32_t x = 2; x <= width - 2; ++x, p += 3) {
-            out[x] = resampledInside(p, rowStride);
-        }
-        out[width - 1] = resampledAt(im, channel, y, width - 1);
-    }
-    storePlane(plane, channel, width, height, image);
-}
-
 void InterpolateRegression(int32_t width, int32_t height, uint16_t* image) {
     InterpolateRegression(simdLevel(), width, height, image);
 }
@@ -278,8 +192,10 @@ void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint1
     }
     colourDifferenceFrame(im, kR);
     colourDifferenceFrame(im, kB);
-    for (int channel : {kR, kG, kB}) {
-        ResampleChannelHalfPixel(channel, width, height, image);
+    if (level == SimdLevel::kPlain || !ResampleHalfPixel(level, width, height, image)) {
+        for (int channel : {kR, kG, kB}) {
+            ResampleChannelHalfPixel(channel, width, height, image);
+        }
     }
 }
 

@@ -8,8 +8,8 @@ namespace kqfw {
 
 // Completes an RGB16 image whose channel 1 holds the white-balanced mosaic, by directional
 // green and robust colour-against-green lines. Needs even sizes of at least 6; a smaller or
-// odd image is made grey from its channel 1. Steps 1 to 5 work in place in the image's free
-// channels; the final half-pixel resampling allocates one plane per channel.
+// odd image is made grey from its channel 1. It works in place in the image's free channels,
+// with row buffers; the plain level resamples through one plane per channel.
 void InterpolateRegression(int32_t width, int32_t height, uint16_t* image);
 // The same at a given instruction level; kPlain fits cell by cell.
 void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image);
@@ -25,6 +25,9 @@ struct ColourLine {
 // Fits 9 pairs plus the anchors (16383, 16383) and (0, 0) (written into x[9..10], y[9..10]),
 // drops the worst point and fits again.
 ColourLine FitColourLine(uint32_t x[11], uint32_t y[11]);
+// All three channels resampled in one pass through a three-row ring; false, with the image
+// untouched, when there was no memory for the ring.
+bool ResampleHalfPixel(SimdLevel level, int32_t width, int32_t height, uint16_t* image);
 void ResampleChannelHalfPixel(int channel, int32_t width, int32_t height, uint16_t* image);
 // The plain version of the resampling, every pixel through the edge rules: the reference the
 // fast one is held equal to.
