@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "platform/memory.h"
 #include "platform/string_compare.h"
 #include "platform/thread.h"
+#include "platform/worker_pool.h"
 
 namespace kqfw {
 namespace {
@@ -110,6 +112,59 @@ TEST(Thread, RefusedStartLeavesNothingToJoin) {
     EXPECT_FALSE(thread.started());
     EXPECT_TRUE(thread.start([] {}));
     thread.join();
+}
+
+TEST(WorkerPool, EveryTaskRunsOnceAndCallersFromSeveralThreadsAllFinish) {
+    WorkerPool pool;
+    pool.setThreads(3);
+    EXPECT_EQ(pool.threads(), 3);
+    // Four callers at once: one run shares its tasks out, the others run theirs alone, and
+    // every caller returns with all of its own tasks done.
+    std::vector<std::thread> callers;
+    std::atomic<int> wrong{0};
+    for (int c = 0; c < 4; ++c) {
+        callers.emplace_back([&] {
+            for (int round = 0; round < 50; ++round) {
+                std::vector<std::atomic<int>> hits(17);
+                pool.run(17, [&](int32_t i) {
+                    hits[i]++;
+                    // A task that runs the pool again does so alone, without waiting for itself.
+                    pool.run(2, [&](int32_t) {});
+                });
+                for (auto& h : hits) {
+                    wrong += h.load() != 1;
+                }
+            }
+        });
+    }
+    for (auto& t : callers) {
+        t.join();
+    }
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+TEST(WorkerPool, StripesCoverTheRowsOnAlignedStartsAndRefusedThreadsShrinkThePool) {
+    WorkerPool pool;
+    failThreadStarts(1, 1);
+    pool.setThreads(4);
+    EXPECT_EQ(pool.threads(), 2);
+    failThreadStarts(0, 0);
+    for (int32_t threads : {1, 2, 5}) {
+        pool.setThreads(threads);
+        for (int32_t rows : {0, 1, 7, 8, 1040}) {
+            std::vector<int> covered(size_t(rows), 0);
+            std::atomic<int> misaligned{0};
+            forRowStripes(&pool, rows, 4, [&](int32_t first, int32_t end) {
+                misaligned += first % 4 != 0;
+                for (int32_t y = first; y < end; ++y) {
+                    covered[size_t(y)]++;
+                }
+            });
+            EXPECT_EQ(misaligned.load(), 0);
+            EXPECT_EQ(std::count(covered.begin(), covered.end(), 1), rows)
+                << threads << " " << rows;
+        }
+    }
 }
 
 TEST(Memory, AllocationIsZeroedAndCanBeMadeToFail) {
