@@ -5,7 +5,9 @@
 #include <random>
 
 #include "api/colour_tables.h"
+#include "platform/worker_pool.h"
 #include "processing/assemble_single.h"
+#include "processing/ratio_interpolation.h"
 #include "processing/regression_interpolation.h"
 #include "processing/simd_level.h"
 #include "processing_fixture.h"
@@ -149,7 +151,8 @@ TEST_F(FastKernels, HalfPixelResamplingEqualsItsPlainReference) {
     }
 }
 
-TEST_F(FastKernels, RegressionAtEveryLevelEqualsTheCellByCellFits) {
+TEST_F(FastKernels, RegressionAtEveryLevelAndThreadCountEqualsTheCellByCellFits) {
+    WorkerPool pool;
     std::mt19937 rng(13);
     for (Pattern pattern :
          {Pattern::kRandom, Pattern::kFullRange, Pattern::kEdges, Pattern::kUniform}) {
@@ -165,10 +168,40 @@ TEST_F(FastKernels, RegressionAtEveryLevelEqualsTheCellByCellFits) {
                 if (!simdLevelSupported(level)) {
                     continue;
                 }
-                auto fast = image;
-                InterpolateRegression(level, s.width, s.height, fast.data());
-                ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " pattern " << int(pattern)
-                                       << " " << simdLevelName(level);
+                // Stripes of every size down to one cell row, and more threads than stripes.
+                for (int32_t threads : {1, 2, 3, 7}) {
+                    pool.setThreads(threads);
+                    auto fast = image;
+                    InterpolateRegression(level, s.width, s.height, fast.data(), &pool);
+                    ASSERT_EQ(fast, plain)
+                        << s.width << "x" << s.height << " pattern " << int(pattern) << " "
+                        << simdLevelName(level) << " " << threads << " threads";
+                }
+            }
+        }
+    }
+}
+
+TEST_F(FastKernels, RatioMethodSharedOutToThreadsEqualsOneThread) {
+    std::mt19937 rng(17);
+    WorkerPool pool;
+    for (Pattern pattern : {Pattern::kRandom, Pattern::kFullRange, Pattern::kEdges}) {
+        for (Size s : kSizes) {
+            std::vector<uint16_t> image(size_t(s.width) * s.height * 3);
+            const auto values = mosaicOf(pattern, s, rng);
+            for (size_t i = 0; i < values.size(); ++i) {
+                image[3 * i + 1] = values[i];
+            }
+            for (int32_t mode : {1, 2}) {
+                auto one = image;
+                InterpolateRatio(mode, s.width, s.height, one.data());
+                for (int32_t threads : {2, 3, 7}) {
+                    pool.setThreads(threads);
+                    auto shared = image;
+                    InterpolateRatio(mode, s.width, s.height, shared.data(), &pool);
+                    ASSERT_EQ(shared, one) << s.width << "x" << s.height << " mode " << mode << " "
+                                           << threads << " threads";
+                }
             }
         }
     }

@@ -5,10 +5,6 @@
 
 namespace kqfw {
 
-namespace {
-constexpr int32_t kMaxThreads = 64;
-}  // namespace
-
 WorkerPool::~WorkerPool() {
     std::lock_guard run(runMutex_);
     stopWorkers();
@@ -102,18 +98,30 @@ int32_t defaultProcessingThreads() {
     return std::clamp(int32_t(std::thread::hardware_concurrency()), 1, 8);
 }
 
-void forRowStripes(WorkerPool* pool, int32_t rowCount, int32_t align,
-                   const std::function<void(int32_t, int32_t)>& rows) {
+RowStripes rowStripes(WorkerPool* pool, int32_t rowCount, int32_t align) {
+    rowCount = std::max(rowCount, 0);
     const int32_t units = (rowCount + align - 1) / align;
-    const int32_t threads = pool == nullptr ? 1 : std::min(pool->threads(), units);
-    if (threads <= 1) {
-        rows(0, rowCount);
+    const int32_t threads = pool == nullptr ? 1 : std::max(std::min(pool->threads(), units), 1);
+    const int32_t perStripe = std::max((units + threads - 1) / threads * align, 1);
+    return {(rowCount + perStripe - 1) / perStripe, perStripe, rowCount};
+}
+
+void forRowStripes(WorkerPool* pool, const RowStripes& stripes,
+                   const std::function<void(int32_t, int32_t, int32_t)>& rows) {
+    auto one = [&](int32_t i) { rows(i, stripes.first(i), stripes.end(i)); };
+    if (pool == nullptr || stripes.count <= 1) {
+        for (int32_t i = 0; i < stripes.count; ++i) {
+            one(i);
+        }
         return;
     }
-    const int32_t perStripe = (units + threads - 1) / threads * align;
-    const int32_t stripes = (rowCount + perStripe - 1) / perStripe;
-    pool->run(stripes,
-              [&](int32_t i) { rows(i * perStripe, std::min((i + 1) * perStripe, rowCount)); });
+    pool->run(stripes.count, one);
+}
+
+void forRowStripes(WorkerPool* pool, int32_t rowCount, int32_t align,
+                   const std::function<void(int32_t, int32_t)>& rows) {
+    forRowStripes(pool, rowStripes(pool, rowCount, align),
+                  [&](int32_t, int32_t first, int32_t end) { rows(first, end); });
 }
 
 }  // namespace kqfw

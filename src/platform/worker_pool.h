@@ -20,13 +20,15 @@ namespace kqfw {
 // cannot be started leaves the pool smaller; with none, every run is the caller's alone.
 class WorkerPool {
   public:
+    static constexpr int32_t kMaxThreads = 16;
+
     WorkerPool() = default;
     ~WorkerPool();
     WorkerPool(const WorkerPool&) = delete;
     WorkerPool& operator=(const WorkerPool&) = delete;
 
-    // The threads a run uses, the caller's included: 1 keeps every run on the caller. Waits
-    // for a run under way.
+    // The threads a run uses, the caller's included, held to [1, kMaxThreads]: 1 keeps every
+    // run on the caller. Waits for a run under way.
     void setThreads(int32_t threads);
     int32_t threads() const;
 
@@ -51,8 +53,20 @@ class WorkerPool {
 // The thread count a new camera session starts with: the processor's cores, at most 8.
 int32_t defaultProcessingThreads();
 
-// Calls rows(first, end) for stripes of [0, rowCount) that start on multiples of `align`, one
-// stripe a thread; with no pool, or one thread, the whole range at once.
+// Stripes of [0, rowCount) that start on multiples of `align`, one a thread of `pool`; with no
+// pool, or one thread, one stripe of the whole range.
+struct RowStripes {
+    int32_t count, perStripe, rowCount;
+    int32_t first(int32_t stripe) const { return stripe * perStripe; }
+    int32_t end(int32_t stripe) const {
+        return perStripe * (stripe + 1) < rowCount ? perStripe * (stripe + 1) : rowCount;
+    }
+};
+RowStripes rowStripes(WorkerPool* pool, int32_t rowCount, int32_t align);
+
+// Calls rows(stripe, first, end) for every stripe, the stripes side by side.
+void forRowStripes(WorkerPool* pool, const RowStripes& stripes,
+                   const std::function<void(int32_t, int32_t, int32_t)>& rows);
 void forRowStripes(WorkerPool* pool, int32_t rowCount, int32_t align,
                    const std::function<void(int32_t, int32_t)>& rows);
 

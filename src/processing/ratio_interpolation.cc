@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/worker_pool.h"
 #include "processing/lut.h"
 #include "processing/rgb_image.h"
 
@@ -43,22 +44,25 @@ uint16_t median3(uint16_t a, uint16_t b, uint16_t c) {
 }
 
 // Calls f(y, x) for every red site and every blue site, rows in pairs from the top, each cell
-// left to right, its red site before its blue site.
+// left to right, its red site before its blue site. No step's sites depend on each other, so
+// the row pairs may also be shared out to the pool's threads.
 template <typename F>
-void forEachSite(const Image& im, F f) {
-    for (int32_t y = 0; y < im.h; y += 2) {
-        for (int32_t x = 0; x < im.w; x += 2) {
-            f(y, x);
-            f(y + 1, x + 1);
+void forEachSite(const Image& im, WorkerPool* pool, F f) {
+    forRowStripes(pool, im.h, 2, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y += 2) {
+            for (int32_t x = 0; x < im.w; x += 2) {
+                f(y, x);
+                f(y + 1, x + 1);
+            }
         }
-    }
+    });
 }
 
 }  // namespace
 
-void EstimateGreenAndRatios(int32_t width, int32_t height, uint16_t* image) {
+void EstimateGreenAndRatios(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
     const Image im{image, width, height};
-    forEachSite(im, [&](int32_t y, int32_t x) {
+    forEachSite(im, pool, [&](int32_t y, int32_t x) {
         int32_t v[4];
         im.neighbours(y, x, v);
         const int32_t lo = v[1], hi = v[2];
@@ -82,16 +86,16 @@ void EstimateGreenAndRatios(int32_t width, int32_t height, uint16_t* image) {
     });
 }
 
-void MedianFilterRatios(int32_t width, int32_t height, uint16_t* image) {
+void MedianFilterRatios(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
     const Image im{image, width, height};
     // Horizontal medians of same-colour sites, two pixels apart, parked beside each site.
-    forEachSite(im, [&](int32_t y, int32_t x) {
+    forEachSite(im, pool, [&](int32_t y, int32_t x) {
         const uint16_t centre = im.ratio(y, x);
         const uint16_t left = x - 2 >= 0 ? im.ratio(y, x - 2) : centre;
         const uint16_t right = x + 2 < width ? im.ratio(y, x + 2) : centre;
         im.parked(y, x) = median3(left, centre, right);
     });
-    forEachSite(im, [&](int32_t y, int32_t x) {
+    forEachSite(im, pool, [&](int32_t y, int32_t x) {
         const uint16_t centre = im.parked(y, x);
         const uint16_t up = y - 2 >= 0 ? im.parked(y - 2, x) : centre;
         const uint16_t down = y + 2 < height ? im.parked(y + 2, x) : centre;
@@ -99,9 +103,10 @@ void MedianFilterRatios(int32_t width, int32_t height, uint16_t* image) {
     });
 }
 
-void RefineGreenAndRatios(int32_t strength, int32_t width, int32_t height, uint16_t* image) {
+void RefineGreenAndRatios(int32_t strength, int32_t width, int32_t height, uint16_t* image,
+                          WorkerPool* pool) {
     const Image im{image, width, height};
-    forEachSite(im, [&](int32_t y, int32_t x) {
+    forEachSite(im, pool, [&](int32_t y, int32_t x) {
         int32_t v[4];
         im.neighbours(y, x, v);
         const int32_t min = v[0], lo = v[1], hi = v[2], max = v[3];
@@ -120,7 +125,7 @@ void RefineGreenAndRatios(int32_t strength, int32_t width, int32_t height, uint1
     });
 }
 
-void ResampleGreenHalfPixel(int32_t width, int32_t height, uint16_t* image) {
+void ResampleGreenHalfPixel(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
     const Image im{image, width, height};
     // Every pixel has a channel that holds nothing needed any more by now: a red site's blue,
     // a blue site's red, and a green site's saved sample (blue in even rows, red in odd ones).
@@ -129,44 +134,53 @@ void ResampleGreenHalfPixel(int32_t width, int32_t height, uint16_t* image) {
         return im.at(y, x)[(y & 1) == 0 ? kB : kR];
     };
     auto g = [&](int32_t y, int32_t x) { return int32_t{im.at(y, x)[kG]}; };
-    for (int32_t y = 1; y <= height - 3; ++y) {
-        for (int32_t x = 1; x <= width - 3; ++x) {
-            const int32_t in = g(y, x) + g(y, x + 1) + g(y + 1, x) + g(y + 1, x + 1);
-            const int32_t out = g(y - 1, x) + g(y - 1, x + 1) + g(y, x - 1) + g(y + 1, x - 1) +
-                                g(y, x + 2) + g(y + 1, x + 2) + g(y + 2, x) + g(y + 2, x + 1);
-            spare(y, x) = static_cast<uint16_t>(clampSample((6 * in - out) >> 4));
+    // Rows 1 to height - 3, in stripes; the second pass starts when the first has ended.
+    const int32_t rows = height - 3;
+    forRowStripes(pool, rows, 1, [&](int32_t first, int32_t end) {
+        for (int32_t y = 1 + first; y < 1 + end; ++y) {
+            for (int32_t x = 1; x <= width - 3; ++x) {
+                const int32_t in = g(y, x) + g(y, x + 1) + g(y + 1, x) + g(y + 1, x + 1);
+                const int32_t out = g(y - 1, x) + g(y - 1, x + 1) + g(y, x - 1) + g(y + 1, x - 1) +
+                                    g(y, x + 2) + g(y + 1, x + 2) + g(y + 2, x) + g(y + 2, x + 1);
+                spare(y, x) = static_cast<uint16_t>(clampSample((6 * in - out) >> 4));
+            }
         }
-    }
-    for (int32_t y = 1; y <= height - 3; ++y) {
-        for (int32_t x = 1; x <= width - 3; ++x) {
-            im.at(y, x)[kG] = spare(y, x);
+    });
+    forRowStripes(pool, rows, 1, [&](int32_t first, int32_t end) {
+        for (int32_t y = 1 + first; y < 1 + end; ++y) {
+            for (int32_t x = 1; x <= width - 3; ++x) {
+                im.at(y, x)[kG] = spare(y, x);
+            }
         }
-    }
+    });
 }
 
-void ApplyRatios(int32_t mode, int32_t width, int32_t height, uint16_t* image) {
+void ApplyRatios(int32_t mode, int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
     if (mode == 1) {
-        MedianFilterRatios(width, height, image);
+        MedianFilterRatios(width, height, image, pool);
     }
     const Image im{image, width, height};
-    for (int32_t y = 0; y < height; y += 2) {
-        for (int32_t x = 0; x < width; x += 2) {
-            const uint32_t rR = im.ratio(y, x);
-            const uint32_t rB = im.ratio(y + 1, x + 1);
-            for (int32_t dy = 0; dy < 2; ++dy) {
-                for (int32_t dx = 0; dx < 2; ++dx) {
-                    uint16_t* p = im.at(y + dy, x + dx);
-                    p[kR] = static_cast<uint16_t>(
-                        std::min<uint32_t>((p[kG] * rR + 512) >> 10, kMaxSample));
-                    p[kB] = static_cast<uint16_t>(
-                        std::min<uint32_t>((p[kG] * rB + 512) >> 10, kMaxSample));
+    forRowStripes(pool, height, 2, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y += 2) {
+            for (int32_t x = 0; x < width; x += 2) {
+                const uint32_t rR = im.ratio(y, x);
+                const uint32_t rB = im.ratio(y + 1, x + 1);
+                for (int32_t dy = 0; dy < 2; ++dy) {
+                    for (int32_t dx = 0; dx < 2; ++dx) {
+                        uint16_t* p = im.at(y + dy, x + dx);
+                        p[kR] = static_cast<uint16_t>(
+                            std::min<uint32_t>((p[kG] * rR + 512) >> 10, kMaxSample));
+                        p[kB] = static_cast<uint16_t>(
+                            std::min<uint32_t>((p[kG] * rB + 512) >> 10, kMaxSample));
+                    }
                 }
             }
         }
-    }
+    });
 }
 
-void InterpolateRatio(int32_t mode, int32_t width, int32_t height, uint16_t* image) {
+void InterpolateRatio(int32_t mode, int32_t width, int32_t height, uint16_t* image,
+                      WorkerPool* pool) {
     if (width < 4 || height < 4 || width % 2 != 0 || height % 2 != 0) {
         for (size_t i = 0; i < size_t(std::max(width, 0)) * std::max(height, 0); ++i) {
             image[3 * i] = image[3 * i + 2] = image[3 * i + 1];
@@ -174,16 +188,16 @@ void InterpolateRatio(int32_t mode, int32_t width, int32_t height, uint16_t* ima
         return;
     }
     const Image im{image, width, height};
-    forEachSite(im, [&](int32_t y, int32_t x) { im.saved(y, x) = im.at(y, x)[kG]; });
-    EstimateGreenAndRatios(width, height, image);
-    MedianFilterRatios(width, height, image);
-    forEachSite(im, [&](int32_t y, int32_t x) {
+    forEachSite(im, pool, [&](int32_t y, int32_t x) { im.saved(y, x) = im.at(y, x)[kG]; });
+    EstimateGreenAndRatios(width, height, image, pool);
+    MedianFilterRatios(width, height, image, pool);
+    forEachSite(im, pool, [&](int32_t y, int32_t x) {
         const uint32_t green = (uint32_t{im.saved(y, x)} * kUnity) / (im.ratio(y, x) + 1u);
         im.at(y, x)[kG] = static_cast<uint16_t>(std::min<uint32_t>(green, kMaxSample));
     });
-    RefineGreenAndRatios(mode * kStrengthPerMode, width, height, image);
-    ResampleGreenHalfPixel(width, height, image);
-    ApplyRatios(mode, width, height, image);
+    RefineGreenAndRatios(mode * kStrengthPerMode, width, height, image, pool);
+    ResampleGreenHalfPixel(width, height, image, pool);
+    ApplyRatios(mode, width, height, image, pool);
 }
 
 }  // namespace kqfw

@@ -2,6 +2,7 @@
 // by side so the fits run in vector registers. No cell reads a pair an earlier cell overwrote,
 // so each row's pairs can be read before any of the row's colours are written; the arithmetic
 // is FitColourLine's, operation for operation, so the output is the cell-by-cell version's.
+#include <algorithm>
 #include <cstring>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -9,6 +10,7 @@
 #endif
 
 #include "platform/memory.h"
+#include "platform/worker_pool.h"
 #include "processing/lut.h"
 #include "processing/regression_interpolation.h"
 #include "processing/rgb_image.h"
@@ -161,7 +163,9 @@ KQFW_INLINE uint16_t predicted(uint16_t green, double slope, double intercept) {
 struct Scratch {
     PairRows red, blue;
     double *slopeR, *interceptR, *slopeB, *interceptB;
-    uint16_t* slot[2];  // a cell row's colours: 2 rows x (cells x 2) pixels x (red, blue)
+    // A cell row's colours, 2 rows x (cells x 2) pixels x (red, blue): two in turn and one
+    // for the stripe's first cell row.
+    uint16_t* slot[3];
     void* block;
 };
 
@@ -169,7 +173,7 @@ bool allocate(Scratch& s, int32_t sites, int32_t cells) {
     const size_t pairBytes = 12 * size_t(sites) * sizeof(uint32_t);
     const size_t fitBytes = 4 * size_t(cells) * sizeof(double);
     const size_t slotValues = 2 * size_t(cells) * 2 * 2;
-    s.block = allocZeroed(pairBytes + fitBytes + 2 * slotValues * sizeof(uint16_t));
+    s.block = allocZeroed(pairBytes + fitBytes + 3 * slotValues * sizeof(uint16_t));
     if (s.block == nullptr) {
         return false;
     }
@@ -188,6 +192,7 @@ bool allocate(Scratch& s, int32_t sites, int32_t cells) {
     auto* slots = reinterpret_cast<uint16_t*>(static_cast<char*>(s.block) + pairBytes + fitBytes);
     s.slot[0] = slots;
     s.slot[1] = slots + slotValues;
+    s.slot[2] = slots + 2 * slotValues;
     return true;
 }
 
@@ -232,9 +237,15 @@ KQFW_INLINE void writeRow(const RgbImage& im, int32_t y0, int32_t cells, const u
     }
 }
 
+// The cell rows [first, end) of a stripe (cell row i is image row 2 + 2i). A cell row's pixels
+// hold pairs the cell rows above and below it read, so its colours wait until both have read
+// them: within the stripe, one cell row behind; the stripe's first and last cell rows, whose
+// neighbours may belong to other stripes, until every stripe is done (held in their slots).
 template <bool kVector>
-KQFW_INLINE void colourLines(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
-    for (int32_t y0 = 2; y0 <= im.h - 4; y0 += 2) {
+KQFW_INLINE void colourLines(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells,
+                             int32_t first, int32_t end) {
+    for (int32_t i = first; i < end; ++i) {
+        const int32_t y0 = 2 + 2 * i;
         readPairs(im, y0, sites, s);
         int32_t firstR = 0, firstB = 0;
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -245,57 +256,77 @@ KQFW_INLINE void colourLines(const RgbImage& im, const Scratch& s, int32_t sites
 #endif
         fitRow(s.red, firstR, cells, s.slopeR, s.interceptR);
         fitRow(s.blue, firstB, cells, s.slopeB, s.interceptB);
-        uint16_t* slot = s.slot[(y0 / 2) % 2];
-        predictRow(im, y0, cells, s, slot);
-        // A cell row's pixels hold pairs the next cell row still reads.
-        if (y0 - 2 >= 2) {
-            writeRow(im, y0 - 2, cells, s.slot[(y0 / 2 + 1) % 2]);
+        predictRow(im, y0, cells, s, i == first ? s.slot[2] : s.slot[i % 2]);
+        if (i - 1 > first) {
+            writeRow(im, y0 - 2, cells, s.slot[(i - 1) % 2]);
         }
     }
-    const int32_t last = 2 + (im.h - 6) / 2 * 2;
-    writeRow(im, last, cells, s.slot[(last / 2) % 2]);
 }
 
-void colourLinesScalar(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells) {
-    colourLines<false>(im, s, sites, cells);
+void colourLinesScalar(const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells,
+                       int32_t first, int32_t end) {
+    colourLines<false>(im, s, sites, cells, first, end);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 __attribute__((target("avx2"))) void colourLinesAvx2(const RgbImage& im, const Scratch& s,
-                                                     int32_t sites, int32_t cells) {
-    colourLines<true>(im, s, sites, cells);
+                                                     int32_t sites, int32_t cells, int32_t first,
+                                                     int32_t end) {
+    colourLines<true>(im, s, sites, cells, first, end);
 }
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void colourLinesAvx512(const RgbImage& im,
-                                                                            const Scratch& s,
-                                                                            int32_t sites,
-                                                                            int32_t cells) {
-    colourLines<true>(im, s, sites, cells);
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void colourLinesAvx512(
+    const RgbImage& im, const Scratch& s, int32_t sites, int32_t cells, int32_t first,
+    int32_t end) {
+    colourLines<true>(im, s, sites, cells, first, end);
 }
 #endif
 
-}  // namespace
-
-bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image) {
-    const RgbImage im{image, width, height};
-    const int32_t sites = width / 2, cells = (width - 4) / 2;
-    Scratch s{};
-    if (!allocate(s, sites, cells)) {
-        return false;
-    }
+void colourLinesAt(SimdLevel level, const RgbImage& im, const Scratch& s, int32_t sites,
+                   int32_t cells, int32_t first, int32_t end) {
     switch (level) {
 #if defined(__x86_64__) && defined(__GNUC__)
         case SimdLevel::kAvx512:
-            colourLinesAvx512(im, s, sites, cells);
+            colourLinesAvx512(im, s, sites, cells, first, end);
             break;
         case SimdLevel::kAvx2:
-            colourLinesAvx2(im, s, sites, cells);
+            colourLinesAvx2(im, s, sites, cells, first, end);
             break;
 #endif
         default:
-            colourLinesScalar(im, s, sites, cells);
+            colourLinesScalar(im, s, sites, cells, first, end);
     }
-    freeZeroed(s.block);
-    return true;
+}
+
+}  // namespace
+
+bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                       WorkerPool* pool) {
+    const RgbImage im{image, width, height};
+    const int32_t sites = width / 2, cells = (width - 4) / 2;
+    const RowStripes stripes = rowStripes(pool, (height - 6) / 2 + 1, 1);
+    // A stripe a thread at most, so the buffers fit in a fixed array.
+    Scratch scratch[WorkerPool::kMaxThreads]{};
+    const int32_t count = std::min(stripes.count, WorkerPool::kMaxThreads);
+    bool allocated = true;
+    for (int32_t k = 0; k < count; ++k) {
+        allocated = allocated && allocate(scratch[k], sites, cells);
+    }
+    if (allocated) {
+        forRowStripes(pool, stripes, [&](int32_t k, int32_t first, int32_t end) {
+            colourLinesAt(level, im, scratch[k], sites, cells, first, end);
+        });
+        for (int32_t k = 0; k < count; ++k) {
+            const int32_t first = stripes.first(k), last = stripes.end(k) - 1;
+            writeRow(im, 2 + 2 * first, cells, scratch[k].slot[2]);
+            if (last > first) {
+                writeRow(im, 2 + 2 * last, cells, scratch[k].slot[last % 2]);
+            }
+        }
+    }
+    for (int32_t k = 0; k < count; ++k) {
+        freeZeroed(scratch[k].block);
+    }
+    return allocated;
 }
 
 }  // namespace kqfw

@@ -5,6 +5,7 @@
 
 #include "platform/error_report.h"
 #include "platform/memory.h"
+#include "platform/worker_pool.h"
 #include "processing/lut.h"
 #include "processing/rgb_image.h"
 
@@ -96,7 +97,7 @@ void colourDifferenceFrame(const Image& im, int c) {
 
 }  // namespace
 
-void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image) {
+void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
     const Image im{image, width, height};
     auto site = [&](int32_t y, int32_t x) {
         // Diagonal neighbours are sites of the other colour, read from their own copies.
@@ -131,12 +132,15 @@ void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image)
         pairX(im, y, x) = static_cast<uint16_t>(px);
         pairY(im, y, x) = static_cast<uint16_t>(py);
     };
-    for (int32_t y = 0; y < height; y += 2) {
-        for (int32_t x = 0; x < width; x += 2) {
-            site(y, x);
-            site(y + 1, x + 1);
+    // No site reads what another writes, so the row pairs may go to the pool in any order.
+    forRowStripes(pool, height, 2, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y += 2) {
+            for (int32_t x = 0; x < width; x += 2) {
+                site(y, x);
+                site(y + 1, x + 1);
+            }
         }
-    }
+    });
 }
 
 ColourLine FitColourLine(uint32_t x[11], uint32_t y[11]) {
@@ -172,7 +176,11 @@ void InterpolateRegression(int32_t width, int32_t height, uint16_t* image) {
     InterpolateRegression(simdLevel(), width, height, image);
 }
 
-void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image) {
+void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                           WorkerPool* pool) {
+    if (level == SimdLevel::kPlain) {
+        pool = nullptr;
+    }
     if (width < 6 || height < 6 || width % 2 != 0 || height % 2 != 0) {
         for (size_t i = 0; i < size_t(std::max(width, 0)) * std::max(height, 0); ++i) {
             image[3 * i] = image[3 * i + 2] = image[3 * i + 1];
@@ -180,19 +188,21 @@ void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint1
         return;
     }
     const Image im{image, width, height};
-    for (int32_t y = 0; y < height; y += 2) {
-        for (int32_t x = 0; x < width; x += 2) {
-            im.at(y, x)[kR] = im.at(y, x)[kG];
-            im.at(y + 1, x + 1)[kB] = im.at(y + 1, x + 1)[kG];
+    forRowStripes(pool, height, 2, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y += 2) {
+            for (int32_t x = 0; x < width; x += 2) {
+                im.at(y, x)[kR] = im.at(y, x)[kG];
+                im.at(y + 1, x + 1)[kB] = im.at(y + 1, x + 1)[kG];
+            }
         }
-    }
-    InterpolateGreenDirectional(width, height, image);
-    if (level == SimdLevel::kPlain || !ColourLinesByRows(level, width, height, image)) {
+    });
+    InterpolateGreenDirectional(width, height, image, pool);
+    if (level == SimdLevel::kPlain || !ColourLinesByRows(level, width, height, image, pool)) {
         colourLines(im);
     }
     colourDifferenceFrame(im, kR);
     colourDifferenceFrame(im, kB);
-    if (level == SimdLevel::kPlain || !ResampleHalfPixel(level, width, height, image)) {
+    if (level == SimdLevel::kPlain || !ResampleHalfPixel(level, width, height, image, pool)) {
         for (int channel : {kR, kG, kB}) {
             ResampleChannelHalfPixel(channel, width, height, image);
         }

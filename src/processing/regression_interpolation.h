@@ -6,19 +6,25 @@
 
 namespace kqfw {
 
+class WorkerPool;
+
 // Completes an RGB16 image whose channel 1 holds the white-balanced mosaic, by directional
 // green and robust colour-against-green lines. Needs even sizes of at least 6; a smaller or
 // odd image is made grey from its channel 1. It works in place in the image's free channels,
 // with row buffers; the plain level resamples through one plane per channel.
 void InterpolateRegression(int32_t width, int32_t height, uint16_t* image);
 // The same at a given instruction level; kPlain fits cell by cell.
-void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image);
+// Above kPlain, its steps' rows are shared out to `pool`'s threads, with the same output.
+void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                           WorkerPool* pool = nullptr);
 
 // Its parts.
 // The colour lines a cell row at a time, all cells of a row fitted together; false, with the
 // image untouched, when there was no memory for the row buffers.
-bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image);
-void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image);
+bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                       WorkerPool* pool = nullptr);
+void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image,
+                                 WorkerPool* pool = nullptr);
 struct ColourLine {
     double slope, intercept;
 };
@@ -27,7 +33,8 @@ struct ColourLine {
 ColourLine FitColourLine(uint32_t x[11], uint32_t y[11]);
 // All three channels resampled in one pass through a three-row ring; false, with the image
 // untouched, when there was no memory for the ring.
-bool ResampleHalfPixel(SimdLevel level, int32_t width, int32_t height, uint16_t* image);
+bool ResampleHalfPixel(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                       WorkerPool* pool = nullptr);
 void ResampleChannelHalfPixel(int channel, int32_t width, int32_t height, uint16_t* image);
 // The plain version of the resampling, every pixel through the edge rules: the reference the
 // fast one is held equal to.

@@ -5,6 +5,7 @@
 
 #include "platform/error_report.h"
 #include "platform/memory.h"
+#include "platform/worker_pool.h"
 #include "processing/lut.h"
 #include "processing/regression_interpolation.h"
 #include "processing/rgb_image.h"
@@ -131,55 +132,97 @@ inline __attribute__((always_inline)) void resampleRow(const Image& im, int32_t 
     }
 }
 
-// Rows are written back two behind, once no later output row reads them.
-inline __attribute__((always_inline)) void resampleRows(const Image& im, uint16_t* ring) {
-    const size_t rowValues = 3 * size_t(im.w);
-    for (int32_t y = 0; y < im.h; ++y) {
-        resampleRow(im, y, ring + (y % 3) * rowValues);
-        if (y >= 2) {
-            std::memcpy(im.at(y - 2, 0), ring + ((y - 2) % 3) * rowValues, rowValues * 2);
-        }
+// The output rows [first, end) of a stripe. A row is written back once no output row reads it
+// any more: within the stripe two rows behind; the stripe's first row, which the stripe above
+// reads, and its last two, which the stripe below reads, once every stripe is done. The ring
+// holds three rows in turn and the first row once the turn comes back to its slot.
+struct Ring {
+    uint16_t* slot[4];
+    uint16_t* row(int32_t y, int32_t first) const {
+        return y == first && y + 2 < end ? slot[3] : slot[(y - first) % 3];
     }
-    for (int32_t y = std::max(im.h - 2, 0); y < im.h; ++y) {
-        std::memcpy(im.at(y, 0), ring + (y % 3) * rowValues, rowValues * 2);
+    int32_t end;
+};
+
+inline __attribute__((always_inline)) void resampleRows(const Image& im, const Ring& ring,
+                                                        int32_t first, int32_t end) {
+    const size_t rowBytes = 3 * size_t(im.w) * sizeof(uint16_t);
+    for (int32_t y = first; y < end; ++y) {
+        resampleRow(im, y, ring.slot[(y - first) % 3]);
+        if (y - 2 == first) {
+            std::memcpy(ring.slot[3], ring.slot[0], rowBytes);
+        } else if (y - 2 > first) {
+            std::memcpy(im.at(y - 2, 0), ring.slot[(y - 2 - first) % 3], rowBytes);
+        }
     }
 }
 
-void resampleRowsScalar(const Image& im, uint16_t* ring) {
-    resampleRows(im, ring);
+void resampleRowsScalar(const Image& im, const Ring& ring, int32_t first, int32_t end) {
+    resampleRows(im, ring, first, end);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-__attribute__((target("avx2"))) void resampleRowsAvx2(const Image& im, uint16_t* ring) {
-    resampleRows(im, ring);
+__attribute__((target("avx2"))) void resampleRowsAvx2(const Image& im, const Ring& ring,
+                                                      int32_t first, int32_t end) {
+    resampleRows(im, ring, first, end);
 }
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void resampleRowsAvx512(const Image& im,
-                                                                             uint16_t* ring) {
-    resampleRows(im, ring);
+                                                                             const Ring& ring,
+                                                                             int32_t first,
+                                                                             int32_t end) {
+    resampleRows(im, ring, first, end);
 }
 #endif
 
-}  // namespace
-
-bool ResampleHalfPixel(SimdLevel level, int32_t width, int32_t height, uint16_t* image) {
-    const Image im{image, width, height};
-    auto* ring = static_cast<uint16_t*>(allocZeroed(3 * 3 * size_t(width) * sizeof(uint16_t)));
-    if (ring == nullptr) {
-        return false;
-    }
+void resampleRowsAt(SimdLevel level, const Image& im, const Ring& ring, int32_t first,
+                    int32_t end) {
     switch (level) {
 #if defined(__x86_64__) && defined(__GNUC__)
         case SimdLevel::kAvx512:
-            resampleRowsAvx512(im, ring);
+            resampleRowsAvx512(im, ring, first, end);
             break;
         case SimdLevel::kAvx2:
-            resampleRowsAvx2(im, ring);
+            resampleRowsAvx2(im, ring, first, end);
             break;
 #endif
         default:
-            resampleRowsScalar(im, ring);
+            resampleRowsScalar(im, ring, first, end);
     }
-    freeZeroed(ring);
+}
+
+}  // namespace
+
+bool ResampleHalfPixel(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                       WorkerPool* pool) {
+    const Image im{image, width, height};
+    const RowStripes stripes = rowStripes(pool, height, 1);
+    const size_t rowValues = 3 * size_t(width);
+    auto* block =
+        static_cast<uint16_t*>(allocZeroed(4 * rowValues * stripes.count * sizeof(uint16_t)));
+    if (block == nullptr) {
+        return false;
+    }
+    auto ringOf = [&](int32_t k) {
+        Ring ring{};
+        for (int i = 0; i < 4; ++i) {
+            ring.slot[i] = block + (4 * size_t(k) + i) * rowValues;
+        }
+        ring.end = stripes.end(k);
+        return ring;
+    };
+    forRowStripes(pool, stripes, [&](int32_t k, int32_t first, int32_t end) {
+        resampleRowsAt(level, im, ringOf(k), first, end);
+    });
+    for (int32_t k = 0; k < stripes.count; ++k) {
+        const Ring ring = ringOf(k);
+        const int32_t first = stripes.first(k), end = stripes.end(k);
+        for (int32_t y = first; y < end; ++y) {
+            if (y == first || y >= end - 2) {
+                std::memcpy(im.at(y, 0), ring.row(y, first), rowValues * sizeof(uint16_t));
+            }
+        }
+    }
+    freeZeroed(block);
     return true;
 }
 
