@@ -98,9 +98,12 @@ void reportRate(benchmark::State& state) {
         double(state.iterations()) * kWidth * kHeight / 1e6, benchmark::Counter::kIsRate);
 }
 
+// One thread, or as many as the processor has cores (a camera's default).
 void BM_AssembleSingle(benchmark::State& state) {
     Bench& b = bench();
     std::vector<uint16_t> out(size_t(kWidth) * kHeight * 3);
+    b.context->processingPool.setThreads(state.range(1) == 0 ? 1 : defaultProcessingThreads());
+    state.counters["threads"] = b.context->processingPool.threads();
     for (auto _ : state) {
         AssembleSingle(*b.context, out.data(), b.mosaic.data(), int32_t(state.range(0)));
         benchmark::DoNotOptimize(out.data());
@@ -108,10 +111,9 @@ void BM_AssembleSingle(benchmark::State& state) {
     reportRate(state);
 }
 BENCHMARK(BM_AssembleSingle)
-    ->ArgName("mode")
-    ->Arg(-1)
-    ->Arg(1)
-    ->Arg(2)
+    ->ArgNames({"mode", "cores"})
+    ->ArgsProduct({{-1, 1, 2}, {0}})
+    ->ArgsProduct({{1, 2}, {1}})
     ->Unit(benchmark::kMillisecond);
 
 // The 2x2 method by each of its implementations, with the default white balance (green
@@ -274,14 +276,16 @@ void printColourTable(const std::map<std::string, double>& rates) {
     };
     // OpenCV names Bayer layouts after the second row's pair: a red top-left is its "BG".
     const Row rows[] = {
-        {"2x2 blocks (mode -1)", "BM_AssembleSingle/mode:-1", [] { return ours(-1); }},
+        {"2x2 blocks (mode -1)", "BM_AssembleSingle/mode:-1/cores:0", [] { return ours(-1); }},
         // Same method under a white balance that scales green too; its colours are off for
         // this light, so no quality is given.
         {"2x2, green scaled",
          "BM_BlockKernel/kernel:" + std::to_string(int(fastestBlockKernel())) + "/greenScaled:1",
          nullptr},
-        {"colour ratios (mode 1)", "BM_AssembleSingle/mode:1", [] { return ours(1); }},
-        {"regression (mode 2)", "BM_AssembleSingle/mode:2", [] { return ours(2); }},
+        {"colour ratios (mode 1)", "BM_AssembleSingle/mode:1/cores:0", [] { return ours(1); }},
+        {"ratios, all cores", "BM_AssembleSingle/mode:1/cores:1", nullptr},
+        {"regression (mode 2)", "BM_AssembleSingle/mode:2/cores:0", [] { return ours(2); }},
+        {"regression, all cores", "BM_AssembleSingle/mode:2/cores:1", nullptr},
         {"OpenCV bilinear", "BM_OpenCvDemosaicing/edgeAware:0",
          [] { return openCv(cv::COLOR_BayerBG2BGR); }},
         {"OpenCV edge-aware", "BM_OpenCvDemosaicing/edgeAware:1",

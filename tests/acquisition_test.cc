@@ -129,6 +129,32 @@ const Path kPaths[] = {
 INSTANTIATE_TEST_SUITE_P(Paths, AcquisitionPath, ::testing::ValuesIn(kPaths),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST_F(AcquisitionTest, EveryProcessingThreadCountGivesTheSameImage) {
+    int32_t threads = 0;
+    ASSERT_EQ(kqfwGetProcessingThreads(kColour, &threads), 0u);
+    EXPECT_GE(threads, 1);
+    EXPECT_EQ(kqfwSetProcessingThreads(kColour, 0), uint32_t(KQFW_STATUS_BAD_ARGUMENT));
+    EXPECT_EQ(kqfwSetProcessingThreads(kColour, 17), uint32_t(KQFW_STATUS_BAD_ARGUMENT));
+    EXPECT_EQ(kqfwGetProcessingThreads(kColour, nullptr), uint32_t(KQFW_STATUS_BAD_ARGUMENT));
+    EXPECT_EQ(kqfwSetProcessingThreads(7, 2), uint32_t(KQFW_STATUS_NO_CAMERA));
+    ASSERT_EQ(IxenmSetResolution(kColour, 1), 0u);
+    ASSERT_EQ(IxenmSetBitsPerPixel(kColour, 42), 0u);
+    smallRegion(kColour);
+    std::vector<uint16_t> first;
+    for (int32_t count : {1, 2, 5}) {
+        ASSERT_EQ(kqfwSetProcessingThreads(kColour, count), 0u);
+        ASSERT_EQ(kqfwGetProcessingThreads(kColour, &threads), 0u);
+        EXPECT_EQ(threads, count);
+        uint32_t status = 1;
+        const std::vector<uint16_t> image = take(kColour, &status);
+        ASSERT_EQ(status, 0u);
+        if (first.empty()) {
+            first = image;
+        }
+        EXPECT_EQ(image, first) << count << " threads";
+    }
+}
+
 TEST_F(AcquisitionTest, EightBitFramesExpandThroughTheTableAndRepairTheLastColumn) {
     ASSERT_EQ(IxenmEnable8bitCompression(kMono, 1), 0u);
     Ixenm_corrblems(kMono, 0);

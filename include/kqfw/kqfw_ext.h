@@ -107,6 +107,20 @@ KQFW_API StatusCode kqfwGetRunStatistics(int32_t camera, KqfwRunStatistics* stat
  * pointer. */
 KQFW_API StatusCode kqfwGetShotProgress(int32_t camera, uint32_t* placed, uint32_t* total);
 
+/** Sets how many threads camera `camera`'s frame processing (the ratio and regression
+ * methods) shares each frame out to, the calling thread included: 1 to 16, 1 keeps it all on
+ * the thread that processes the frame. A camera opens with one a processor core, at most 8.
+ * Every count gives the same image bit for bit. The threads wait for frames for the camera's
+ * session; a frame being processed while the count changes finishes first.
+ * @return ::KQFW_STATUS_NO_CAMERA for a camera not open, ::KQFW_STATUS_BAD_ARGUMENT for a
+ * count outside 1 to 16. */
+KQFW_API StatusCode kqfwSetProcessingThreads(int32_t camera, int32_t threads);
+/** The threads camera `camera`'s frame processing uses: the count set, or fewer when the
+ * system refused to start some.
+ * @return ::KQFW_STATUS_NO_CAMERA for a camera not open, ::KQFW_STATUS_BAD_ARGUMENT for a null
+ * pointer. */
+KQFW_API StatusCode kqfwGetProcessingThreads(int32_t camera, int32_t* threads);
+
 /** A short English text for a status code ("unknown status" for a number that is none); the
  * text is static and never freed. */
 KQFW_API const char* kqfwStatusText(StatusCode status);

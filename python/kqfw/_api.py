@@ -245,6 +245,8 @@ FUNCTIONS = {
     "kqfwGetSettings": (c_uint32, [c_int32, POINTER(KqfwSettings)]),
     "kqfwGetRunStatistics": (c_uint32, [c_int32, POINTER(KqfwRunStatistics)]),
     "kqfwGetShotProgress": (c_uint32, [c_int32, POINTER(c_uint32), POINTER(c_uint32)]),
+    "kqfwSetProcessingThreads": (c_uint32, [c_int32, c_int32]),
+    "kqfwGetProcessingThreads": (c_uint32, [c_int32, POINTER(c_int32)]),
     "kqfwStatusText": (c_char_p, [c_uint32]),
     "kqfwVersion": (c_char_p, []),
     "kqsimDefaultConfig": (None, [c_uint32, POINTER(KqsimCameraConfig)]),

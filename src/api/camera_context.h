@@ -10,6 +10,7 @@
 #include "platform/critical_section.h"
 #include "platform/event.h"
 #include "platform/thread.h"
+#include "platform/worker_pool.h"
 #include "transport/bus_reset_watch.h"
 #include "transport/device_link.h"
 #include "transport/format7_mode.h"
@@ -158,6 +159,11 @@ struct CameraContext {
     std::atomic<uint32_t> runTakenByAbort;
     Thread continuousThread;
     RunStatistics runStatistics;
+
+    // The threads the per-frame processing shares its rows out to: started at open, joined
+    // when the record is freed. Processing takes the record by const reference; the pool is
+    // thread-safe on its own.
+    mutable WorkerPool processingPool;
 
     // Threads
     BusResetWatch watch;

@@ -131,6 +131,9 @@ void finishOpening(CameraContext& c) {
     buildColourTables(c, c.whiteBalance);
     fillClampTable(c.clampTable);
     fillExpand8Table(c.expand8Table);
+    // Last, so the camera's own threads are started first; a worker the system refuses only
+    // leaves the pool smaller.
+    c.processingPool.setThreads(defaultProcessingThreads());
 }
 
 }  // namespace

@@ -56,9 +56,9 @@ void AssembleSingle(const CameraContext& c, uint16_t* output, const uint16_t* ra
         }
         tablePass(c, output, raw, width, height);
         if (mode == kRatioMethod) {
-            InterpolateRatio(mode, width, height, output);
+            InterpolateRatio(mode, width, height, output, &c.processingPool);
         } else {
-            InterpolateRegression(width, height, output);
+            InterpolateRegression(simdLevel(), width, height, output, &c.processingPool);
         }
         return;
     }
