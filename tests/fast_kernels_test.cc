@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "acquisition/sample_expansion.h"
 #include "api/colour_tables.h"
 #include "platform/worker_pool.h"
 #include "processing/assemble_single.h"
@@ -203,6 +204,31 @@ TEST_F(FastKernels, RatioMethodSharedOutToThreadsEqualsOneThread) {
                                            << threads << " threads";
                 }
             }
+        }
+    }
+}
+
+TEST_F(FastKernels, TwelveBitUnpackingAtEveryLevelEqualsThePairByPairOne) {
+    std::mt19937 rng(19);
+    for (Size s : kSizes) {
+        context->deliveredRect = {0, 0, s.width, s.height};
+        const size_t samples = size_t(s.width) * s.height;
+        // Packed bytes in the front three quarters; the rest of the buffer is stale data.
+        std::vector<uint16_t> frame(samples);
+        for (uint16_t& v : frame) {
+            v = static_cast<uint16_t>(rng());
+        }
+        auto plain = frame;
+        UnpackPacked12(SimdLevel::kPlain, *context, plain.data());
+        for (SimdLevel level : {SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+            if (!simdLevelSupported(level)) {
+                std::printf("[ SKIPPED  ] unpacking at %s: this processor lacks it\n",
+                            simdLevelName(level));
+                continue;
+            }
+            auto fast = frame;
+            UnpackPacked12(level, *context, fast.data());
+            ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " " << simdLevelName(level);
         }
     }
 }

@@ -36,7 +36,17 @@ bool compressedCodingActive(const CameraContext& c) {
 }
 
 void UnpackPacked12(const CameraContext& c, uint16_t* image) {
+    UnpackPacked12(simdLevel(), c, image);
+}
+
+void UnpackPacked12(SimdLevel level, const CameraContext& c, uint16_t* image) {
     const uint64_t pairs = deliveredArea(c) / 2;
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (level >= SimdLevel::kAvx2) {
+        unpackPacked12Avx2(image, pairs);
+        return;
+    }
+#endif
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(image);
     for (uint64_t j = pairs; j-- > 0;) {
         const uint8_t b0 = bytes[3 * j], b1 = bytes[3 * j + 1], b2 = bytes[3 * j + 2];

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "api/camera_context.h"
+#include "processing/simd_level.h"
 
 namespace kqfw {
 
@@ -10,6 +11,9 @@ namespace kqfw {
 // frame towards its start (so no second frame buffer is needed). The sample count is the area
 // of deliveredRect. Any thread; touches only the frame.
 void UnpackPacked12(const CameraContext& c, uint16_t* image);
+// The same at a given instruction level; kPlain and kScalar are the pair-by-pair reference.
+void UnpackPacked12(SimdLevel level, const CameraContext& c, uint16_t* image);
+void unpackPacked12Avx2(uint16_t* image, uint64_t pairs);
 void Expand8Bit(const CameraContext& c, uint16_t* image);
 
 // The one of the two a frame of these settings needs, if any: what every raw frame of the
