@@ -40,7 +40,7 @@ inline uint16_t resampledInside(const uint16_t* p, int32_t rowStride) {
     return static_cast<uint16_t>(clampSample((6 * in - out) >> 4));
 }
 
-// Copies a finished plane into its channel, or reports that there was no memory for it.
+// A plane for one channel's results, or null once it reported that there was no memory.
 uint16_t* newPlane(int32_t width, int32_t height) {
     auto* plane = static_cast<uint16_t*>(allocZeroed(size_t(width) * height * sizeof(uint16_t)));
     if (plane == nullptr) {
