@@ -121,13 +121,15 @@ void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image,
                                   ? (H + V) >> 2
                                   : static_cast<int32_t>((H * wh + V * wv) / ((wh + wv) * 2.0));
         im.at(y, x)[kG] = static_cast<uint16_t>(green);
-        int32_t px = green, py = sample;
+        // 64-bit products: a sample past 14 bits (a frame fed in without the white balance)
+        // makes the 32-bit ones overflow; within 14 bits the quotients are the same.
+        int64_t px = green, py = sample;
         if (H > V) {
-            px = green * V / H;
-            py = sample * V / H;
+            px = int64_t{green} * V / H;
+            py = int64_t{sample} * V / H;
         } else if (H < V) {
-            px = green * H / V;
-            py = sample * H / V;
+            px = int64_t{green} * H / V;
+            py = int64_t{sample} * H / V;
         }
         pairX(im, y, x) = static_cast<uint16_t>(px);
         pairY(im, y, x) = static_cast<uint16_t>(py);
