@@ -109,9 +109,9 @@ KQFW_API StatusCode kqfwGetShotProgress(int32_t camera, uint32_t* placed, uint32
 
 /** Sets how many threads camera `camera`'s frame processing (the ratio and regression
  * methods) shares each frame out to, the calling thread included: 1 to 16, 1 keeps it all on
- * the thread that processes the frame. A camera opens with one a processor core, at most 8.
- * Every count gives the same image bit for bit. The threads wait for frames for the camera's
- * session; a frame being processed while the count changes finishes first.
+ * the thread that processes the frame. A camera opens with one thread a processor core, at
+ * most 8. Every count gives the same image bit for bit. The threads wait for frames for the
+ * camera's session; a frame being processed while the count changes finishes first.
  * @return ::KQFW_STATUS_NO_CAMERA for a camera not open, ::KQFW_STATUS_BAD_ARGUMENT for a
  * count outside 1 to 16. */
 KQFW_API StatusCode kqfwSetProcessingThreads(int32_t camera, int32_t threads);

@@ -47,7 +47,7 @@ class WorkerPool {
     uint64_t generation_ = 0;
     bool stopping_ = false;
     const std::function<void(int32_t)>* task_ = nullptr;
-    int32_t tasks_ = 0, next_ = 0, unfinished_ = 0, busyWorkers_ = 0;
+    int32_t tasks_ = 0, next_ = 0, unfinished_ = 0;
 };
 
 // The thread count a new camera session starts with: the processor's cores, at most 8.
