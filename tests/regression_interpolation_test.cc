@@ -23,7 +23,7 @@ std::vector<uint16_t> mosaic(int32_t w, int32_t h, uint16_t v) {
 TEST_F(Regression, UniformMosaicIsUniformInEveryChannelFrameIncluded) {
     for (uint16_t v : {uint16_t(0), uint16_t(3000), uint16_t(16383)}) {
         auto image = mosaic(10, 8, v);
-        InterpolateRegression(10, 8, image.data());
+        InterpolateRegression(simdLevel(), 10, 8, image.data());
         for (int32_t y = 0; y < 8; ++y) {
             for (int32_t x = 0; x < 10; ++x) {
                 ASSERT_EQ(pixelAt(image, 10, y, x), (Px{v, v, v})) << v << " " << y << "," << x;

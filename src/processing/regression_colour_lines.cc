@@ -29,12 +29,6 @@ KQFW_INLINE double exactDouble(uint32_t v) {
     return double(int32_t(v ^ 0x80000000u)) + 2147483648.0;
 }
 
-KQFW_INLINE double line(double n, double sx, double sy, double sxx, double sxy, double* intercept) {
-    const double delta = n * sxx - sx * sx;
-    *intercept = (sy * sxx - sxy * sx) / delta;
-    return (n * sxy - sy * sx) / delta;
-}
-
 // The pairs of one colour for a cell row: three lattice rows of x and of y, one value a site.
 struct PairRows {
     uint32_t* x[3];
@@ -63,7 +57,7 @@ KQFW_INLINE void fitRow(const PairRows& p, int32_t first, int32_t cells, double*
         }
         double b0 = 0;
         const double m0 =
-            line(11, exactDouble(sx), exactDouble(sy), exactDouble(sxx), exactDouble(sxy), &b0);
+            fitLine(11, exactDouble(sx), exactDouble(sy), exactDouble(sxx), exactDouble(sxy), &b0);
         double worst = -1;
         uint32_t wx = 0, wy = 0;
         for (int k = 0; k < 11; ++k) {
@@ -77,8 +71,8 @@ KQFW_INLINE void fitRow(const PairRows& p, int32_t first, int32_t cells, double*
         sy -= wy;
         sxx -= wx * wx;
         sxy -= wx * wy;
-        slope[j] = line(10, exactDouble(sx), exactDouble(sy), exactDouble(sxx), exactDouble(sxy),
-                        &intercept[j]);
+        slope[j] = fitLine(10, exactDouble(sx), exactDouble(sy), exactDouble(sxx), exactDouble(sxy),
+                           &intercept[j]);
     }
 }
 

@@ -27,12 +27,6 @@ uint16_t& pairY(const Image& im, int32_t y, int32_t x) {
     return (y & 1) == 0 ? im.at(y + 1, x)[kR] : im.at(y - 1, x)[kB];
 }
 
-double line(double n, double sx, double sy, double sxx, double sxy, double* intercept) {
-    const double delta = n * sxx - sx * sx;
-    *intercept = (sy * sxx - sxy * sx) / delta;
-    return (n * sxy - sy * sx) / delta;
-}
-
 // Fits the 3 x 3 lattice of same-colour sites around a cell and writes the colour of its four
 // pixels, predicted from their greens, to channel c of the cell at (ty, tx).
 void predictCell(const Image& im, int32_t siteY, int32_t siteX, int32_t cellY, int32_t cellX,
@@ -156,7 +150,7 @@ ColourLine FitColourLine(uint32_t x[11], uint32_t y[11]) {
         sxy += x[k] * y[k];
     }
     double intercept = 0;
-    double slope = line(kFitPoints, sx, sy, sxx, sxy, &intercept);
+    double slope = fitLine(kFitPoints, sx, sy, sxx, sxy, &intercept);
     int worst = 0;
     double worstResidual = -1;
     for (int k = 0; k < kFitPoints; ++k) {
@@ -170,12 +164,8 @@ ColourLine FitColourLine(uint32_t x[11], uint32_t y[11]) {
     sy -= y[worst];
     sxx -= x[worst] * x[worst];
     sxy -= x[worst] * y[worst];
-    slope = line(kFitPoints - 1, sx, sy, sxx, sxy, &intercept);
+    slope = fitLine(kFitPoints - 1, sx, sy, sxx, sxy, &intercept);
     return {slope, intercept};
-}
-
-void InterpolateRegression(int32_t width, int32_t height, uint16_t* image) {
-    InterpolateRegression(simdLevel(), width, height, image);
 }
 
 void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image,

@@ -11,9 +11,7 @@ class WorkerPool;
 // Completes an RGB16 image whose channel 1 holds the white-balanced mosaic, by directional
 // green and robust colour-against-green lines. Needs even sizes of at least 6; a smaller or
 // odd image is made grey from its channel 1. It works in place in the image's free channels,
-// with row buffers; the plain level resamples through one plane per channel.
-void InterpolateRegression(int32_t width, int32_t height, uint16_t* image);
-// The same at a given instruction level; kPlain fits cell by cell.
+// with row buffers; kPlain fits cell by cell and resamples through one plane per channel.
 // Above kPlain, its steps' rows are shared out to `pool`'s threads, with the same output.
 void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                            WorkerPool* pool = nullptr);
@@ -28,6 +26,13 @@ void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image,
 struct ColourLine {
     double slope, intercept;
 };
+// The least-squares line through n points from their sums; the fits' one formula, so every
+// version of them divides in the same order.
+inline double fitLine(double n, double sx, double sy, double sxx, double sxy, double* intercept) {
+    const double delta = n * sxx - sx * sx;
+    *intercept = (sy * sxx - sxy * sx) / delta;
+    return (n * sxy - sy * sx) / delta;
+}
 // Fits 9 pairs plus the anchors (16383, 16383) and (0, 0) (written into x[9..10], y[9..10]),
 // drops the worst point and fits again.
 ColourLine FitColourLine(uint32_t x[11], uint32_t y[11]);
