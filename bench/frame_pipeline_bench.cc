@@ -15,10 +15,12 @@
 #include "acquisition/references.h"
 #include "acquisition/sample_expansion.h"
 #include "api/camera_table.h"
+#include "api/colour_tables.h"
 #include "bench_report.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqsim.h"
 #include "platform/memory.h"
+#include "processing/raw_corrections.h"
 #include "processing/simd_level.h"
 #include "sim/sim_sensor.h"
 
@@ -71,7 +73,8 @@ bool prepare(Path path, Coding coding, Prepared& out) {
     if (IxenmSetResolution(camera, resolution) != 0 || IxenmSetBitsPerPixel(camera, bits) != 0 ||
         IxenmSetBinning(camera, 1) != 0 || IxenmSetImageSize(camera, nullptr) != 0 ||
         IxenmEnablePacking(camera, coding == kPacked12) != 0 ||
-        IxenmEnable8bitCompression(camera, coding == k8Bit) != 0) {
+        IxenmEnable8bitCompression(camera, coding == k8Bit) != 0 ||
+        IxenmEnableColorProcessing(camera, bits == 42) != 0) {
         return false;
     }
     {
@@ -147,29 +150,69 @@ BENCHMARK(BM_FramePipeline)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// The 12-bit unpacking of a full frame at each instruction level (1 plain, 2 avx2); each
-// iteration first copies the packed bytes back, the same work at both levels.
-void BM_UnpackPacked12(benchmark::State& state) {
-    const auto level = state.range(0) == 1 ? SimdLevel::kPlain : SimdLevel::kAvx2;
+// The per-sample kernels of the pipeline on a full frame at each instruction level (0 plain,
+// 1 scalar, 2 avx2): 12-bit unpacking and 8-bit expansion (each iteration first copies the
+// coded bytes back, the same work at every level), both references, the colour matrix.
+enum SampleKernel { kUnpack12, kExpand8, kReferences, kColourMatrix };
+
+void BM_SampleKernel(benchmark::State& state) {
+    const auto kernel = static_cast<SampleKernel>(state.range(0));
+    const auto level = static_cast<SimdLevel>(state.range(1));
     if (!simdLevelSupported(level)) {
         state.SkipWithError("this processor lacks the instructions");
         return;
     }
+    constexpr int32_t kWidth = 1388, kHeight = 1040;
+    const size_t samples = size_t(kWidth) * kHeight;
     CameraContext* c = allocateCameraContext();
-    c->deliveredRect = {0, 0, 1388, 1040};
-    std::vector<uint16_t> packed(size_t(1388) * 1040), frame(packed.size());
-    for (size_t i = 0; i < packed.size(); ++i) {
-        packed[i] = static_cast<uint16_t>(i * 2654435761u >> 7);
+    c->deliveredRect = c->imageRect = {0, 0, kWidth, kHeight};
+    c->sensorWidth = kWidth;
+    c->sensorHeight = kHeight;
+    c->colorProcessingEnabled = 1;
+    const double balance[3] = {1.49, 1.98, 1.0};
+    fillClampTable(c->clampTable);
+    std::fill_n(c->saturation, 3, 1.0);
+    saturationStep(*c);
+    buildColourTables(*c, balance);
+    std::vector<uint16_t> coded(samples), frame(3 * samples);
+    std::vector<int16_t> black(samples, 40), white(samples, 4200);
+    c->blackRefImage = black.data();
+    c->whiteRefImage = white.data();
+    for (size_t i = 0; i < samples; ++i) {
+        coded[i] = static_cast<uint16_t>(i * 2654435761u >> 7);
+    }
+    // An image of gradients with some noise, as a slide gives: the table lookups stay near
+    // each other, as they do on real frames.
+    for (size_t i = 0; i < frame.size(); ++i) {
+        const size_t x = i / 3 % kWidth, y = i / 3 / kWidth;
+        frame[i] = static_cast<uint16_t>(x * 7 + y * 3 + (i % 3) * 900 + (i * 2654435761u >> 26));
     }
     for (auto _ : state) {
-        std::memcpy(frame.data(), packed.data(), packed.size() * 3 / 2);
-        UnpackPacked12(level, *c, frame.data());
+        switch (kernel) {
+            case kUnpack12:
+                std::memcpy(frame.data(), coded.data(), samples * 3 / 2);
+                UnpackPacked12(level, *c, frame.data());
+                break;
+            case kExpand8:
+                std::memcpy(frame.data(), coded.data(), samples);
+                Expand8Bit(level, *c, frame.data());
+                break;
+            case kReferences:
+                ApplyReferences(level, *c, frame.data(), 16384, c->imageRect, 1, 1, 1);
+                break;
+            case kColourMatrix:
+                ApplyColorMatrix(level, *c, frame.data(), int64_t(samples));
+        }
         benchmark::DoNotOptimize(frame.data());
     }
+    c->blackRefImage = c->whiteRefImage = nullptr;
     freeCameraContext(c);
-    state.SetItemsProcessed(state.iterations() * int64_t(packed.size()));
+    state.SetItemsProcessed(state.iterations() * int64_t(samples));
 }
-BENCHMARK(BM_UnpackPacked12)->ArgName("level")->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SampleKernel)
+    ->ArgNames({"kernel", "level"})
+    ->ArgsProduct({{kUnpack12, kExpand8, kReferences, kColourMatrix}, {0, 1, 2}})
+    ->Unit(benchmark::kMicrosecond);
 
 int32_t noFrames(uint16_t*, uint32_t, int32_t, uint64_t, uint64_t) {
     return 0;

@@ -9,6 +9,7 @@
 #include "platform/worker_pool.h"
 #include "processing/assemble_single.h"
 #include "processing/ratio_interpolation.h"
+#include "processing/raw_corrections.h"
 #include "processing/regression_interpolation.h"
 #include "processing/simd_level.h"
 #include "processing_fixture.h"
@@ -208,27 +209,129 @@ TEST_F(FastKernels, RatioMethodSharedOutToThreadsEqualsOneThread) {
     }
 }
 
-TEST_F(FastKernels, TwelveBitUnpackingAtEveryLevelEqualsThePairByPairOne) {
-    std::mt19937 rng(19);
-    for (Size s : kSizes) {
-        context->deliveredRect = {0, 0, s.width, s.height};
-        const size_t samples = size_t(s.width) * s.height;
-        // Packed bytes in the front three quarters; the rest of the buffer is stale data.
-        std::vector<uint16_t> frame(samples);
-        for (uint16_t& v : frame) {
-            v = static_cast<uint16_t>(rng());
+// Runs f(level) for each vector level, saying which this processor lacks.
+template <typename F>
+void atEveryVectorLevel(const char* kernel, F f) {
+    for (SimdLevel level : {SimdLevel::kScalar, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+        if (!simdLevelSupported(level)) {
+            std::printf("[ SKIPPED  ] %s at %s: this processor lacks it\n", kernel,
+                        simdLevelName(level));
+            continue;
         }
-        auto plain = frame;
-        UnpackPacked12(SimdLevel::kPlain, *context, plain.data());
-        for (SimdLevel level : {SimdLevel::kAvx2, SimdLevel::kAvx512}) {
-            if (!simdLevelSupported(level)) {
-                std::printf("[ SKIPPED  ] unpacking at %s: this processor lacks it\n",
-                            simdLevelName(level));
-                continue;
+        f(level);
+    }
+}
+
+std::vector<uint16_t> randomSamples(size_t n, std::mt19937& rng) {
+    std::vector<uint16_t> v(n);
+    for (uint16_t& x : v) {
+        x = static_cast<uint16_t>(rng());
+    }
+    return v;
+}
+
+TEST_F(FastKernels, SampleCodingsAtEveryLevelEqualThePlainOnes) {
+    std::mt19937 rng(19);
+    std::vector<uint16_t> table(256);
+    for (Size s : kSizes) {
+        // Bytes in the front of the buffer; the rest is stale data. Frames of the repair width
+        // also repair their last column.
+        for (int32_t left : {0, 700}) {
+            context->deliveredRect = {left, 0, left + s.width, s.height};
+            const auto frame = randomSamples(size_t(s.width) * s.height, rng);
+            for (uint16_t& v : context->expand8Table) {
+                v = static_cast<uint16_t>(rng());
             }
-            auto fast = frame;
-            UnpackPacked12(level, *context, fast.data());
-            ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " " << simdLevelName(level);
+            auto unpacked = frame, expanded = frame;
+            UnpackPacked12(SimdLevel::kPlain, *context, unpacked.data());
+            Expand8Bit(SimdLevel::kPlain, *context, expanded.data());
+            atEveryVectorLevel("sample codings", [&](SimdLevel level) {
+                auto fast = frame;
+                UnpackPacked12(level, *context, fast.data());
+                ASSERT_EQ(fast, unpacked)
+                    << s.width << "x" << s.height << " " << left << " " << simdLevelName(level);
+                fast = frame;
+                Expand8Bit(level, *context, fast.data());
+                ASSERT_EQ(fast, expanded)
+                    << s.width << "x" << s.height << " " << left << " " << simdLevelName(level);
+            });
+        }
+    }
+}
+
+TEST_F(FastKernels, ReferencesAtEveryLevelEqualThePlainOnes) {
+    std::mt19937 rng(23);
+    for (Size s : kSizes) {
+        // The frame lies inside a larger sensor, so the reference rows have a pitch of their own.
+        context->sensorWidth = uint32_t(s.width) + 3;
+        context->sensorHeight = uint32_t(s.height) + 2;
+        const Rect rect = {2, 1, 2 + s.width, 1 + s.height};
+        std::vector<uint16_t> black = randomSamples(size_t(s.width + 3) * (s.height + 2), rng),
+                              white = randomSamples(black.size(), rng);
+        for (size_t i = 0; i < white.size(); i += 3) {
+            white[i] = static_cast<uint16_t>(rng() % 8192);  // plausible gains too
+        }
+        context->blackRefImage = reinterpret_cast<int16_t*>(black.data());
+        context->whiteRefImage = reinterpret_cast<int16_t*>(white.data());
+        const auto raw = randomSamples(size_t(s.width) * s.height, rng);
+        for (uint32_t e : {0u, 7u, 16384u, 1u << 24, uint32_t(rng())}) {
+            for (uint32_t on : {1u, 2u, 3u}) {
+                auto plain = raw;
+                ApplyReferences(SimdLevel::kPlain, *context, plain.data(), e, rect, 1, on & 1,
+                                on & 2);
+                atEveryVectorLevel("references", [&](SimdLevel level) {
+                    auto fast = raw;
+                    ApplyReferences(level, *context, fast.data(), e, rect, 1, on & 1, on & 2);
+                    ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " e " << e << " " << on
+                                           << " " << simdLevelName(level);
+                });
+            }
+        }
+        context->blackRefImage = context->whiteRefImage = nullptr;
+    }
+}
+
+TEST_F(FastKernels, ColourMatrixAtEveryLevelAndThreadCountEqualsTheTableLookups) {
+    std::mt19937 rng(29);
+    const double balance[3] = {1.3, 1.0, 1.9};
+    // Saturations: none, the usual, strong, inverted, and one whose factors pass 16 bits.
+    const double saturations[][3] = {
+        {0, 0, 0}, {1, 1, 1}, {2.5, 1.7, 3}, {-1, 0.5, -2}, {1e5, 1, 1}};
+    context->colorProcessingEnabled = 1;
+    fillClampTable(context->clampTable);
+    const auto pixels = randomSamples(3 * 2090 * 5, rng);
+    // Tables of the matrix's formula (which the vector form computes), a formula table with
+    // one stale entry, a clamp table with one, and tables of no formula at all.
+    for (int tables = 0; tables < 8; ++tables) {
+        if (tables < 5) {
+            std::copy_n(saturations[tables], 3, context->saturation);
+            saturationStep(*context);
+            ASSERT_EQ(buildColourTables(*context, balance), 0u);
+        } else if (tables == 5) {
+            context->matrixTables[4][rng() % kLutEntries] ^= 1;
+        } else if (tables == 6) {
+            buildColourTables(*context, balance);
+            context->clampTable[60000] ^= 1;
+        } else {
+            for (auto& t : context->matrixTables) {
+                for (uint16_t& v : t) {
+                    v = static_cast<uint16_t>(rng());
+                }
+            }
+        }
+        for (int64_t count : {1, 3, 4, 5, 9, 4095, 4097, 2090 * 5}) {
+            auto plain = pixels;
+            context->processingPool.setThreads(1);
+            ApplyColorMatrix(SimdLevel::kPlain, *context, plain.data(), count);
+            atEveryVectorLevel("colour matrix", [&](SimdLevel level) {
+                for (int32_t threads : {1, 3}) {
+                    context->processingPool.setThreads(threads);
+                    auto fast = pixels;
+                    ApplyColorMatrix(level, *context, fast.data(), count);
+                    ASSERT_EQ(fast, plain) << "tables " << tables << ", " << count << " pixels, "
+                                           << simdLevelName(level) << ", " << threads;
+                }
+            });
         }
     }
 }

@@ -8,6 +8,19 @@ namespace {
 // does not fill; the nearest one of the same colour stands in.
 constexpr int32_t kLastColumnRepairWidth = 660;
 
+void expandSamples(SimdLevel level, const CameraContext& c, uint16_t* image, uint64_t n) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (level >= SimdLevel::kAvx2) {
+        expand8BitAvx2(image, n, c.expand8Table);
+        return;
+    }
+#endif
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(image);
+    for (uint64_t i = n; i-- > 0;) {
+        image[i] = c.expand8Table[bytes[i]];
+    }
+}
+
 }  // namespace
 
 uint64_t deliveredArea(const CameraContext& c) {
@@ -56,11 +69,12 @@ void UnpackPacked12(SimdLevel level, const CameraContext& c, uint16_t* image) {
 }
 
 void Expand8Bit(const CameraContext& c, uint16_t* image) {
+    Expand8Bit(simdLevel(), c, image);
+}
+
+void Expand8Bit(SimdLevel level, const CameraContext& c, uint16_t* image) {
     const uint64_t n = deliveredArea(c);
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(image);
-    for (uint64_t i = n; i-- > 0;) {
-        image[i] = c.expand8Table[bytes[i]];
-    }
+    expandSamples(level, c, image, n);
     const Rect& r = c.deliveredRect;
     const int64_t width = int64_t{r.right} - r.left;
     const int64_t back = c.link.isMono ? 1 : 2;

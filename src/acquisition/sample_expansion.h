@@ -15,6 +15,8 @@ void UnpackPacked12(const CameraContext& c, uint16_t* image);
 void UnpackPacked12(SimdLevel level, const CameraContext& c, uint16_t* image);
 void unpackPacked12Avx2(uint16_t* image, uint64_t pairs);
 void Expand8Bit(const CameraContext& c, uint16_t* image);
+void Expand8Bit(SimdLevel level, const CameraContext& c, uint16_t* image);
+void expand8BitAvx2(uint16_t* image, uint64_t samples, const uint16_t (&table)[256]);
 
 // The one of the two a frame of these settings needs, if any: what every raw frame of the
 // standard resolutions goes through before it is processed.

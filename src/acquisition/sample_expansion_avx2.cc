@@ -1,5 +1,6 @@
-// The 12-bit unpacking eight pairs at a time. Compiled for AVX2 function by function, so
-// nothing here runs unless the processor was checked for it first.
+// The 12-bit unpacking eight pairs at a time and the 8-bit expansion sixteen samples at a time.
+// Compiled for AVX2 function by function, so nothing here runs unless the processor was checked for
+// it first.
 #include "acquisition/sample_expansion.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -39,6 +40,30 @@ __attribute__((target("avx2"))) void unpackPacked12Avx2(uint16_t* image, uint64_
             _mm256_srli_epi16(_mm256_and_si256(w, highNibbles), 4), _mm256_and_si256(w, lowNibble));
         const __m256i samples = _mm256_blend_epi16(first, second, 0xAA);
         const __m256i out = _mm256_add_epi16(_mm256_slli_epi16(samples, 2), three);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(image + 16 * k), out);
+    }
+}
+
+// Sixteen samples a step from the top of the frame down, each step's 16 bytes loaded before
+// its 32 are stored, which lie at or above them; the table is widened to 32 bits for the gathers.
+__attribute__((target("avx2"))) void expand8BitAvx2(uint16_t* image, uint64_t samples,
+                                                    const uint16_t (&table)[256]) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(image);
+    alignas(32) int32_t wide[256];
+    for (int i = 0; i < 256; ++i) {
+        wide[i] = table[i];
+    }
+    const uint64_t blocks = samples / 16;
+    for (uint64_t i = samples; i-- > 16 * blocks;) {
+        image[i] = table[bytes[i]];
+    }
+    for (uint64_t k = blocks; k-- > 0;) {
+        const __m128i in = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + 16 * k));
+        const __m256i low = _mm256_i32gather_epi32(wide, _mm256_cvtepu8_epi32(in), 4);
+        const __m256i high =
+            _mm256_i32gather_epi32(wide, _mm256_cvtepu8_epi32(_mm_srli_si128(in, 8)), 4);
+        // The pack interleaves the halves' 128-bit lanes; the permute puts them back in order.
+        const __m256i out = _mm256_permute4x64_epi64(_mm256_packus_epi32(low, high), 0xD8);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(image + 16 * k), out);
     }
 }

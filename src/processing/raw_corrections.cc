@@ -50,10 +50,12 @@ struct ReferenceStep {
 };
 
 // Binning 1 is every frame of a live view: the steps are chosen once per frame so each row is
-// one straight loop the compiler can put in vector registers.
+// one straight loop the compiler can put in vector registers, of the width the clone below
+// allows.
 template <bool Black, bool White>
-void correctUnbinned(const CameraContext& c, const ReferenceStep& step, uint16_t* raw,
-                     const Rect& rect) {
+__attribute__((always_inline)) inline void correctUnbinned(const CameraContext& c,
+                                                           const ReferenceStep& step, uint16_t* raw,
+                                                           const Rect& rect) {
     const uint32_t pitch = c.sensorWidth;
     const int64_t w = int64_t{rect.right} - rect.left, h = int64_t{rect.bottom} - rect.top;
     const int32_t scale = step.scale, cap2 = step.blackCap2;
@@ -73,6 +75,35 @@ void correctUnbinned(const CameraContext& c, const ReferenceStep& step, uint16_t
             line[x] = static_cast<uint16_t>(v);
         }
     }
+}
+
+using UnbinnedCorrection = void (*)(const CameraContext&, const ReferenceStep&, uint16_t*,
+                                    const Rect&);
+
+template <bool Black, bool White>
+void correctUnbinnedScalar(const CameraContext& c, const ReferenceStep& step, uint16_t* raw,
+                           const Rect& rect) {
+    correctUnbinned<Black, White>(c, step, raw, rect);
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+template <bool Black, bool White>
+__attribute__((target("avx2"))) void correctUnbinnedAvx2(const CameraContext& c,
+                                                         const ReferenceStep& step, uint16_t* raw,
+                                                         const Rect& rect) {
+    correctUnbinned<Black, White>(c, step, raw, rect);
+}
+#endif
+
+template <bool Black, bool White>
+UnbinnedCorrection unbinnedCorrection(SimdLevel level) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (level >= SimdLevel::kAvx2) {
+        return correctUnbinnedAvx2<Black, White>;
+    }
+#endif
+    (void)level;
+    return correctUnbinnedScalar<Black, White>;
 }
 
 // A reference sum over the sensor block a binned sample collected; 0 where a reference is
@@ -95,6 +126,11 @@ int32_t blockSum(const int16_t* ref, uint32_t pitch, int64_t row, int64_t col, i
 
 void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Rect& rect,
                      int16_t binning, uint32_t blackOn, uint32_t whiteOn) {
+    ApplyReferences(simdLevel(), c, raw, e, rect, binning, blackOn, whiteOn);
+}
+
+void ApplyReferences(SimdLevel level, const CameraContext& c, uint16_t* raw, uint32_t e,
+                     const Rect& rect, int16_t binning, uint32_t blackOn, uint32_t whiteOn) {
     const int b = binning;
     if (b < 1 || b > kMaxBinning || !rectOnSensor(c, rect)) {
         return;
@@ -107,20 +143,19 @@ void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Re
     if (!step.black && !step.white) {
         return;
     }
-    if (b == 1) {
-        if (step.black && step.white) {
-            correctUnbinned<true, true>(c, step, raw, rect);
-        } else if (step.black) {
-            correctUnbinned<true, false>(c, step, raw, rect);
-        } else {
-            correctUnbinned<false, true>(c, step, raw, rect);
-        }
+    // The plain level takes the general loop below at binning 1 too: it is the reference.
+    if (b == 1 && level != SimdLevel::kPlain) {
+        const UnbinnedCorrection correct = step.black && step.white
+                                               ? unbinnedCorrection<true, true>(level)
+                                           : step.black ? unbinnedCorrection<true, false>(level)
+                                                        : unbinnedCorrection<false, true>(level);
+        correct(c, step, raw, rect);
         return;
     }
     const uint32_t pitch = c.sensorWidth;
     const int64_t w = rect.right - rect.left, h = rect.bottom - rect.top;
     const bool mono = c.link.isMono != 0;
-    const int64_t rows = h / b / 2 * 2;
+    const int64_t rows = b == 1 ? h : h / b / 2 * 2;
     const int64_t columns = mono ? w / b : w;
     const int blockColumns = mono ? b : 1;
     const int32_t whiteDivisor = mono ? b * b : b;

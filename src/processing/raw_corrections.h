@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "api/camera_context.h"
+#include "processing/simd_level.h"
 
 namespace kqfw {
 
@@ -17,6 +18,9 @@ namespace kqfw {
 // e = exposureTime / exposureStep. Nothing happens unless 1 <= binning <= 5.
 void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Rect& rect,
                      int16_t binning, uint32_t blackOn, uint32_t whiteOn);
+// The same at a given instruction level; kPlain is the sample-by-sample reference.
+void ApplyReferences(SimdLevel level, const CameraContext& c, uint16_t* raw, uint32_t e,
+                     const Rect& rect, int16_t binning, uint32_t blackOn, uint32_t whiteOn);
 void CorrectBlemishes(CameraContext& c, uint16_t* raw, const Rect& rect, int16_t binning,
                       uint32_t e);
 // Appends the hot pixels of the black reference to the blemish list (at most 10000 entries).
