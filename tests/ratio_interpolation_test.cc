@@ -29,7 +29,7 @@ TEST_F(Ratio, UniformMosaicIsGreyEverywhereBordersIncluded) {
         static uint16_t value;
         value = v;
         auto image = mosaicImage(8, 6, [](int32_t, int32_t) { return value; });
-        InterpolateRatio(1, 8, 6, image.data());
+        InterpolateRatio(SimdLevel::kPlain, 1, 8, 6, image.data());
         for (int32_t y = 0; y < 6; ++y) {
             for (int32_t x = 0; x < 8; ++x) {
                 ASSERT_EQ(pixelAt(image, 8, y, x), (Px{v, v, v})) << v << " " << y << "," << x;
@@ -44,17 +44,17 @@ TEST_F(Ratio, FirstEstimateKeepsASampleBetweenTheMiddleGreens) {
     auto g = [&](int32_t y, int32_t x) -> uint16_t& { return image[3 * (y * 6 + x) + 1]; };
     g(1, 2) = 100, g(3, 2) = 200, g(2, 1) = 300, g(2, 3) = 400;
     g(2, 2) = 250;  // between the middle pair 200 and 300
-    EstimateGreenAndRatios(6, 6, image.data());
+    EstimateGreenAndRatios(SimdLevel::kPlain, 6, 6, image.data());
     EXPECT_EQ(g(2, 2), 250);
     EXPECT_EQ(image[3 * (2 * 6 + 2) + 2], 1024);
     // Above the pair: green is the upper one and the ratio says how much more red there is.
     g(2, 2) = 900;
-    EstimateGreenAndRatios(6, 6, image.data());
+    EstimateGreenAndRatios(SimdLevel::kPlain, 6, 6, image.data());
     EXPECT_EQ(g(2, 2), 300);
     EXPECT_EQ(image[3 * (2 * 6 + 2) + 2], 900 * 1024 / 300);
     // Below: the lower one.
     g(2, 2) = 150;
-    EstimateGreenAndRatios(6, 6, image.data());
+    EstimateGreenAndRatios(SimdLevel::kPlain, 6, 6, image.data());
     EXPECT_EQ(g(2, 2), 200);
     EXPECT_EQ(image[3 * (2 * 6 + 2) + 2], 150 * 1024 / 200);
 }
@@ -63,7 +63,7 @@ TEST_F(Ratio, DarkGreenNeighbourhoodGivesBlackAndUnitRatio) {
     auto image = mosaicImage(4, 4, [](int32_t y, int32_t x) {
         return uint16_t(((y ^ x) & 1) ? 0 : 5000);  // greens 0, colour samples 5000
     });
-    InterpolateRatio(1, 4, 4, image.data());
+    InterpolateRatio(SimdLevel::kPlain, 1, 4, 4, image.data());
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 4; ++x) {
             ASSERT_EQ(pixelAt(image, 4, y, x), (Px{0, 0, 0}));
@@ -75,7 +75,7 @@ TEST_F(Ratio, RatioIsCappedAt65535) {
     // Greens of 1 around colour samples of 16383.
     auto image =
         mosaicImage(4, 4, [](int32_t y, int32_t x) { return uint16_t(((y ^ x) & 1) ? 1 : 16383); });
-    EstimateGreenAndRatios(4, 4, image.data());
+    EstimateGreenAndRatios(SimdLevel::kPlain, 4, 4, image.data());
     EXPECT_EQ(image[2], 65535);          // red ratio of site (0, 0)
     EXPECT_EQ(image[3 * 5 + 0], 65535);  // blue ratio of site (1, 1)
 }
@@ -91,7 +91,7 @@ TEST_F(Ratio, IsolatedRatioSpikeIsRemovedByTheMedians) {
     }
     image[3 * (4 * w + 4) + 2] = 9000;
     image[3 * (5 * w + 5) + 0] = 1;
-    MedianFilterRatios(w, h, image.data());
+    MedianFilterRatios(SimdLevel::kPlain, w, h, image.data());
     for (int32_t y = 0; y < h; y += 2) {
         for (int32_t x = 0; x < w; x += 2) {
             ASSERT_EQ(image[3 * (y * w + x) + 2], 1024);
@@ -108,7 +108,7 @@ TEST_F(Ratio, ContrastyNeighbourhoodPullsColourTowardNeutral) {
     px(1, 2)[1] = 0, px(3, 2)[1] = 4000, px(2, 1)[1] = 2000, px(2, 3)[1] = 3000;
     px(2, 2)[1] = 2500;  // the green of step 4
     px(3, 2)[2] = 3500;  // the saved red sample
-    RefineGreenAndRatios(512, w, w, image.data());
+    RefineGreenAndRatios(SimdLevel::kPlain, 512, w, w, image.data());
     EXPECT_EQ(px(2, 2)[1], 2500);  // within [lo, hi] = [2000, 3000]
     EXPECT_EQ(px(2, 2)[2], (3500 - 2500) * 512 / 2500 + 1024);
     // With gentler contrast the same colour comes through stronger.
@@ -116,7 +116,7 @@ TEST_F(Ratio, ContrastyNeighbourhoodPullsColourTowardNeutral) {
     px(3, 2)[1] = 3000;
     px(2, 1)[1] = 2000;
     px(2, 3)[1] = 3000;
-    RefineGreenAndRatios(512, w, w, image.data());
+    RefineGreenAndRatios(SimdLevel::kPlain, 512, w, w, image.data());
     const int32_t a = 1024 - (1000 * 512) / 3000;
     EXPECT_EQ(px(2, 2)[2], (3500 - 2500) * a / 2500 + 1024);
 }
@@ -128,7 +128,7 @@ TEST_F(Ratio, HalfPixelResamplingKeepsItsBordersAndFlatGround) {
         image[3 * i + 1] = 800;
     }
     image[3 * (2 * w + 2) + 1] = 1600;  // one bright green
-    ResampleGreenHalfPixel(w, h, image.data());
+    ResampleGreenHalfPixel(SimdLevel::kPlain, w, h, image.data());
     auto g = [&](int32_t y, int32_t x) { return image[3 * (y * w + x) + 1]; };
     // (1, 1)'s block holds the bright one: (6 * (3 * 800 + 1600) - 8 * 800) >> 4 = 1100.
     EXPECT_EQ(g(1, 1), 1100);
@@ -141,7 +141,7 @@ TEST_F(Ratio, HalfPixelResamplingKeepsItsBordersAndFlatGround) {
 
 TEST_F(Ratio, SmallOrOddImagesBecomeGrey) {
     auto image = mosaicImage(2, 2, [](int32_t y, int32_t x) { return uint16_t(100 * (y + x)); });
-    InterpolateRatio(1, 2, 2, image.data());
+    InterpolateRatio(SimdLevel::kPlain, 1, 2, 2, image.data());
     EXPECT_EQ(pixelAt(image, 2, 1, 1), (Px{200, 200, 200}));
 }
 

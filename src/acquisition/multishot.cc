@@ -248,7 +248,8 @@ uint32_t finishMultiShot(CameraContext& c, uint16_t* image, const MultiShotRun& 
     }
     if (c.resolutionIndex == kSubsetResolution) {
         fillmosaicgaps(image, rect);
-        InterpolateRatio(1, static_cast<int32_t>(wo), static_cast<int32_t>(ho), image);
+        InterpolateRatio(simdLevel(), 1, static_cast<int32_t>(wo), static_cast<int32_t>(ho), image,
+                         &c.processingPool);
         if (c.sharpenerEnabled != 0 && f > 1) {
             scansharpen(image, f, rect);
         }

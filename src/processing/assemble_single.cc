@@ -56,7 +56,7 @@ void AssembleSingle(const CameraContext& c, uint16_t* output, const uint16_t* ra
         }
         tablePass(c, output, raw, width, height);
         if (mode == kRatioMethod) {
-            InterpolateRatio(mode, width, height, output, &c.processingPool);
+            InterpolateRatio(simdLevel(), mode, width, height, output, &c.processingPool);
         } else {
             InterpolateRegression(simdLevel(), width, height, output, &c.processingPool);
         }

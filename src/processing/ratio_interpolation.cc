@@ -58,11 +58,41 @@ void forEachSite(const Image& im, WorkerPool* pool, F f) {
     });
 }
 
+// The same, where the level has vector steps handing each row's inner sites, those at least
+// `margin` from every edge, to `inner(y, x, count)` first; it returns how many it did, and f
+// does the rest. The sites of a row are independent, so the order between them is free.
+template <typename F, typename Inner>
+void forEachSite(const Image& im, WorkerPool* pool, SimdLevel level, int32_t margin, F f,
+                 Inner inner) {
+    if (level < SimdLevel::kAvx2) {
+        return forEachSite(im, pool, f);
+    }
+    forRowStripes(pool, im.h, 2, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; ++y) {
+            int32_t begin = 0, doneEnd = 0;  // the columns `inner` did, of this row's parity
+            const int32_t last = im.w - 1 - margin;
+            if (y >= margin && y < im.h - margin) {
+                begin = margin + ((margin - (y & 1)) & 1);
+                if (last >= begin) {
+                    doneEnd = begin + 2 * inner(y, begin, (last - begin) / 2 + 1);
+                }
+            }
+            for (int32_t x = y & 1; x < begin; x += 2) {
+                f(y, x);
+            }
+            for (int32_t x = std::max(doneEnd, y & 1); x < im.w; x += 2) {
+                f(y, x);
+            }
+        }
+    });
+}
+
 }  // namespace
 
-void EstimateGreenAndRatios(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
+void EstimateGreenAndRatios(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                            WorkerPool* pool) {
     const Image im{image, width, height};
-    forEachSite(im, pool, [&](int32_t y, int32_t x) {
+    auto estimate = [&](int32_t y, int32_t x) {
         int32_t v[4];
         im.neighbours(y, x, v);
         const int32_t lo = v[1], hi = v[2];
@@ -83,30 +113,40 @@ void EstimateGreenAndRatios(int32_t width, int32_t height, uint16_t* image, Work
         }
         im.at(y, x)[kG] = static_cast<uint16_t>(green);
         im.ratio(y, x) = static_cast<uint16_t>(ratio);
+    };
+    forEachSite(im, pool, level, 1, estimate, [&](int32_t y, int32_t x, int32_t count) {
+        return estimateSitesAvx2(image, width, y, x, count);
     });
 }
 
-void MedianFilterRatios(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
+void MedianFilterRatios(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                        WorkerPool* pool) {
     const Image im{image, width, height};
     // Horizontal medians of same-colour sites, two pixels apart, parked beside each site.
-    forEachSite(im, pool, [&](int32_t y, int32_t x) {
+    auto across = [&](int32_t y, int32_t x) {
         const uint16_t centre = im.ratio(y, x);
         const uint16_t left = x - 2 >= 0 ? im.ratio(y, x - 2) : centre;
         const uint16_t right = x + 2 < width ? im.ratio(y, x + 2) : centre;
         im.parked(y, x) = median3(left, centre, right);
+    };
+    forEachSite(im, pool, level, 2, across, [&](int32_t y, int32_t x, int32_t count) {
+        return medianAcrossSitesAvx2(image, width, y, x, count);
     });
-    forEachSite(im, pool, [&](int32_t y, int32_t x) {
+    auto down = [&](int32_t y, int32_t x) {
         const uint16_t centre = im.parked(y, x);
         const uint16_t up = y - 2 >= 0 ? im.parked(y - 2, x) : centre;
-        const uint16_t down = y + 2 < height ? im.parked(y + 2, x) : centre;
-        im.ratio(y, x) = median3(up, centre, down);
+        const uint16_t below = y + 2 < height ? im.parked(y + 2, x) : centre;
+        im.ratio(y, x) = median3(up, centre, below);
+    };
+    forEachSite(im, pool, level, 2, down, [&](int32_t y, int32_t x, int32_t count) {
+        return medianDownSitesAvx2(image, width, y, x, count);
     });
 }
 
-void RefineGreenAndRatios(int32_t strength, int32_t width, int32_t height, uint16_t* image,
-                          WorkerPool* pool) {
+void RefineGreenAndRatios(SimdLevel level, int32_t strength, int32_t width, int32_t height,
+                          uint16_t* image, WorkerPool* pool) {
     const Image im{image, width, height};
-    forEachSite(im, pool, [&](int32_t y, int32_t x) {
+    auto refine = [&](int32_t y, int32_t x) {
         int32_t v[4];
         im.neighbours(y, x, v);
         const int32_t min = v[0], lo = v[1], hi = v[2], max = v[3];
@@ -122,10 +162,14 @@ void RefineGreenAndRatios(int32_t strength, int32_t width, int32_t height, uint1
             a <= 0 ? kUnity : std::min(((sample - green) * a) / green + kUnity, kMaxRatio);
         im.at(y, x)[kG] = static_cast<uint16_t>(green);
         im.ratio(y, x) = static_cast<uint16_t>(ratio);
+    };
+    forEachSite(im, pool, level, 1, refine, [&](int32_t y, int32_t x, int32_t count) {
+        return refineSitesAvx2(strength, image, width, y, x, count);
     });
 }
 
-void ResampleGreenHalfPixel(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
+void ResampleGreenHalfPixel(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                            WorkerPool* pool) {
     const Image im{image, width, height};
     // Every pixel has a channel that holds nothing needed any more by now: a red site's blue,
     // a blue site's red, and a green site's saved sample (blue in even rows, red in odd ones).
@@ -138,7 +182,9 @@ void ResampleGreenHalfPixel(int32_t width, int32_t height, uint16_t* image, Work
     const int32_t rows = height - 3;
     forRowStripes(pool, rows, 1, [&](int32_t first, int32_t end) {
         for (int32_t y = 1 + first; y < 1 + end; ++y) {
-            for (int32_t x = 1; x <= width - 3; ++x) {
+            const int32_t done =
+                level >= SimdLevel::kAvx2 ? resampleGreenRowAvx2(image, width, y, 1, width - 3) : 0;
+            for (int32_t x = 1 + done; x <= width - 3; ++x) {
                 const int32_t in = g(y, x) + g(y, x + 1) + g(y + 1, x) + g(y + 1, x + 1);
                 const int32_t out = g(y - 1, x) + g(y - 1, x + 1) + g(y, x - 1) + g(y + 1, x - 1) +
                                     g(y, x + 2) + g(y + 1, x + 2) + g(y + 2, x) + g(y + 2, x + 1);
@@ -155,9 +201,10 @@ void ResampleGreenHalfPixel(int32_t width, int32_t height, uint16_t* image, Work
     });
 }
 
-void ApplyRatios(int32_t mode, int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
+void ApplyRatios(SimdLevel level, int32_t mode, int32_t width, int32_t height, uint16_t* image,
+                 WorkerPool* pool) {
     if (mode == 1) {
-        MedianFilterRatios(width, height, image, pool);
+        MedianFilterRatios(level, width, height, image, pool);
     }
     const Image im{image, width, height};
     forRowStripes(pool, height, 2, [&](int32_t first, int32_t end) {
@@ -179,7 +226,7 @@ void ApplyRatios(int32_t mode, int32_t width, int32_t height, uint16_t* image, W
     });
 }
 
-void InterpolateRatio(int32_t mode, int32_t width, int32_t height, uint16_t* image,
+void InterpolateRatio(SimdLevel level, int32_t mode, int32_t width, int32_t height, uint16_t* image,
                       WorkerPool* pool) {
     if (width < 4 || height < 4 || width % 2 != 0 || height % 2 != 0) {
         for (size_t i = 0; i < size_t(std::max(width, 0)) * std::max(height, 0); ++i) {
@@ -189,15 +236,15 @@ void InterpolateRatio(int32_t mode, int32_t width, int32_t height, uint16_t* ima
     }
     const Image im{image, width, height};
     forEachSite(im, pool, [&](int32_t y, int32_t x) { im.saved(y, x) = im.at(y, x)[kG]; });
-    EstimateGreenAndRatios(width, height, image, pool);
-    MedianFilterRatios(width, height, image, pool);
+    EstimateGreenAndRatios(level, width, height, image, pool);
+    MedianFilterRatios(level, width, height, image, pool);
     forEachSite(im, pool, [&](int32_t y, int32_t x) {
         const uint32_t green = (uint32_t{im.saved(y, x)} * kUnity) / (im.ratio(y, x) + 1u);
         im.at(y, x)[kG] = static_cast<uint16_t>(std::min<uint32_t>(green, kMaxSample));
     });
-    RefineGreenAndRatios(mode * kStrengthPerMode, width, height, image, pool);
-    ResampleGreenHalfPixel(width, height, image, pool);
-    ApplyRatios(mode, width, height, image, pool);
+    RefineGreenAndRatios(level, mode * kStrengthPerMode, width, height, image, pool);
+    ResampleGreenHalfPixel(level, width, height, image, pool);
+    ApplyRatios(level, mode, width, height, image, pool);
 }
 
 }  // namespace kqfw

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "processing/simd_level.h"
+
 namespace kqfw {
 
 class WorkerPool;
@@ -10,19 +12,31 @@ class WorkerPool;
 // (colour x 1024 / green). Needs even sizes of at least 4; a smaller or odd image is made grey
 // from its channel 1. Works in place and allocates nothing: intermediate values live in the
 // channels of pixels that are not yet final. Each step's rows are shared out to `pool`'s
-// threads, with the same output as one thread.
-void InterpolateRatio(int32_t mode, int32_t width, int32_t height, uint16_t* image,
+// threads, and from AVX2 on a row's inner sites go eight at a time, with the same output as
+// the plain level on one thread.
+void InterpolateRatio(SimdLevel level, int32_t mode, int32_t width, int32_t height, uint16_t* image,
                       WorkerPool* pool = nullptr);
 
 // Its steps, in order; each runs over the whole image.
-void EstimateGreenAndRatios(int32_t width, int32_t height, uint16_t* image,
+void EstimateGreenAndRatios(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                             WorkerPool* pool = nullptr);
-void MedianFilterRatios(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool = nullptr);
-void RefineGreenAndRatios(int32_t strength, int32_t width, int32_t height, uint16_t* image,
-                          WorkerPool* pool = nullptr);
-void ResampleGreenHalfPixel(int32_t width, int32_t height, uint16_t* image,
+void MedianFilterRatios(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                        WorkerPool* pool = nullptr);
+void RefineGreenAndRatios(SimdLevel level, int32_t strength, int32_t width, int32_t height,
+                          uint16_t* image, WorkerPool* pool = nullptr);
+void ResampleGreenHalfPixel(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                             WorkerPool* pool = nullptr);
-void ApplyRatios(int32_t mode, int32_t width, int32_t height, uint16_t* image,
+void ApplyRatios(SimdLevel level, int32_t mode, int32_t width, int32_t height, uint16_t* image,
                  WorkerPool* pool = nullptr);
+
+// The AVX2 forms of the steps for `count` sites of row y from column x on (x, x + 2, ...),
+// or for the resampling `count` pixels from x on, all of whose neighbours lie inside the
+// frame. Each does a multiple of eight and returns how many it did.
+int32_t estimateSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
+int32_t refineSitesAvx2(int32_t strength, uint16_t* image, int32_t width, int32_t y, int32_t x,
+                        int32_t count);
+int32_t medianAcrossSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
+int32_t medianDownSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
+int32_t resampleGreenRowAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
 
 }  // namespace kqfw
