@@ -238,9 +238,12 @@ void InterpolateRatio(SimdLevel level, int32_t mode, int32_t width, int32_t heig
     forEachSite(im, pool, [&](int32_t y, int32_t x) { im.saved(y, x) = im.at(y, x)[kG]; });
     EstimateGreenAndRatios(level, width, height, image, pool);
     MedianFilterRatios(level, width, height, image, pool);
-    forEachSite(im, pool, [&](int32_t y, int32_t x) {
+    auto greenFromRatio = [&](int32_t y, int32_t x) {
         const uint32_t green = (uint32_t{im.saved(y, x)} * kUnity) / (im.ratio(y, x) + 1u);
         im.at(y, x)[kG] = static_cast<uint16_t>(std::min<uint32_t>(green, kMaxSample));
+    };
+    forEachSite(im, pool, level, 1, greenFromRatio, [&](int32_t y, int32_t x, int32_t count) {
+        return greenFromRatioSitesAvx2(image, width, y, x, count);
     });
     RefineGreenAndRatios(level, mode * kStrengthPerMode, width, height, image, pool);
     ResampleGreenHalfPixel(level, width, height, image, pool);

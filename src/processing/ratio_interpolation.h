@@ -35,6 +35,8 @@ void ApplyRatios(SimdLevel level, int32_t mode, int32_t width, int32_t height, u
 int32_t estimateSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
 int32_t refineSitesAvx2(int32_t strength, uint16_t* image, int32_t width, int32_t y, int32_t x,
                         int32_t count);
+int32_t greenFromRatioSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x,
+                                int32_t count);
 int32_t medianAcrossSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
 int32_t medianDownSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
 int32_t resampleGreenRowAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);

@@ -83,6 +83,11 @@ int ratioChannel(int32_t y) {
     return (y & 1) == 0 ? kR : kB;
 }
 
+// The saved sample sits in the pixel below (even rows) or above (odd rows).
+int32_t savedSampleOffset(int32_t width, int32_t y) {
+    return (y & 1) == 0 ? 3 * width + kR : -3 * width + kB;
+}
+
 }  // namespace
 
 KQFW_AVX2 int32_t estimateSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x,
@@ -116,8 +121,7 @@ KQFW_AVX2 int32_t refineSitesAvx2(int32_t strength, uint16_t* image, int32_t wid
                                   int32_t x, int32_t count) {
     const int32_t rowStride = 3 * width;
     const __m256i unity = _mm256_set1_epi32(kUnity), zero = _mm256_setzero_si256();
-    // The saved sample sits in the pixel below (even rows) or above (odd rows).
-    const int32_t savedOffset = (y & 1) == 0 ? rowStride + kR : -rowStride + kB;
+    const int32_t savedOffset = savedSampleOffset(width, y);
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
@@ -134,6 +138,20 @@ KQFW_AVX2 int32_t refineSitesAvx2(int32_t strength, uint16_t* image, int32_t wid
         ratio = _mm256_blendv_epi8(ratio, unity, keep);
         storeSites(site + kG, _mm256_andnot_si256(none, green));
         storeSites(site + ratioChannel(y), ratio);
+    }
+    return done;
+}
+
+// The saved sample, the pixel's own, divided by its filtered ratio.
+KQFW_AVX2 int32_t greenFromRatioSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x,
+                                          int32_t count) {
+    const int32_t savedOffset = savedSampleOffset(width, y);
+    int32_t done = 0;
+    for (; done + 8 <= count; done += 8) {
+        uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
+        const __m256i ratio = _mm256_add_epi32(sites(site + ratioChannel(y)), _mm256_set1_epi32(1));
+        const __m256i green = quotient(_mm256_slli_epi32(sites(site + savedOffset), 10), ratio);
+        storeSites(site + kG, _mm256_min_epi32(green, _mm256_set1_epi32(kMaxSample)));
     }
     return done;
 }
