@@ -209,7 +209,9 @@ void ApplyRatios(SimdLevel level, int32_t mode, int32_t width, int32_t height, u
     const Image im{image, width, height};
     forRowStripes(pool, height, 2, [&](int32_t first, int32_t end) {
         for (int32_t y = first; y < end; y += 2) {
-            for (int32_t x = 0; x < width; x += 2) {
+            const int32_t done =
+                level >= SimdLevel::kAvx2 ? applyRatioCellsAvx2(image, width, y, width / 2) : 0;
+            for (int32_t x = 2 * done; x < width; x += 2) {
                 const uint32_t rR = im.ratio(y, x);
                 const uint32_t rB = im.ratio(y + 1, x + 1);
                 for (int32_t dy = 0; dy < 2; ++dy) {

@@ -30,8 +30,9 @@ void ApplyRatios(SimdLevel level, int32_t mode, int32_t width, int32_t height, u
                  WorkerPool* pool = nullptr);
 
 // The AVX2 forms of the steps for `count` sites of row y from column x on (x, x + 2, ...),
-// or for the resampling `count` pixels from x on, all of whose neighbours lie inside the
-// frame. Each does a multiple of eight and returns how many it did.
+// for the resampling `count` pixels from x on, all of whose neighbours lie inside the frame,
+// and for the last step the first `count` cells of the row pair from y. Each does a multiple
+// of eight and returns how many it did.
 int32_t estimateSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
 int32_t refineSitesAvx2(int32_t strength, uint16_t* image, int32_t width, int32_t y, int32_t x,
                         int32_t count);
@@ -40,5 +41,6 @@ int32_t greenFromRatioSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32
 int32_t medianAcrossSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
 int32_t medianDownSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
 int32_t resampleGreenRowAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x, int32_t count);
+int32_t applyRatioCellsAvx2(uint16_t* image, int32_t width, int32_t y, int32_t count);
 
 }  // namespace kqfw

@@ -229,6 +229,31 @@ KQFW_AVX2 int32_t resampleGreenRowAvx2(uint16_t* image, int32_t width, int32_t y
     return done;
 }
 
+// A colour from a pixel's green and its cell's ratio, with the 32-bit product of the plain step.
+KQFW_AVX2_INLINE __m256i colourOf(__m256i green, __m256i ratio) {
+    const __m256i v = _mm256_srli_epi32(
+        _mm256_add_epi32(_mm256_mullo_epi32(green, ratio), _mm256_set1_epi32(512)), 10);
+    return _mm256_min_epu32(v, _mm256_set1_epi32(kMaxSample));
+}
+
+KQFW_AVX2 int32_t applyRatioCellsAvx2(uint16_t* image, int32_t width, int32_t y, int32_t count) {
+    int32_t done = 0;
+    for (; done + 8 <= count; done += 8) {
+        uint16_t* cell = image + 3 * (size_t(y) * width + 2 * done);
+        // Both ratios are read before the cell's colours overwrite them.
+        const __m256i red = sites(cell + kR), blue = sites(cell + 3 * width + 3 + kB);
+        for (int32_t dy = 0; dy < 2; ++dy) {
+            for (int32_t dx = 0; dx < 2; ++dx) {
+                uint16_t* p = cell + 3 * (dy * width + dx);
+                const __m256i green = sites(p + kG);
+                storeSites(p + kR, colourOf(green, red));
+                storeSites(p + kB, colourOf(green, blue));
+            }
+        }
+    }
+    return done;
+}
+
 }  // namespace kqfw
 
 #else
