@@ -28,8 +28,30 @@ constexpr int kB = kChannelBlue, kG = kChannelGreen, kR = kChannelRed;
 constexpr int32_t kUnity = 1024, kMaxRatio = 65535;
 constexpr int kSiteStep = 6;  // samples from one site to the next in its row
 
-// A channel of eight sites, from `p` at the first.
-KQFW_AVX2_INLINE __m256i sites(const uint16_t* p) {
+// Channel `channel` of eight sites, from `p` at the first's. Two sites lie in 16 bytes, which
+// start at the channel (blue) or one sample before it (green, red), so no read leaves the
+// pixels of the sites; a byte shuffle moves each site's sample into its lane.
+KQFW_AVX2_INLINE __m256i sites(const uint16_t* p, int channel) {
+    const uint16_t* q = channel == kB ? p : p - 1;
+    auto chunk = [q](int site) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 6 * site));
+    };
+    // Sites 0, 1 | 4, 5 into lanes 0, 1 | 4, 5, and sites 2, 3 | 6, 7 into lanes 2, 3 | 6, 7.
+    const __m256i even = _mm256_inserti128_si256(_mm256_castsi128_si256(chunk(0)), chunk(4), 1);
+    const __m256i odd = _mm256_inserti128_si256(_mm256_castsi128_si256(chunk(2)), chunk(6), 1);
+    const __m256i pickEven =
+        channel == kB
+            ? _mm256_setr_epi8(0, 1, -1, -1, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 1,
+                               -1, -1, 12, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)
+            : _mm256_setr_epi8(2, 3, -1, -1, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 3,
+                               -1, -1, 14, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m256i pickOdd = _mm256_shuffle_epi32(pickEven, 0x4e);  // halves of each lane swapped
+    return _mm256_or_si256(_mm256_shuffle_epi8(even, pickEven), _mm256_shuffle_epi8(odd, pickOdd));
+}
+
+// The same one sample at a time, for samples near ones a step has just written: a wide read
+// of a narrow write still on its way to memory waits for it.
+KQFW_AVX2_INLINE __m256i sitesOneByOne(const uint16_t* p) {
     return _mm256_setr_epi32(p[0], p[6], p[12], p[18], p[24], p[30], p[36], p[42]);
 }
 
@@ -65,8 +87,8 @@ struct Neighbours {
 };
 
 KQFW_AVX2_INLINE Neighbours neighbours(const uint16_t* green, int32_t rowStride) {
-    const __m256i up = sites(green - rowStride), down = sites(green + rowStride);
-    const __m256i left = sites(green - 3), right = sites(green + 3);
+    const __m256i up = sites(green - rowStride, kG), down = sites(green + rowStride, kG);
+    const __m256i left = sites(green - 3, kG), right = sites(green + 3, kG);
     const __m256i a = _mm256_min_epi32(up, down), b = _mm256_max_epi32(up, down);
     const __m256i c = _mm256_min_epi32(left, right), e = _mm256_max_epi32(left, right);
     const __m256i m1 = _mm256_max_epi32(a, c), m2 = _mm256_min_epi32(b, e);
@@ -98,7 +120,7 @@ KQFW_AVX2 int32_t estimateSitesAvx2(uint16_t* image, int32_t width, int32_t y, i
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
         const Neighbours n = neighbours(site + kG, rowStride);
-        const __m256i own = sites(site + kG);
+        const __m256i own = sites(site + kG, kG);
         const __m256i above = _mm256_cmpgt_epi32(own, n.hi);
         const __m256i atOrBelow =
             _mm256_xor_si256(_mm256_cmpgt_epi32(own, n.lo), _mm256_set1_epi32(-1));
@@ -130,8 +152,9 @@ KQFW_AVX2 int32_t refineSitesAvx2(int32_t strength, uint16_t* image, int32_t wid
         const __m256i spread =
             _mm256_mullo_epi32(_mm256_sub_epi32(n.max, n.min), _mm256_set1_epi32(strength));
         const __m256i a = _mm256_sub_epi32(unity, quotient(spread, n.max));
-        const __m256i green = _mm256_min_epi32(_mm256_max_epi32(sites(site + kG), n.lo), n.hi);
-        const __m256i difference = _mm256_sub_epi32(sites(site + savedOffset), green);
+        const __m256i green = _mm256_min_epi32(_mm256_max_epi32(sites(site + kG, kG), n.lo), n.hi);
+        const __m256i difference =
+            _mm256_sub_epi32(sites(site + savedOffset, ratioChannel(y)), green);
         __m256i ratio = _mm256_add_epi32(quotient(_mm256_mullo_epi32(difference, a), green), unity);
         ratio = _mm256_min_epi32(ratio, _mm256_set1_epi32(kMaxRatio));
         const __m256i keep = _mm256_or_si256(none, _mm256_cmpgt_epi32(_mm256_set1_epi32(1), a));
@@ -149,8 +172,10 @@ KQFW_AVX2 int32_t greenFromRatioSitesAvx2(uint16_t* image, int32_t width, int32_
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
-        const __m256i ratio = _mm256_add_epi32(sites(site + ratioChannel(y)), _mm256_set1_epi32(1));
-        const __m256i green = quotient(_mm256_slli_epi32(sites(site + savedOffset), 10), ratio);
+        const __m256i ratio =
+            _mm256_add_epi32(sites(site + ratioChannel(y), ratioChannel(y)), _mm256_set1_epi32(1));
+        const __m256i green =
+            quotient(_mm256_slli_epi32(sites(site + savedOffset, ratioChannel(y)), 10), ratio);
         storeSites(site + kG, _mm256_min_epi32(green, _mm256_set1_epi32(kMaxSample)));
     }
     return done;
@@ -164,8 +189,9 @@ KQFW_AVX2 int32_t medianAcrossSitesAvx2(uint16_t* image, int32_t width, int32_t 
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
-        const __m256i m = median3(sites(site + ratio - kSiteStep), sites(site + ratio),
-                                  sites(site + ratio + kSiteStep));
+        const __m256i m =
+            median3(sitesOneByOne(site + ratio - kSiteStep), sitesOneByOne(site + ratio),
+                    sitesOneByOne(site + ratio + kSiteStep));
         storeSites(site + parked, m);
     }
     return done;
@@ -174,12 +200,13 @@ KQFW_AVX2 int32_t medianAcrossSitesAvx2(uint16_t* image, int32_t width, int32_t 
 KQFW_AVX2 int32_t medianDownSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x,
                                       int32_t count) {
     const int32_t rowStride = 3 * width;
-    const int parked = (y & 1) == 0 ? 3 + kR : -3 + kB;
+    const int channel = ratioChannel(y), parked = (y & 1) == 0 ? 3 + kR : -3 + kB;
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
-        const __m256i m = median3(sites(site + parked - 2 * rowStride), sites(site + parked),
-                                  sites(site + parked + 2 * rowStride));
+        const __m256i m =
+            median3(sites(site + parked - 2 * rowStride, channel), sites(site + parked, channel),
+                    sites(site + parked + 2 * rowStride, channel));
         storeSites(site + ratioChannel(y), m);
     }
     return done;
@@ -241,11 +268,12 @@ KQFW_AVX2 int32_t applyRatioCellsAvx2(uint16_t* image, int32_t width, int32_t y,
     for (; done + 8 <= count; done += 8) {
         uint16_t* cell = image + 3 * (size_t(y) * width + 2 * done);
         // Both ratios are read before the cell's colours overwrite them.
-        const __m256i red = sites(cell + kR), blue = sites(cell + 3 * width + 3 + kB);
+        const __m256i red = sitesOneByOne(cell + kR),
+                      blue = sitesOneByOne(cell + 3 * width + 3 + kB);
         for (int32_t dy = 0; dy < 2; ++dy) {
             for (int32_t dx = 0; dx < 2; ++dx) {
                 uint16_t* p = cell + 3 * (dy * width + dx);
-                const __m256i green = sites(p + kG);
+                const __m256i green = sitesOneByOne(p + kG);
                 storeSites(p + kR, colourOf(green, red));
                 storeSites(p + kB, colourOf(green, blue));
             }
