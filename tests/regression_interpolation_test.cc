@@ -49,7 +49,7 @@ TEST_F(Regression, GreenFollowsTheDirectionThatChangesLeast) {
             }
         }
     }
-    InterpolateGreenDirectional(w, w, image.data());
+    InterpolateGreenDirectional(SimdLevel::kPlain, w, w, image.data());
     // H = 4000, V = 2000: the weights make green (almost exactly) the vertical mean, 1000.
     EXPECT_EQ(image[3 * (2 * w + 2) + 1], 1000);
     // Its pair is (green, own) scaled by V / H = 1/2, stored below it in channel 2.
@@ -62,7 +62,7 @@ TEST_F(Regression, QuietNeighbourhoodAveragesAllFourGreens) {
     for (size_t i = 0; i < 36; ++i) {
         image[3 * i] = image[3 * i + 2] = 2000;
     }
-    InterpolateGreenDirectional(6, 6, image.data());
+    InterpolateGreenDirectional(SimdLevel::kPlain, 6, 6, image.data());
     EXPECT_EQ(image[3 * (2 * 6 + 2) + 1], 2000);
 }
 

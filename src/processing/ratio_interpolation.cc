@@ -5,6 +5,7 @@
 #include "platform/worker_pool.h"
 #include "processing/lut.h"
 #include "processing/rgb_image.h"
+#include "processing/site_rows.h"
 
 namespace kqfw {
 
@@ -43,50 +44,6 @@ uint16_t median3(uint16_t a, uint16_t b, uint16_t c) {
     return std::max(std::min(a, b), std::min(std::max(a, b), c));
 }
 
-// Calls f(y, x) for every red site and every blue site, rows in pairs from the top, each cell
-// left to right, its red site before its blue site. No step's sites depend on each other, so
-// the row pairs may also be shared out to the pool's threads.
-template <typename F>
-void forEachSite(const Image& im, WorkerPool* pool, F f) {
-    forRowStripes(pool, im.h, 2, [&](int32_t first, int32_t end) {
-        for (int32_t y = first; y < end; y += 2) {
-            for (int32_t x = 0; x < im.w; x += 2) {
-                f(y, x);
-                f(y + 1, x + 1);
-            }
-        }
-    });
-}
-
-// The same, where the level has vector steps handing each row's inner sites, those at least
-// `margin` from every edge, to `inner(y, x, count)` first; it returns how many it did, and f
-// does the rest. The sites of a row are independent, so the order between them is free.
-template <typename F, typename Inner>
-void forEachSite(const Image& im, WorkerPool* pool, SimdLevel level, int32_t margin, F f,
-                 Inner inner) {
-    if (level < SimdLevel::kAvx2) {
-        return forEachSite(im, pool, f);
-    }
-    forRowStripes(pool, im.h, 2, [&](int32_t first, int32_t end) {
-        for (int32_t y = first; y < end; ++y) {
-            int32_t begin = 0, doneEnd = 0;  // the columns `inner` did, of this row's parity
-            const int32_t last = im.w - 1 - margin;
-            if (y >= margin && y < im.h - margin) {
-                begin = margin + ((margin - (y & 1)) & 1);
-                if (last >= begin) {
-                    doneEnd = begin + 2 * inner(y, begin, (last - begin) / 2 + 1);
-                }
-            }
-            for (int32_t x = y & 1; x < begin; x += 2) {
-                f(y, x);
-            }
-            for (int32_t x = std::max(doneEnd, y & 1); x < im.w; x += 2) {
-                f(y, x);
-            }
-        }
-    });
-}
-
 }  // namespace
 
 void EstimateGreenAndRatios(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
@@ -114,7 +71,7 @@ void EstimateGreenAndRatios(SimdLevel level, int32_t width, int32_t height, uint
         im.at(y, x)[kG] = static_cast<uint16_t>(green);
         im.ratio(y, x) = static_cast<uint16_t>(ratio);
     };
-    forEachSite(im, pool, level, 1, estimate, [&](int32_t y, int32_t x, int32_t count) {
+    forEachSite(pool, width, height, level, 1, estimate, [&](int32_t y, int32_t x, int32_t count) {
         return estimateSitesAvx2(image, width, y, x, count);
     });
 }
@@ -129,7 +86,7 @@ void MedianFilterRatios(SimdLevel level, int32_t width, int32_t height, uint16_t
         const uint16_t right = x + 2 < width ? im.ratio(y, x + 2) : centre;
         im.parked(y, x) = median3(left, centre, right);
     };
-    forEachSite(im, pool, level, 2, across, [&](int32_t y, int32_t x, int32_t count) {
+    forEachSite(pool, width, height, level, 2, across, [&](int32_t y, int32_t x, int32_t count) {
         return medianAcrossSitesAvx2(image, width, y, x, count);
     });
     auto down = [&](int32_t y, int32_t x) {
@@ -138,7 +95,7 @@ void MedianFilterRatios(SimdLevel level, int32_t width, int32_t height, uint16_t
         const uint16_t below = y + 2 < height ? im.parked(y + 2, x) : centre;
         im.ratio(y, x) = median3(up, centre, below);
     };
-    forEachSite(im, pool, level, 2, down, [&](int32_t y, int32_t x, int32_t count) {
+    forEachSite(pool, width, height, level, 2, down, [&](int32_t y, int32_t x, int32_t count) {
         return medianDownSitesAvx2(image, width, y, x, count);
     });
 }
@@ -163,7 +120,7 @@ void RefineGreenAndRatios(SimdLevel level, int32_t strength, int32_t width, int3
         im.at(y, x)[kG] = static_cast<uint16_t>(green);
         im.ratio(y, x) = static_cast<uint16_t>(ratio);
     };
-    forEachSite(im, pool, level, 1, refine, [&](int32_t y, int32_t x, int32_t count) {
+    forEachSite(pool, width, height, level, 1, refine, [&](int32_t y, int32_t x, int32_t count) {
         return refineSitesAvx2(strength, image, width, y, x, count);
     });
 }
@@ -237,16 +194,18 @@ void InterpolateRatio(SimdLevel level, int32_t mode, int32_t width, int32_t heig
         return;
     }
     const Image im{image, width, height};
-    forEachSite(im, pool, [&](int32_t y, int32_t x) { im.saved(y, x) = im.at(y, x)[kG]; });
+    forEachSite(pool, width, height,
+                [&](int32_t y, int32_t x) { im.saved(y, x) = im.at(y, x)[kG]; });
     EstimateGreenAndRatios(level, width, height, image, pool);
     MedianFilterRatios(level, width, height, image, pool);
     auto greenFromRatio = [&](int32_t y, int32_t x) {
         const uint32_t green = (uint32_t{im.saved(y, x)} * kUnity) / (im.ratio(y, x) + 1u);
         im.at(y, x)[kG] = static_cast<uint16_t>(std::min<uint32_t>(green, kMaxSample));
     };
-    forEachSite(im, pool, level, 1, greenFromRatio, [&](int32_t y, int32_t x, int32_t count) {
-        return greenFromRatioSitesAvx2(image, width, y, x, count);
-    });
+    forEachSite(pool, width, height, level, 1, greenFromRatio,
+                [&](int32_t y, int32_t x, int32_t count) {
+                    return greenFromRatioSitesAvx2(image, width, y, x, count);
+                });
     RefineGreenAndRatios(level, mode * kStrengthPerMode, width, height, image, pool);
     ResampleGreenHalfPixel(level, width, height, image, pool);
     ApplyRatios(level, mode, width, height, image, pool);

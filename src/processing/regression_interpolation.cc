@@ -8,6 +8,7 @@
 #include "platform/worker_pool.h"
 #include "processing/lut.h"
 #include "processing/rgb_image.h"
+#include "processing/site_rows.h"
 
 namespace kqfw {
 
@@ -91,7 +92,8 @@ void colourDifferenceFrame(const Image& im, int c) {
 
 }  // namespace
 
-void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image, WorkerPool* pool) {
+void InterpolateGreenDirectional(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
+                                 WorkerPool* pool) {
     const Image im{image, width, height};
     auto site = [&](int32_t y, int32_t x) {
         // Diagonal neighbours are sites of the other colour, read from their own copies.
@@ -129,13 +131,8 @@ void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image,
         pairY(im, y, x) = static_cast<uint16_t>(py);
     };
     // No site reads what another writes, so the row pairs may go to the pool in any order.
-    forRowStripes(pool, height, 2, [&](int32_t first, int32_t end) {
-        for (int32_t y = first; y < end; y += 2) {
-            for (int32_t x = 0; x < width; x += 2) {
-                site(y, x);
-                site(y + 1, x + 1);
-            }
-        }
+    forEachSite(pool, width, height, level, 2, site, [&](int32_t y, int32_t x, int32_t count) {
+        return directionalGreenSitesAvx2(image, width, y, x, count);
     });
 }
 
@@ -188,7 +185,7 @@ void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint1
             }
         }
     });
-    InterpolateGreenDirectional(width, height, image, pool);
+    InterpolateGreenDirectional(level, width, height, image, pool);
     if (level == SimdLevel::kPlain || !ColourLinesByRows(level, width, height, image, pool)) {
         colourLines(im);
     }

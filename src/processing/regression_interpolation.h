@@ -21,8 +21,12 @@ void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint1
 // image untouched, when there was no memory for the row buffers.
 bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                        WorkerPool* pool = nullptr);
-void InterpolateGreenDirectional(int32_t width, int32_t height, uint16_t* image,
+void InterpolateGreenDirectional(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                                  WorkerPool* pool = nullptr);
+// Its AVX2 form for `count` sites of row y from column x on (x, x + 2, ...), each two or more
+// pixels from every edge; does a multiple of eight and returns how many it did.
+int32_t directionalGreenSitesAvx2(uint16_t* image, int32_t width, int32_t y, int32_t x,
+                                  int32_t count);
 struct ColourLine {
     double slope, intercept;
 };
