@@ -144,7 +144,7 @@ void BM_AssembleSingleMono(benchmark::State& state) {
     Bench& b = bench();
     std::vector<uint16_t> out(size_t(kWidth) * kHeight);
     for (auto _ : state) {
-        AssembleSingleMono(*b.context, out.data(), b.mosaic.data());
+        AssembleSingleMono(simdLevel(), *b.context, out.data(), b.mosaic.data());
         benchmark::DoNotOptimize(out.data());
     }
     reportRate(state);
@@ -157,7 +157,7 @@ void BM_AssembleGrey(benchmark::State& state) {
     std::vector<uint16_t> out(size_t(kWidth) * kHeight);
     const auto& raw = state.range(0) == 1 ? b.mosaic : b.binned3;
     for (auto _ : state) {
-        AssembleGrey(*b.context, out.data(), raw.data());
+        AssembleGrey(simdLevel(), *b.context, out.data(), raw.data());
         benchmark::DoNotOptimize(out.data());
     }
     b.context->binning = 1;

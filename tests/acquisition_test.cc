@@ -97,9 +97,9 @@ TEST_P(AcquisitionPath, ImageIsTheKernelsOutputOfTheDeliveredFrame) {
     if (p.camera == kMono) {
         std::copy_n(raw.begin(), expected.size(), expected.begin());
     } else if (p.resolution == 2 || (p.bits == 14 && p.binning != 1)) {
-        AssembleGrey(c, expected.data(), raw.data());
+        AssembleGrey(SimdLevel::kPlain, c, expected.data(), raw.data());
     } else if (p.bits == 14) {
-        AssembleSingleMono(c, expected.data(), raw.data());
+        AssembleSingleMono(SimdLevel::kPlain, c, expected.data(), raw.data());
     } else {
         if (p.binning == 1) {
             AssembleSingle(c, expected.data(), raw.data(), p.resolution == 1 ? 2 : -1);

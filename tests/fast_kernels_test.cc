@@ -8,6 +8,7 @@
 #include "api/colour_tables.h"
 #include "platform/worker_pool.h"
 #include "processing/assemble_single.h"
+#include "processing/grey_binned.h"
 #include "processing/ratio_interpolation.h"
 #include "processing/raw_corrections.h"
 #include "processing/regression_interpolation.h"
@@ -264,6 +265,33 @@ TEST_F(FastKernels, SampleCodingsAtEveryLevelEqualThePlainOnes) {
                     << s.width << "x" << s.height << " " << left << " " << simdLevelName(level);
             });
         }
+    }
+}
+
+TEST_F(FastKernels, GreyAtEveryLevelEqualsThePlainOne) {
+    std::mt19937 rng(29);
+    for (Size s : kSizes) {
+        frame(s.width, s.height);
+        const auto raw = randomSamples(size_t(s.width) * s.height, rng);
+        for (uint32_t b = 1; b <= 5; ++b) {
+            context->binning = b;
+            std::vector<uint16_t> plain(raw.size(), 1);
+            AssembleGrey(SimdLevel::kPlain, *context, plain.data(), raw.data());
+            atEveryVectorLevel("grey", [&](SimdLevel level) {
+                std::vector<uint16_t> fast(raw.size(), 1);
+                AssembleGrey(level, *context, fast.data(), raw.data());
+                ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " binning " << b << " "
+                                       << simdLevelName(level);
+            });
+        }
+        context->binning = 1;
+        std::vector<uint16_t> plain(raw.size(), 1);
+        AssembleSingleMono(SimdLevel::kPlain, *context, plain.data(), raw.data());
+        atEveryVectorLevel("grey of the colours", [&](SimdLevel level) {
+            std::vector<uint16_t> fast(raw.size(), 1);
+            AssembleSingleMono(level, *context, fast.data(), raw.data());
+            ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " " << simdLevelName(level);
+        });
     }
 }
 

@@ -17,7 +17,7 @@ TEST_F(GreyBinned, MonoOfAUniformFrameIsTheTableValue) {
     }
     frame(8, 6);
     std::vector<uint16_t> raw(48, 4000), out(48, 0);
-    AssembleSingleMono(*context, out.data(), raw.data());
+    AssembleSingleMono(SimdLevel::kPlain, *context, out.data(), raw.data());
     for (uint16_t v : out) {
         ASSERT_EQ(v, 4005);
     }
@@ -27,24 +27,24 @@ TEST_F(GreyBinned, MonoWithoutMemoryLeavesTheOutputAlone) {
     frame(8, 6);
     std::vector<uint16_t> raw(48, 4000), out(48, 3);
     failAllocationAfter(1);
-    AssembleSingleMono(*context, out.data(), raw.data());
+    AssembleSingleMono(SimdLevel::kPlain, *context, out.data(), raw.data());
     EXPECT_EQ(out, std::vector<uint16_t>(48, 3));
 }
 
 TEST_F(GreyBinned, GreyAveragesGroupsAndDropsOddColumns) {
     frame(5, 2);
     std::vector<uint16_t> raw = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, out(8, 0);
-    AssembleGrey(*context, out.data(), raw.data());
+    AssembleGrey(SimdLevel::kPlain, *context, out.data(), raw.data());
     EXPECT_EQ(out, (std::vector<uint16_t>{1, 2, 3, 4, 6, 7, 8, 9}));  // the fifth column dropped
     context->binning = 2;
     frame(8, 4);  // 2 binned rows of 8 samples
     std::vector<uint16_t> binned = {10, 21, 30, 40, 50, 61, 70, 80, 1, 2, 3, 4, 5, 6, 7, 8};
     std::vector<uint16_t> grey(8, 0);
-    AssembleGrey(*context, grey.data(), binned.data());
+    AssembleGrey(SimdLevel::kPlain, *context, grey.data(), binned.data());
     EXPECT_EQ(grey, (std::vector<uint16_t>{15, 35, 55, 75, 1, 3, 5, 7}));
     context->binning = 0;
     std::vector<uint16_t> untouched(4, 9);
-    AssembleGrey(*context, untouched.data(), binned.data());
+    AssembleGrey(SimdLevel::kPlain, *context, untouched.data(), binned.data());
     EXPECT_EQ(untouched, std::vector<uint16_t>(4, 9));
 }
 

@@ -50,14 +50,14 @@ uint32_t processStandardFrame(CameraContext& c, uint16_t* image, uint16_t* raw) 
         return KQFW_STATUS_OK;
     }
     if (c.resolutionIndex == kGreyResolution) {
-        AssembleGrey(c, image, raw);
+        AssembleGrey(simdLevel(), c, image, raw);
         return KQFW_STATUS_OK;
     }
     if (c.bitsPerPixel != kColourBits) {
         if (b == 1) {
-            AssembleSingleMono(c, image, raw);
+            AssembleSingleMono(simdLevel(), c, image, raw);
         } else {
-            AssembleGrey(c, image, raw);
+            AssembleGrey(simdLevel(), c, image, raw);
         }
         return KQFW_STATUS_OK;
     }
