@@ -113,7 +113,7 @@ void BM_AssembleSingle(benchmark::State& state) {
 BENCHMARK(BM_AssembleSingle)
     ->ArgNames({"mode", "cores"})
     ->ArgsProduct({{-1, 1, 2}, {0}})
-    ->ArgsProduct({{1, 2}, {1}})
+    ->ArgsProduct({{-1, 1, 2}, {1}})
     ->Unit(benchmark::kMillisecond);
 
 // The 2x2 method by each of its implementations, with the default white balance (green

@@ -114,12 +114,18 @@ TEST_F(FastKernels, BlockMethodKernelsEqualThePlainReference) {
                 std::vector<uint16_t> plain(raw.size() * 3, 1);
                 AssembleSingleBlock(BlockKernel::kPlain, *context, plain.data(), raw.data());
                 for (BlockKernel kernel : kernels) {
-                    std::vector<uint16_t> fast(raw.size() * 3, 1);
-                    AssembleSingleBlock(kernel, *context, fast.data(), raw.data());
-                    ASSERT_EQ(fast, plain)
-                        << s.width << "x" << s.height << " pattern " << int(pattern) << " tables "
-                        << int(tables) << " kernel " << int(kernel);
+                    // Bands down to one cell row, and more threads than bands.
+                    for (int32_t threads : {1, 2, 7}) {
+                        context->processingPool.setThreads(threads);
+                        std::vector<uint16_t> fast(raw.size() * 3, 1);
+                        AssembleSingleBlock(kernel, *context, fast.data(), raw.data());
+                        ASSERT_EQ(fast, plain)
+                            << s.width << "x" << s.height << " pattern " << int(pattern)
+                            << " tables " << int(tables) << " kernel " << int(kernel) << " "
+                            << threads << " threads";
+                    }
                 }
+                context->processingPool.setThreads(1);
                 std::vector<uint16_t> chosen(raw.size() * 3, 1);
                 AssembleSingle(*context, chosen.data(), raw.data(), kBlockMethod);
                 ASSERT_EQ(chosen, plain);

@@ -73,7 +73,7 @@ void AssembleSingleBlock(BlockKernel kernel, const CameraContext& c, uint16_t* o
     if (w < 2 || h < 2) {
         return;
     }
-    blockInterpolate(kernel, c, output, raw, w, h, width);
+    blockInterpolate(kernel, c, output, raw, w, h, width, &c.processingPool);
     repeatOddEdges(output, width, height);
 }
 

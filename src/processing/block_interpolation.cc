@@ -1,5 +1,6 @@
 #include "processing/block_interpolation.h"
 
+#include "platform/worker_pool.h"
 #include "processing/lut.h"
 #include "processing/simd_level.h"
 
@@ -164,23 +165,38 @@ BlockKernel fastestBlockKernel() {
     }
 }
 
+namespace {
+
+// Output rows 0 to rows - 1 of a frame that has a raw row more below them. A row reads only
+// its own raw row and the next, and row 0 looks up what a later row takes from the one above,
+// so a band of rows starting on an even one gives the same output by itself.
+void blockRows(BlockKernel kernel, const CameraContext& c, uint16_t* out, const uint16_t* raw,
+               int32_t w, int32_t rows, int32_t stride) {
+    int32_t x = 0;
+    if (blockKernelSupported(kernel)) {
+        if (kernel == BlockKernel::kAvx512) {
+            x = detail::blockAvx512(c, out, raw, w, rows + 1, stride);
+        } else if (kernel == BlockKernel::kAvx2) {
+            x = detail::blockAvx2(c, out, raw, w, rows + 1, stride);
+        }
+    }
+    for (int32_t y = 0; y < rows; ++y) {
+        sharedRow(c, out, raw, y, x, w, stride);
+    }
+}
+
+}  // namespace
+
 void blockInterpolate(BlockKernel kernel, const CameraContext& c, uint16_t* out,
-                      const uint16_t* raw, int32_t w, int32_t h, int32_t stride) {
+                      const uint16_t* raw, int32_t w, int32_t h, int32_t stride, WorkerPool* pool) {
     // Frames narrower or lower than two cells have no pairs worth sharing.
     if (kernel == BlockKernel::kPlain || w < 4 || h < 4) {
         return blockInterpolatePlain(c, out, raw, w, h, stride);
     }
-    int32_t x = 0;
-    if (blockKernelSupported(kernel)) {
-        if (kernel == BlockKernel::kAvx512) {
-            x = detail::blockAvx512(c, out, raw, w, h, stride);
-        } else if (kernel == BlockKernel::kAvx2) {
-            x = detail::blockAvx2(c, out, raw, w, h, stride);
-        }
-    }
-    for (int32_t y = 0; y + 1 < h; ++y) {
-        sharedRow(c, out, raw, y, x, w, stride);
-    }
+    forRowStripes(pool, h - 1, 2, [&](int32_t first, int32_t end) {
+        blockRows(kernel, c, out + 3 * size_t(first) * stride, raw + size_t(first) * stride, w,
+                  end - first, stride);
+    });
     lastRowAndCorner(c, out, raw, w, h, stride);
 }
 

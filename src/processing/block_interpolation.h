@@ -6,6 +6,8 @@
 
 namespace kqfw {
 
+class WorkerPool;
+
 // The implementations of the 2x2 block method. All give the same output bit for bit; the plain
 // one is the reference the others are held to.
 enum class BlockKernel {
@@ -24,9 +26,11 @@ BlockKernel fastestBlockKernel();
 
 // The 2x2 method over the even part (w x h, both at least 2) of a frame whose rows are
 // `stride` samples long; output rows are 3 * stride values long. A kernel the processor does
-// not support falls back to kShared.
+// not support falls back to kShared. Every kernel but the plain one shares the rows out to
+// `pool`'s threads, with the same output.
 void blockInterpolate(BlockKernel kernel, const CameraContext& c, uint16_t* out,
-                      const uint16_t* raw, int32_t w, int32_t h, int32_t stride);
+                      const uint16_t* raw, int32_t w, int32_t h, int32_t stride,
+                      WorkerPool* pool = nullptr);
 
 namespace detail {
 
