@@ -1,8 +1,8 @@
 // The multi-shot kernels on the full colour index-5 image (4164 x 3120 RGB16, 36 shots of
-// 1388 x 1040), one core: the placement of a series beside a memcpy of the same output bytes,
-// and the finishing filters beside OpenCV's filter2D with a kernel of the same size on the
-// same CV_16UC3 image. Placement must keep up with the camera: a full packed shot takes
-// 88 ms on the bus.
+// 1388 x 1040), one core (the finishing filters also on all of them): the placement of a series
+// beside a memcpy of the same output bytes, and the finishing filters beside OpenCV's filter2D with
+// a kernel of the same size on the same CV_16UC3 image. Placement must keep up with the camera: a
+// full packed shot takes 88 ms on the bus.
 #include <benchmark/benchmark.h>
 
 #include <cstring>
@@ -13,6 +13,7 @@
 
 #include "api/camera_context.h"
 #include "api/colour_tables.h"
+#include "platform/worker_pool.h"
 #include "processing/multishot_filters.h"
 #include "processing/multishot_merge.h"
 
@@ -77,27 +78,46 @@ void BM_MemcpyOutput(benchmark::State& state) {
 }
 BENCHMARK(BM_MemcpyOutput)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// One thread, or as many as the processor has cores (a camera's default).
+WorkerPool* poolFor(benchmark::State& state, bool allCores) {
+    WorkerPool& pool = series().context->processingPool;
+    pool.setThreads(allCores ? defaultProcessingThreads() : 1);
+    state.counters["threads"] = pool.threads();
+    return &pool;
+}
+
 void BM_ScanSharpen(benchmark::State& state) {
     Series& b = series();
     std::vector<uint16_t> work = b.image;
+    WorkerPool* pool = poolFor(state, state.range(0) != 0);
     for (auto _ : state) {
-        scansharpen(work.data(), kFactor, b.context->imageRect);
+        scansharpen(work.data(), kFactor, b.context->imageRect, pool);
         benchmark::DoNotOptimize(work.data());
     }
     state.SetLabel("factor 3, 4 x 4 footprint");
 }
-BENCHMARK(BM_ScanSharpen)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ScanSharpen)
+    ->ArgName("cores")
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_MultiShotFilter(benchmark::State& state) {
     Series& b = series();
     std::vector<uint16_t> work = b.image;
+    WorkerPool* pool = poolFor(state, state.range(1) != 0);
     for (auto _ : state) {
-        multishotfilter(work.data(), kFactor, b.context->imageRect, state.range(0) != 0);
+        multishotfilter(work.data(), kFactor, b.context->imageRect, state.range(0) != 0, pool);
         benchmark::DoNotOptimize(work.data());
     }
     state.SetLabel(state.range(0) != 0 ? "weighted, 2 x 2 window" : "plain, 2 x 2 window");
 }
-BENCHMARK(BM_MultiShotFilter)->ArgName("weighted")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MultiShotFilter)
+    ->ArgNames({"weighted", "cores"})
+    ->ArgsProduct({{0, 1}, {0, 1}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // The peer: filter2D on the same CV_16UC3 image with a kernel of the sharpener's footprint
 // (4 x 4) and of the filter's (2 x 2).

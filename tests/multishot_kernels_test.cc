@@ -2,11 +2,13 @@
 // the index-6 mosaic are completed, and the fading correction's and filters' arithmetic.
 #include <algorithm>
 #include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "platform/worker_pool.h"
 #include "processing/fading_correction.h"
 #include "processing/multishot_filters.h"
 #include "processing/multishot_merge.h"
@@ -254,6 +256,38 @@ TEST_F(MultiShotKernels, SharpenerKernelsMatchTheirWeightsAndLeaveFlatAreas) {
     const std::vector<uint16_t> kept = thin;
     scansharpenbw(thin.data(), 2, Rect{0, 0, 5, 1});
     EXPECT_EQ(thin, kept);
+}
+
+// Bands of every size down to one row, more threads than rows, and frames the kernels only
+// just fit: each filter's output is that of one pass from the top.
+TEST_F(MultiShotKernels, FinishingFiltersOnManyThreadsEqualOnePass) {
+    std::mt19937 rng(41);
+    WorkerPool pool;
+    for (auto [w, h] : {std::pair{5, 1}, {3, 2}, {4, 3}, {7, 5}, {40, 17}, {33, 64}}) {
+        const Rect rect{0, 0, w, h};
+        for (uint32_t f : {1u, 2u, 3u}) {
+            std::vector<uint16_t> image(size_t(w) * h * f * f * 3);
+            for (uint16_t& v : image) {
+                v = static_cast<uint16_t>(rng() % 16384);
+            }
+            auto one = image;
+            scansharpen(one.data(), f, rect);
+            multishotfilter(one.data(), f, rect, true);
+            std::vector<uint16_t> grey(image.begin(), image.begin() + image.size() / 3);
+            auto greyOne = grey;
+            scansharpenbw(greyOne.data(), f, rect);
+            for (int32_t threads : {2, 3, 7}) {
+                pool.setThreads(threads);
+                auto shared = image;
+                scansharpen(shared.data(), f, rect, &pool);
+                multishotfilter(shared.data(), f, rect, true, &pool);
+                auto greyShared = grey;
+                scansharpenbw(greyShared.data(), f, rect, &pool);
+                ASSERT_EQ(shared, one) << w << "x" << h << " f " << f << " " << threads;
+                ASSERT_EQ(greyShared, greyOne) << w << "x" << h << " f " << f << " " << threads;
+            }
+        }
+    }
 }
 
 TEST_F(MultiShotKernels, MultiShotFilterFollowsGreenDetailAndWeighsStrongColour) {

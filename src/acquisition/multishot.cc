@@ -242,7 +242,7 @@ uint32_t finishMultiShot(CameraContext& c, uint16_t* image, const MultiShotRun& 
             fadingcorrectionbw(image, f, rect, kFadingMinimumChange, c.fadingGainLimit);
         }
         if (c.sharpenerEnabled != 0) {
-            scansharpenbw(image, f, rect);
+            scansharpenbw(image, f, rect, &c.processingPool);
         }
         return KQFW_STATUS_OK;
     }
@@ -251,7 +251,7 @@ uint32_t finishMultiShot(CameraContext& c, uint16_t* image, const MultiShotRun& 
         InterpolateRatio(simdLevel(), 1, static_cast<int32_t>(wo), static_cast<int32_t>(ho), image,
                          &c.processingPool);
         if (c.sharpenerEnabled != 0 && f > 1) {
-            scansharpen(image, f, rect);
+            scansharpen(image, f, rect, &c.processingPool);
         }
         ApplyColorMatrix(c, image, wo * ho);
         return KQFW_STATUS_OK;
@@ -261,10 +261,10 @@ uint32_t finishMultiShot(CameraContext& c, uint16_t* image, const MultiShotRun& 
         fadingcorrection(image, f, rect, kFadingMinimumChange, c.fadingGainLimit);
     }
     if (c.sharpenerEnabled != 0 && f > 1) {
-        scansharpen(image, f, rect);
+        scansharpen(image, f, rect, &c.processingPool);
     }
     if (c.multiShotFilter != 0) {
-        multishotfilter(image, f, rect, c.multiShotFilter == 2);
+        multishotfilter(image, f, rect, c.multiShotFilter == 2, &c.processingPool);
     }
     ApplyColorMatrix(c, image, wo * ho);
     return KQFW_STATUS_OK;

@@ -7,12 +7,14 @@
 #include "platform/memory.h"
 #include "processing/lut.h"
 #include "processing/rgb_image.h"
+#include "processing/row_filter.h"
 
 namespace kqfw {
 
 namespace {
 
-void sharpen(uint16_t* image, uint32_t f, const Rect& rect, int channels, const char* routine) {
+void sharpen(uint16_t* image, uint32_t f, const Rect& rect, int channels, const char* routine,
+             WorkerPool* pool) {
     const int64_t w = int64_t{rect.right} - rect.left;
     const int64_t h = int64_t{rect.bottom} - rect.top;
     if (w <= 0 || h <= 0) {
@@ -26,68 +28,62 @@ void sharpen(uint16_t* image, uint32_t f, const Rect& rect, int channels, const 
     if (lastRow < 1 || lastColumn < 1) {
         return;
     }
-    const size_t rowSamples = size_t(wo) * channels;
-    auto* ring = static_cast<uint16_t*>(allocZeroed(2 * rowSamples * sizeof(uint16_t)));
-    if (ring == nullptr) {
-        reportError("Not enough memory in routine %s", routine);
-        return;
-    }
-    auto v = [&](int64_t y, int64_t x, int k) -> int32_t {
-        return image[(y * wo + x) * channels + k];
+    const int64_t rowSamples = wo * channels;
+    auto compute = [&](int64_t y, uint16_t* out) {
+        // Rows y - 1 to y + 2, a sample's neighbours `channels` apart within them.
+        const uint16_t* above = image + (y - 1) * rowSamples;
+        const uint16_t* top = above + rowSamples;
+        const uint16_t* bottom = top + rowSamples;
+        const uint16_t* below = cross ? bottom : bottom + rowSamples;
+        const int64_t c = channels;
+        for (int64_t i = c; i <= lastColumn * c + c - 1; ++i) {
+            int32_t s;
+            if (cross) {
+                s = 8 * top[i] - above[i] - bottom[i] - top[i - c] - top[i + c];
+            } else {
+                s = 3 * (top[i] + top[i + c] + bottom[i] + bottom[i + c]) -
+                    (above[i] + above[i + c] + below[i] + below[i + c] + top[i - c] +
+                     bottom[i - c] + top[i + 2 * c] + bottom[i + 2 * c]);
+            }
+            out[i] = static_cast<uint16_t>(clampSample(s / 4));
+        }
     };
-    auto store = [&](int64_t y) {
-        const uint16_t* from = ring + (y % 2) * rowSamples;
+    auto store = [&](int64_t y, const uint16_t* from) {
         const size_t first = size_t(channels);
         const size_t count = size_t(lastColumn) * channels;
         std::memcpy(image + y * wo * channels + first, from + first, count * sizeof(uint16_t));
     };
-    for (int64_t y = 1; y <= lastRow; ++y) {
-        uint16_t* out = ring + (y % 2) * rowSamples;
-        for (int64_t x = 1; x <= lastColumn; ++x) {
-            for (int k = 0; k < channels; ++k) {
-                int32_t s;
-                if (cross) {
-                    s = 8 * v(y, x, k) - v(y - 1, x, k) - v(y + 1, x, k) - v(y, x - 1, k) -
-                        v(y, x + 1, k);
-                } else {
-                    s = 3 * (v(y, x, k) + v(y, x + 1, k) + v(y + 1, x, k) + v(y + 1, x + 1, k)) -
-                        (v(y - 1, x, k) + v(y - 1, x + 1, k) + v(y + 2, x, k) + v(y + 2, x + 1, k) +
-                         v(y, x - 1, k) + v(y + 1, x - 1, k) + v(y, x + 2, k) + v(y + 1, x + 2, k));
-                }
-                out[x * channels + k] = static_cast<uint16_t>(clampSample(s / 4));
-            }
-        }
-        // The previous row's kernels are done reading it: its new values go in.
-        if (y > 1) {
-            store(y - 1);
-        }
+    if (!filterRowsInPlace(pool, 1, int32_t(lastRow + 1), 1, cross ? 1 : 2, size_t(wo) * channels,
+                           compute, store)) {
+        reportError("Not enough memory in routine %s", routine);
     }
-    store(lastRow);
-    freeZeroed(ring);
 }
 
 }  // namespace
 
-void scansharpen(uint16_t* image, uint32_t f, const Rect& rect) {
-    sharpen(image, f, rect, 3, "scansharpen");
+void scansharpen(uint16_t* image, uint32_t f, const Rect& rect, WorkerPool* pool) {
+    sharpen(image, f, rect, 3, "scansharpen", pool);
 }
 
-void scansharpenbw(uint16_t* image, uint32_t f, const Rect& rect) {
-    sharpen(image, f, rect, 1, "scansharpenbw");
+void scansharpenbw(uint16_t* image, uint32_t f, const Rect& rect, WorkerPool* pool) {
+    sharpen(image, f, rect, 1, "scansharpenbw", pool);
 }
 
-void multishotfilter(uint16_t* image, uint32_t f, const Rect& rect, bool weighted) {
+void multishotfilter(uint16_t* image, uint32_t f, const Rect& rect, bool weighted,
+                     WorkerPool* pool) {
     const int64_t w = int64_t{rect.right} - rect.left;
     const int64_t h = int64_t{rect.bottom} - rect.top;
     if (w <= 0 || h <= 0) {
         return;
     }
     const int64_t wo = w * f, ho = h * f;
-    for (int64_t y = 0; y + 1 < ho; ++y) {
-        uint16_t* top = image + 3 * y * wo;
-        uint16_t* bottom = top + 3 * wo;
+    const size_t rowValues = 3 * size_t(wo);
+    auto compute = [&](int64_t y, uint16_t* out) {
+        const uint16_t* top = image + 3 * y * wo;
+        const uint16_t* bottom = top + 3 * wo;
+        std::memcpy(out, top, rowValues * sizeof(uint16_t));
         for (int64_t x = 0; x + 1 < wo; ++x) {
-            uint16_t* p = top + 3 * x;
+            const uint16_t* p = top + 3 * x;
             const uint16_t* right = p + 3;
             const uint16_t* below = bottom + 3 * x;
             const uint16_t* diagonal = below + 3;
@@ -97,15 +93,22 @@ void multishotfilter(uint16_t* image, uint32_t f, const Rect& rect, bool weighte
             for (int k : {kChannelRed, kChannelBlue}) {
                 const int32_t sum = p[k] + right[k] + below[k] + diagonal[k];
                 const int32_t filtered = clampSample((sum - d + 2) >> 2);
+                uint16_t& o = out[3 * x + k];
                 if (!weighted) {
-                    p[k] = static_cast<uint16_t>(filtered);
+                    o = static_cast<uint16_t>(filtered);
                     continue;
                 }
                 const int32_t x0 = p[k];
                 const int32_t weight = std::min(512 * g / (x0 + 1), 256);
-                p[k] = static_cast<uint16_t>(((256 - weight) * x0 + weight * filtered) >> 8);
+                o = static_cast<uint16_t>(((256 - weight) * x0 + weight * filtered) >> 8);
             }
         }
+    };
+    auto store = [&](int64_t y, const uint16_t* from) {
+        std::memcpy(image + 3 * y * wo, from, rowValues * sizeof(uint16_t));
+    };
+    if (!filterRowsInPlace(pool, 0, int32_t(ho - 1), 0, 1, rowValues, compute, store)) {
+        reportError("Not enough memory in routine multishotfilter");
     }
 }
 
