@@ -266,7 +266,7 @@ void printPipelineTable(const std::vector<PipelineRun>& runs) {
         std::printf("%-40s %10.2f %10.1f ms %9.1f%%\n", run.label.c_str(), run.milliseconds,
                     run.periodMs, run.periodMs > 0 ? 100 * run.milliseconds / run.periodMs : 0.0);
     }
-    std::printf("(goal: the 2x2 path under a tenth of its frame period)\n");
+    std::printf("(goal: the 2x2 path within 5 %% of its frame period)\n");
 }
 
 }  // namespace kqfw::bench
