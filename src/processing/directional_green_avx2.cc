@@ -83,12 +83,18 @@ KQFW_AVX2 int32_t directionalGreenSitesAvx2(uint16_t* image, int32_t width, int3
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
-        const __m256i up = sites(site - rowStride + kG, kG),
-                      down = sites(site + rowStride + kG, kG);
+        // The row above an even row and the row below an odd one belong to another pair, and
+        // the row below an even row holds pairs this loop has just written: those are read one
+        // sample at a time.
+        const __m256i up =
+            evenRow ? sitesOneByOne(site - rowStride + kG) : sites(site - rowStride + kG, kG);
+        const __m256i down =
+            evenRow ? sites(site + rowStride + kG, kG) : sitesOneByOne(site + rowStride + kG);
         const __m256i left = sites(site - 3 + kG, kG), right = sites(site + 3 + kG, kG);
-        // The row below holds pairs this loop has just written; read it one sample at a time.
-        const __m256i ul = sites(site - rowStride - 3 + other, other),
-                      ur = sites(site - rowStride + 3 + other, other);
+        const __m256i ul = evenRow ? sitesOneByOne(site - rowStride - 3 + other)
+                                   : sites(site - rowStride - 3 + other, other);
+        const __m256i ur = evenRow ? sitesOneByOne(site - rowStride + 3 + other)
+                                   : sites(site - rowStride + 3 + other, other);
         const __m256i dl = sitesOneByOne(site + rowStride - 3 + other),
                       dr = sitesOneByOne(site + rowStride + 3 + other);
         const __m256i sample = sites(site + own, own);

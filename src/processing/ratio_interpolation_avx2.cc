@@ -27,8 +27,10 @@ struct Neighbours {
     __m256i min, lo, hi, max;
 };
 
-KQFW_AVX2_INLINE Neighbours neighbours(const uint16_t* green, int32_t rowStride) {
-    const __m256i up = sites(green - rowStride, kG), down = sites(green + rowStride, kG);
+KQFW_AVX2_INLINE Neighbours neighbours(const uint16_t* green, int32_t rowStride, bool evenRow) {
+    // The row above an even row, and the row below an odd one, belong to another pair.
+    const __m256i up = evenRow ? sitesOneByOne(green - rowStride) : sites(green - rowStride, kG);
+    const __m256i down = evenRow ? sites(green + rowStride, kG) : sitesOneByOne(green + rowStride);
     const __m256i left = sites(green - 3, kG), right = sites(green + 3, kG);
     const __m256i a = _mm256_min_epi32(up, down), b = _mm256_max_epi32(up, down);
     const __m256i c = _mm256_min_epi32(left, right), e = _mm256_max_epi32(left, right);
@@ -60,7 +62,7 @@ KQFW_AVX2 int32_t estimateSitesAvx2(uint16_t* image, int32_t width, int32_t y, i
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
-        const Neighbours n = neighbours(site + kG, rowStride);
+        const Neighbours n = neighbours(site + kG, rowStride, (y & 1) == 0);
         const __m256i own = sites(site + kG, kG);
         const __m256i above = _mm256_cmpgt_epi32(own, n.hi);
         const __m256i atOrBelow =
@@ -88,7 +90,7 @@ KQFW_AVX2 int32_t refineSitesAvx2(int32_t strength, uint16_t* image, int32_t wid
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
-        const Neighbours n = neighbours(site + kG, rowStride);
+        const Neighbours n = neighbours(site + kG, rowStride, (y & 1) == 0);
         const __m256i none = _mm256_cmpeq_epi32(n.lo, zero);
         const __m256i spread =
             _mm256_mullo_epi32(_mm256_sub_epi32(n.max, n.min), _mm256_set1_epi32(strength));
@@ -145,9 +147,10 @@ KQFW_AVX2 int32_t medianDownSitesAvx2(uint16_t* image, int32_t width, int32_t y,
     int32_t done = 0;
     for (; done + 8 <= count; done += 8) {
         uint16_t* site = image + 3 * (size_t(y) * width + x + 2 * done);
+        // Rows two away belong to other pairs.
         const __m256i m =
-            median3(sites(site + parked - 2 * rowStride, channel), sites(site + parked, channel),
-                    sites(site + parked + 2 * rowStride, channel));
+            median3(sitesOneByOne(site + parked - 2 * rowStride), sites(site + parked, channel),
+                    sitesOneByOne(site + parked + 2 * rowStride));
         storeSites(site + ratioChannel(y), m);
     }
     return done;

@@ -21,7 +21,9 @@ inline constexpr int kSiteStep = 6;
 
 // Channel `channel` of eight sites, from `p` at the first's. Two sites lie in 16 bytes, which
 // start at the channel (blue) or one sample before it (green, red), so no read leaves the
-// pixels of the sites; a byte shuffle moves each site's sample into its lane.
+// pixels of the sites; a byte shuffle moves each site's sample into its lane. The loads read
+// the samples between the sites too, so they are only for rows no other thread writes while
+// they run: the kernels share rows out in pairs, and read a site's own pair this way.
 KQFW_AVX2_INLINE __m256i sites(const uint16_t* p, int channel) {
     const uint16_t* q = channel == kChannelBlue ? p : p - 1;
     auto chunk = [q](int site) {
@@ -40,8 +42,8 @@ KQFW_AVX2_INLINE __m256i sites(const uint16_t* p, int channel) {
     return _mm256_or_si256(_mm256_shuffle_epi8(even, pickEven), _mm256_shuffle_epi8(odd, pickOdd));
 }
 
-// The same one sample at a time, for samples near ones a step has just written: a wide read
-// of a narrow write still on its way to memory waits for it.
+// The same one sample at a time: for rows of other pairs, and for samples near ones a step
+// has just written (a wide read of a narrow write still on its way to memory waits for it).
 KQFW_AVX2_INLINE __m256i sitesOneByOne(const uint16_t* p) {
     return _mm256_setr_epi32(p[0], p[6], p[12], p[18], p[24], p[30], p[36], p[42]);
 }
