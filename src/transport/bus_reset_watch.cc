@@ -16,13 +16,16 @@ void watchBusResets(BusResetWatchState& s, const std::string& path) {
     uint32_t error = 0;
     s.handle = port.open(path, true, &error);
     if (s.handle == kInvalidDeviceHandle) {
+        s.armed.set();
         return;
     }
     for (;;) {
         // The stop flag is read after the event was reset: a stop that sets the event later
         // wakes the wait, one that came earlier is seen here. Either way it is not lost.
         s.event.reset();
-        if (port.ioControlOverlapped(s.handle, kIoctlBusResetNotify, &s.event) != kErrorIoPending) {
+        const uint32_t pending = port.ioControlOverlapped(s.handle, kIoctlBusResetNotify, &s.event);
+        s.armed.set();
+        if (pending != kErrorIoPending) {
             break;
         }
         if (s.stop.load() == 0) {
@@ -52,9 +55,14 @@ void watchBusResets(BusResetWatchState& s, const std::string& path) {
 
 bool startBusResetWatch(BusResetWatch& watch, const char* devicePath) {
     watch.state->stop = 0;
-    return watch.busResetThread.start(
-        [state = watch.state, path = std::string(devicePath)] { watchBusResets(*state, path); },
-        kWatchStackBytes, ThreadPriority::kHighest);
+    watch.state->armed.reset();
+    if (!watch.busResetThread.start(
+            [state = watch.state, path = std::string(devicePath)] { watchBusResets(*state, path); },
+            kWatchStackBytes, ThreadPriority::kHighest)) {
+        return false;
+    }
+    watch.state->armed.wait();
+    return true;
 }
 
 void stopBusResetWatch(BusResetWatch& watch) {

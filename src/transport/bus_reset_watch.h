@@ -15,6 +15,7 @@ namespace kqfw {
 // bus-reset callback can be freed while the callback is still returning.
 struct BusResetWatchState {
     Event event{true};  // the pending notification's completion, and the stop's wake-up
+    Event armed{true};  // the first notification is pending, or the watch gave up
     std::atomic<uint32_t> stop{0};
     std::atomic<BusResetCallback> callback{nullptr};
     std::atomic<uint64_t> callbackArg{0};
@@ -33,7 +34,9 @@ struct BusResetWatch {
     std::shared_ptr<BusResetWatchState> state = std::make_shared<BusResetWatchState>();
 };
 
-// Starts the watch thread on its own handle of `devicePath`; false when it cannot be created.
+// Starts the watch thread on its own handle of `devicePath` and returns once its first
+// notification is pending (or the watch gave up), so no reset after the opening goes unseen;
+// false when the thread cannot be created.
 bool startBusResetWatch(BusResetWatch& watch, const char* devicePath);
 
 // Ends the watch thread and waits for it; also when the thread ended by itself (its handle
