@@ -301,6 +301,7 @@ void releaseReservation(CameraContext& c, const BusReservation& held) {
 }
 
 uint32_t reserveBus(CameraContext& c, BusReservation* held) {
+    releaseUnreleased(c);
     uint8_t bandwidth[kBandwidthBytes] = {};
     storeLe32(bandwidth, c.streamBytesPerPacket);
     storeLe32(bandwidth + 4, kSpeedS400);
@@ -341,6 +342,22 @@ uint32_t reserveBus(CameraContext& c, BusReservation* held) {
 }
 
 }  // namespace
+
+void releaseUnreleased(CameraContext& c) {
+    uint8_t buffer[8] = {};
+    if (c.unreleased.resources) {
+        storeLe64(buffer, c.unreleased.resourcesHandle);
+        c.unreleased.resources = request(c, kIoctlIsochFreeResources, buffer, 8, false) != 0;
+    }
+    if (c.unreleased.channel) {
+        storeLe32(buffer, c.unreleased.channelNumber);
+        c.unreleased.channel = request(c, kIoctlIsochFreeChannel, buffer, 4, false) != 0;
+    }
+    if (c.unreleased.bandwidth) {
+        storeLe64(buffer, c.unreleased.bandwidthHandle);
+        c.unreleased.bandwidth = request(c, kIoctlIsochFreeBandwidth, buffer, 8, false) != 0;
+    }
+}
 
 uint32_t frameBytesOf(const CameraContext& c) {
     return c.streamBytesPerPacket * c.streamPacketsPerFrame;
@@ -470,16 +487,33 @@ uint32_t CleanupStream(CameraContext& c) {
         return 0;
     }
     c.streamReady = 0;
+    // A failed release ends the tear-down with its status; what is still held is kept for
+    // releaseUnreleased.
+    auto keep = [&c](bool resources, bool channel) {
+        c.unreleased.resources |= resources;
+        if (resources) {
+            c.unreleased.resourcesHandle = c.streamResources;
+        }
+        c.unreleased.channel |= channel;
+        if (channel) {
+            c.unreleased.channelNumber = c.streamChannel;
+        }
+        c.unreleased.bandwidth = true;
+        c.unreleased.bandwidthHandle = c.streamBandwidth;
+    };
     storeLe64(buffer, c.streamResources);
     if (request(c, kIoctlIsochFreeResources, buffer, 8, false) != 0) {
+        keep(true, true);
         return KQFW_STATUS_RESOURCES;
     }
     storeLe32(buffer, c.streamChannel);
     if (request(c, kIoctlIsochFreeChannel, buffer, 4, false) != 0) {
+        keep(false, true);
         return KQFW_STATUS_CHANNEL;
     }
     storeLe64(buffer, c.streamBandwidth);
     if (request(c, kIoctlIsochFreeBandwidth, buffer, 8, false) != 0) {
+        keep(false, false);
         return KQFW_STATUS_BANDWIDTH;
     }
     if (c.hardwareTrigger != 0) {

@@ -30,6 +30,9 @@ uint32_t ProbeStream(CameraContext& c, const char* operation);
 // Blocks until the driver ends the receive into `buffer` (streamBuffer or auxBuffer).
 uint32_t GetBuffer(CameraContext& c, void* buffer);
 uint32_t CleanupStream(CameraContext& c);
+// Gives back what a failed tear-down left held (kept in `unreleased`); what the driver still
+// refuses stays there. Caller holds registerLock.
+void releaseUnreleased(CameraContext& c);
 uint32_t ArmStartCommand(CameraContext& c, uint32_t exposureUnits);
 uint32_t ChangeExposure(CameraContext& c, uint32_t exposureUnits);
 uint32_t ApplyAdvancedSettings(CameraContext& c);

@@ -120,6 +120,14 @@ struct CameraContext {
     uint32_t streamPacketsPerFrame;
     Rect deliveredRect;
     uint32_t useAuxBuffer;
+    // What a tear-down could not give back to the bus (its request failed), with the handles:
+    // given back before the next set-up allocates and when the camera closes, so a refused
+    // release does not hold the bus's bandwidth for good.
+    struct {
+        bool resources, channel, bandwidth;
+        uint64_t resourcesHandle, bandwidthHandle;
+        uint32_t channelNumber;
+    } unreleased;
 
     // Acquisition
     std::atomic<uint32_t> abortRequested;

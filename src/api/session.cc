@@ -156,9 +156,12 @@ void closeCamera(int32_t index, CameraContext* c) {
         // finalised gives its bus resources back.
         c->receiveThread.join();
         c->continuousThread.join();
-        if (c->streamReady != 0) {
+        {
             std::lock_guard lock(c->registerLock);
-            CleanupStream(*c);
+            if (c->streamReady != 0) {
+                CleanupStream(*c);
+            }
+            releaseUnreleased(*c);
         }
         stopBusResetWatch(c->watch);
         void* released[2];
