@@ -188,10 +188,16 @@ bool SimBench::unplug(int32_t camera) {
         return false;
     }
     device->present = false;
-    // A node leaving the bus resets it: the others hear of it, the leaver's requests fail.
+    // A node leaving the bus resets it: the others hear of it, the leaver's requests fail, and
+    // what was allocated for the leaver lapses with the reset (its owner can no longer give it
+    // back, and no one re-allocates it).
     for (auto& [id, handle] : handles_) {
+        const bool leaver = &devices_[handle.device] == device;
         if (handle.pending != nullptr) {
-            complete(handle, &devices_[handle.device] == device ? kErrorDeviceNotConnected : 0);
+            complete(handle, leaver ? kErrorDeviceNotConnected : 0);
+        }
+        if (leaver) {
+            releaseIsoch(id);
         }
     }
     changed_.notify_all();
