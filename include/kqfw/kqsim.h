@@ -164,6 +164,10 @@ KQFW_API int32_t kqsimReadFlash(int32_t camera, uint32_t address, uint8_t* data,
 /** Copies up to `max` of the camera's logged writes, oldest first, and returns how many it
  * holds. */
 KQFW_API int32_t kqsimWriteLog(int32_t camera, KqsimRegisterWrite* entries, uint32_t max);
+/** Copies up to `max` of the distinct register addresses the camera was read at over the bus
+ * since its write log was last cleared, ascending, and returns how many there are (at most
+ * KQSIM_WRITE_LOG_CAPACITY are kept). */
+KQFW_API int32_t kqsimReadAddresses(int32_t camera, uint32_t* addresses, uint32_t max);
 /** How many older writes the log let go since it was last cleared (-1 for no such camera). */
 KQFW_API int64_t kqsimWriteLogDropped(int32_t camera);
 /** Empties the camera's write log. */

@@ -274,6 +274,7 @@ FUNCTIONS = {
     "kqsimPeekRegister": (c_int32, [c_int32, c_uint32, POINTER(c_uint32)]),
     "kqsimReadFlash": (c_int32, [c_int32, c_uint32, c_void_p, c_uint32]),
     "kqsimWriteLog": (c_int32, [c_int32, POINTER(KqsimRegisterWrite), c_uint32]),
+    "kqsimReadAddresses": (c_int32, [c_int32, POINTER(c_uint32), c_uint32]),
     "kqsimWriteLogDropped": (c_int64, [c_int32]),
     "kqsimClearWriteLog": (c_int32, [c_int32]),
     "kqsimRequestCount": (c_uint32, [c_uint32]),

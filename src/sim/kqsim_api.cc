@@ -86,6 +86,10 @@ KQFW_API int32_t kqsimWriteLog(int32_t camera, KqsimRegisterWrite* entries, uint
     return SimBench::instance().writeLog(camera, entries, max);
 }
 
+KQFW_API int32_t kqsimReadAddresses(int32_t camera, uint32_t* addresses, uint32_t max) {
+    return SimBench::instance().readAddresses(camera, addresses, max);
+}
+
 KQFW_API int64_t kqsimWriteLogDropped(int32_t camera) {
     return SimBench::instance().writesDropped(camera);
 }

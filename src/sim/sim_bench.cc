@@ -300,6 +300,20 @@ int32_t SimBench::writeLog(int32_t camera, KqsimRegisterWrite* entries, uint32_t
     return static_cast<int32_t>(log.size());
 }
 
+int32_t SimBench::readAddresses(int32_t camera, uint32_t* addresses, uint32_t max) {
+    std::lock_guard lock(mutex_);
+    Device* device = deviceFor(camera);
+    if (device == nullptr) {
+        return -1;
+    }
+    const std::set<uint32_t>& read = device->camera->readAddresses();
+    uint32_t i = 0;
+    for (auto it = read.begin(); addresses != nullptr && it != read.end() && i < max; ++it) {
+        addresses[i++] = *it;
+    }
+    return static_cast<int32_t>(read.size());
+}
+
 int64_t SimBench::writesDropped(int32_t camera) {
     std::lock_guard lock(mutex_);
     Device* device = deviceFor(camera);
@@ -423,6 +437,9 @@ uint32_t SimBench::asyncTransaction(Handle& handle, bool write, const uint8_t* i
         }
         uint8_t* data = asyncRequestData(output) + 4 * q;
         uint32_t value = loadBe32(data);
+        if (!write) {
+            camera.noteRead(address);
+        }
         uint32_t error = write ? camera.writeQuadlet(address, value, now)
                                : camera.readQuadlet(address, &value, now);
         if (error != 0) {

@@ -42,6 +42,7 @@ class SimBench {
     bool peekRegister(int32_t camera, uint32_t address, uint32_t* value);
     bool readFlash(int32_t camera, uint32_t address, uint8_t* data, uint32_t bytes);
     int32_t writeLog(int32_t camera, KqsimRegisterWrite* entries, uint32_t max);
+    int32_t readAddresses(int32_t camera, uint32_t* addresses, uint32_t max);
     int64_t writesDropped(int32_t camera);
     bool clearWriteLog(int32_t camera);
     uint32_t requestCount(uint32_t code);

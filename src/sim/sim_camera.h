@@ -93,7 +93,16 @@ class SimCamera {
     void clearWriteLog() {
         writeLog_.clear();
         writesDropped_ = 0;
+        readAddresses_.clear();
     }
+    // The distinct addresses read over the bus since the log was cleared, for tests that fail
+    // each register the library reads; bounded like the write log.
+    void noteRead(uint32_t address) {
+        if (readAddresses_.size() < kWriteLogCapacity) {
+            readAddresses_.insert(address);
+        }
+    }
+    const std::set<uint32_t>& readAddresses() const { return readAddresses_; }
     void setFlashError(bool on) { flashErrorForced_ = on; }
     int firmwareStarts() const { return firmwareStarts_; }
     void setTimeScale(double scale) { timeScale_ = scale; }
@@ -168,7 +177,8 @@ class SimCamera {
     uint64_t delayFrame_ = 0;
     uint32_t delayMs_ = 0;
     std::deque<std::pair<uint32_t, uint32_t>> writeLog_;  // the newest kWriteLogCapacity
-    uint64_t writesDropped_ = 0;                          // older ones, since the last clear
+    std::set<uint32_t> readAddresses_;
+    uint64_t writesDropped_ = 0;  // older ones, since the last clear
 };
 
 }  // namespace kqfw::sim
