@@ -39,9 +39,7 @@ void stopExposure(CameraContext& c) {
     const uint32_t start = c.streaming != 0 ? kCmdIsoEnable : kCmdOneShot;
     WriteQuadletOnHandle(c, second, c.link.commandBase + start);
     sleepMs(kStopSettleMs);
-    if (c.busy != 0) {
-        cancelReceiveOn(second);
-    }
+    cancelPendingReceive(c, second);
     closeSecondHandle(second);
     if (c.streaming != 0) {
         c.frameEvent->set();

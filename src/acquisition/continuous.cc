@@ -53,8 +53,8 @@ void stopStreaming(CameraContext& c, DeviceHandle& handle) {
         WriteQuadletOnHandle(c, handle, c.link.commandBase + kCmdIsoEnable);
     }
     settleMs(kStopSettleMs);
-    if (c.busy != 0 && handle != kInvalidDeviceHandle) {
-        cancelReceiveOn(handle);
+    if (handle != kInvalidDeviceHandle) {
+        cancelPendingReceive(c, handle);
     }
     while (c.busy != 0) {
         sleepMs(kBusyPollMs);

@@ -74,9 +74,7 @@ uint32_t abortRun(CameraContext& c, CameraLease* lease) {
             const uint32_t start = c.streaming != 0 ? kCmdIsoEnable : kCmdOneShot;
             WriteQuadletOnHandle(c, second, c.link.commandBase + start);
             settleMs(kStopSettleMs);
-            if (c.busy != 0) {
-                cancelReceiveOn(second);
-            }
+            cancelPendingReceive(c, second);
             closeSecondHandle(second);
         } else {
             // A camera no handle reaches has left the bus: its receive ends by itself, and the

@@ -118,7 +118,7 @@ void MultiShotRun::collect() {
         }
         // The series is complete; the receive ends when it is cancelled.
         if (handle != kInvalidDeviceHandle) {
-            cancelReceiveOn(handle);
+            cancelPendingReceive(c, handle);
         }
     }
     closeSecondHandle(handle);

@@ -22,6 +22,8 @@ constexpr uint32_t kQuadletsToStrip = 1;
 constexpr uint32_t kLargeFrameBytes = 1024000;
 constexpr uint32_t kLargeBufferBytes = 512000;
 constexpr uint32_t kSlotAlign = 4096;
+constexpr uint32_t kCancelAttempts = 100;
+constexpr uint32_t kCancelRetryMs = 10;
 
 constexpr uint32_t kStartBit = 0x00000080;  // arrives byte-reversed: bit 31
 constexpr uint32_t kMultiShotValue3 = 0x04002940;
@@ -557,6 +559,15 @@ void closeSecondHandle(DeviceHandle handle) {
 uint32_t cancelReceiveOn(DeviceHandle handle) {
     uint32_t returned = 0;
     return driver().ioControl(handle, kIoctlCancelReceive, nullptr, 0, nullptr, 0, &returned);
+}
+
+void cancelPendingReceive(const CameraContext& c, DeviceHandle handle) {
+    for (uint32_t attempt = 0; attempt < kCancelAttempts && c.busy != 0; ++attempt) {
+        if (cancelReceiveOn(handle) == 0) {
+            return;
+        }
+        sleepMs(kCancelRetryMs);
+    }
 }
 
 bool queryReceiveStatus(DeviceHandle handle, ReceiveStatus* status) {

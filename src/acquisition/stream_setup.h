@@ -45,6 +45,9 @@ uint32_t ringSlotBytes(const CameraContext& c);
 
 // Requests on a second handle of the camera, opened and closed around each.
 uint32_t cancelReceiveOn(DeviceHandle handle);
+// Cancels the receive while it is still pending, asking again (up to a second) when the driver
+// refuses: a receive nothing else ends would otherwise hold the call that waits for it for good.
+void cancelPendingReceive(const CameraContext& c, DeviceHandle handle);
 // The driver's account of a streaming receive: its newest completed frame (from 0, -1 before
 // the first), the frames it could not complete (the reserved word; a driver that does not count
 // them leaves 0) and the value of each ring slot.
