@@ -109,13 +109,13 @@ KQFW_API StatusCode IxenmWriteFirmware(int32_t index, const uint8_t* text, int32
     if (written != 0) {
         return KQFW_STATUS_WRITE_FAILED;
     }
-    sleepMs(kSettleAfterWriteMs);
+    settleMs(kSettleAfterWriteMs);
     if (unlockAdvancedRegisters(c->link) != 0) {
         return KQFW_STATUS_WRITE_FAILED;
     }
     const uint32_t error =
         writeQuadlet(c->link, c->link.advancedBase + kAdvFirmwareStart, kStartFirmware);
-    sleepMs(kSettleAfterStartMs);
+    settleMs(kSettleAfterStartMs);
     return error != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
 }
 
