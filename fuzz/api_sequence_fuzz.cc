@@ -12,32 +12,17 @@
 #include <thread>
 #include <vector>
 
-#include "kqfw/kqfw.h"
-#include "kqfw/kqsim.h"
-#include "platform/clock.h"
 #include "platform/event.h"
+#include "small_bench.h"
 
 namespace {
 
-constexpr uint32_t kSensorWidth = 256, kSensorHeight = 192;
+using kqfw::fuzz::kSensorHeight;
+using kqfw::fuzz::kSensorWidth;
 constexpr size_t kMaxOperations = 40;
 constexpr size_t kWhiteBytes = size_t{kSensorHeight} * kSensorWidth * 2;
 // Bounds a hang only: the bench delivers at once.
 constexpr uint32_t kFrameWaitMs = 20000;
-
-void prepareBench() {
-    kqsimReset();
-    kqsimSetTimeScale(0);  // a reset puts real time back
-    for (uint32_t model : {KQSIM_MODEL_KQC, KQSIM_MODEL_KQM}) {
-        KqsimCameraConfig config;
-        kqsimDefaultConfig(model, &config);
-        config.maxWidth = config.modeWidth = kSensorWidth;
-        config.maxHeight = config.modeHeight = kSensorHeight;
-        kqsimAddCamera(&config);
-    }
-    kqsimSetNoise(0, 0);  // frames rendered once and repeated
-    kqsimSetNoise(1, 0);
-}
 
 struct Run {
     kqfw::Event frame{true};
@@ -310,14 +295,12 @@ class Sequence {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kqfw::setSettleScale(0);
-    kqsimSetTimeScale(0);
-    IxenSetErrorMessages(0);
+    kqfw::fuzz::quietLibrary();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    prepareBench();
+    kqfw::fuzz::smallBench();
     FuzzedDataProvider in(data, size);
     Sequence sequence(in);
     for (size_t n = 0; n < kMaxOperations && in.remaining_bytes() > 0; ++n) {

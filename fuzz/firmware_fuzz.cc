@@ -7,9 +7,7 @@
 #include <vector>
 
 #include "api/firmware.h"
-#include "kqfw/kqfw.h"
-#include "kqfw/kqsim.h"
-#include "platform/clock.h"
+#include "small_bench.h"
 
 namespace {
 
@@ -19,10 +17,8 @@ constexpr size_t kMaxImageBytes = 0x4000;
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kqfw::setSettleScale(0);
-    kqsimSetTimeScale(0);
-    IxenSetErrorMessages(0);
-    kqsimResetDefault();
+    kqfw::fuzz::quietLibrary();
+    kqfw::fuzz::smallBench();
     return IxenmInit(0) == 0 ? 0 : 1;
 }
 

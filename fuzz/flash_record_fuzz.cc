@@ -7,22 +7,19 @@
 #include <cstdlib>
 #include <vector>
 
-#include "kqfw/kqfw.h"
-#include "kqfw/kqsim.h"
-#include "platform/clock.h"
+#include "small_bench.h"
 
 namespace {
 
-constexpr uint32_t kSensorWidth = 256, kSensorHeight = 192;
+using kqfw::fuzz::kSensorHeight;
+using kqfw::fuzz::kSensorWidth;
 // The record the library reads: its first eight 128-byte blocks and the lists after them.
 constexpr size_t kMaxRecordBytes = 16384;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kqfw::setSettleScale(0);
-    kqsimSetTimeScale(0);
-    IxenSetErrorMessages(0);
+    kqfw::fuzz::quietLibrary();
     return 0;
 }
 
@@ -30,18 +27,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size > kMaxRecordBytes) {
         return 0;
     }
-    kqsimReset();
-    kqsimSetTimeScale(0);  // a reset puts real time back
-    KqsimCameraConfig config;
-    kqsimDefaultConfig((size & 1) != 0 ? KQSIM_MODEL_KQM : KQSIM_MODEL_KQC, &config);
-    config.maxWidth = config.modeWidth = kSensorWidth;
-    config.maxHeight = config.modeHeight = kSensorHeight;
+    kqfw::fuzz::resetBench();
+    KqsimCameraConfig config =
+        kqfw::fuzz::smallCamera((size & 1) != 0 ? KQSIM_MODEL_KQM : KQSIM_MODEL_KQC);
     config.flashRecord = data;
     config.flashRecordBytes = uint32_t(size);
-    if (kqsimAddCamera(&config) < 0) {
+    if (kqfw::fuzz::addCamera(config) < 0) {
         std::abort();
     }
-    kqsimSetNoise(0, 0);  // rendered once and repeated
     const uint32_t opened = IxenmInit(0);
     if (opened != 0) {
         // A record the library cannot use is one of these, never a crash.

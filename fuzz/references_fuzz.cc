@@ -11,33 +11,20 @@
 #include <cstring>
 #include <vector>
 
-#include "kqfw/kqfw.h"
-#include "kqfw/kqsim.h"
-#include "platform/clock.h"
+#include "small_bench.h"
 
 namespace {
 
-constexpr uint32_t kSensorWidth = 256, kSensorHeight = 192;
+using kqfw::fuzz::kSensorHeight;
+using kqfw::fuzz::kSensorWidth;
 constexpr size_t kBlackBytes = size_t{kSensorHeight + 2} * kSensorWidth * 2;
 constexpr size_t kWhiteBytes = size_t{kSensorHeight} * kSensorWidth * 2;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    kqfw::setSettleScale(0);
-    kqsimSetTimeScale(0);
-    IxenSetErrorMessages(0);
-    kqsimReset();
-    for (uint32_t model : {KQSIM_MODEL_KQC, KQSIM_MODEL_KQM}) {
-        KqsimCameraConfig config;
-        kqsimDefaultConfig(model, &config);
-        config.maxWidth = config.modeWidth = kSensorWidth;
-        config.maxHeight = config.modeHeight = kSensorHeight;
-        kqsimAddCamera(&config);
-    }
-    // Frames without noise are rendered once and repeated, which keeps the bench out of the way.
-    kqsimSetNoise(0, 0);
-    kqsimSetNoise(1, 0);
+    kqfw::fuzz::quietLibrary();
+    kqfw::fuzz::smallBench();
     return IxenmInit(0) == 0 && IxenmInit(1) == 0 ? 0 : 1;
 }
 
