@@ -23,11 +23,12 @@ inline void resetBench() {
     kqsimSetTimeScale(0);
 }
 
-inline KqsimCameraConfig smallCamera(uint32_t model) {
+inline KqsimCameraConfig smallCamera(uint32_t model, uint32_t width = kSensorWidth,
+                                     uint32_t height = kSensorHeight) {
     KqsimCameraConfig config;
     kqsimDefaultConfig(model, &config);
-    config.maxWidth = config.modeWidth = kSensorWidth;
-    config.maxHeight = config.modeHeight = kSensorHeight;
+    config.maxWidth = config.modeWidth = width;
+    config.maxHeight = config.modeHeight = height;
     return config;
 }
 
