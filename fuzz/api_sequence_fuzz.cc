@@ -227,7 +227,8 @@ class Sequence {
         const uint64_t exact =
             uint64_t{w} * h * (IxenmGetCurrentBitsPerPixel(camera) == 42 ? 6 : 2);
         const int64_t off = in_.ConsumeIntegralInRange<int64_t>(-2, 2);
-        const uint64_t bytes = in_.ConsumeBool() ? exact + off : in_.ConsumeIntegral<uint16_t>();
+        const uint64_t nudged = off < 0 && exact < uint64_t(-off) ? 0 : exact + off;
+        const uint64_t bytes = in_.ConsumeBool() ? nudged : in_.ConsumeIntegral<uint16_t>();
         return uint32_t(std::min<uint64_t>(bytes, 1u << 26));
     }
     void acquire(int32_t camera) {

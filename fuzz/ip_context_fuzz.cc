@@ -12,15 +12,14 @@
 #include <vector>
 
 #include "acquisition/ip_context.h"
-#include "kqfw/kqfw.h"
-#include "kqfw/kqsim.h"
-#include "platform/clock.h"
+#include "small_bench.h"
 
 namespace {
 
 namespace ip = kqfw::ip;
 
-constexpr uint32_t kSensorWidth = 256, kSensorHeight = 192;
+using kqfw::fuzz::kSensorHeight;
+using kqfw::fuzz::kSensorWidth;
 
 std::vector<uint8_t> templates[4];  // camera x references
 
@@ -74,20 +73,15 @@ int32_t noFrames(uint16_t*, uint32_t, int32_t, uint64_t, uint64_t) {
 }
 
 void prepareTemplates() {
-    kqfw::setSettleScale(0);
-    kqsimSetTimeScale(0.001);
-    IxenSetErrorMessages(0);
-    kqsimReset();
+    kqfw::fuzz::quietLibrary();
+    kqfw::fuzz::resetBench();
     const uint32_t blemishes[] = {10, 300, kSensorWidth * 100 + 7, kSensorWidth * kSensorHeight};
     for (uint32_t model : {KQSIM_MODEL_KQC, KQSIM_MODEL_KQM}) {
-        KqsimCameraConfig config;
-        kqsimDefaultConfig(model, &config);
-        config.maxWidth = config.modeWidth = kSensorWidth;
-        config.maxHeight = config.modeHeight = kSensorHeight;
+        KqsimCameraConfig config = kqfw::fuzz::smallCamera(model);
         config.blemishCount = 4;
         config.blemishPositions = blemishes;
         config.markedPixelCount = 0;
-        kqsimAddCamera(&config);
+        kqfw::fuzz::addCamera(config);
     }
     for (int32_t camera = 0; camera < 2; ++camera) {
         IxenmInit(camera);

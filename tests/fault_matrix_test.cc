@@ -16,6 +16,7 @@
 #include "api_fixture.h"
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "slide_measures.h"
 #include "transport/ioctl_codes.h"
 
 namespace kqfw::test {
@@ -218,7 +219,7 @@ class FaultMatrix : public ApiTest {
             {"calibration", false,
              [] {
                  // Over the slide's bars, bright enough for the patches to show their structure.
-                 uint32_t region[4] = {376, 232, 624, 408};
+                 uint32_t region[4] = {kRegion[0], kRegion[1], kRegion[2], kRegion[3]};
                  uint32_t r = IxenmSetFrameSize(0, region);
                  r = r != 0 ? r : IxenmSetExposure(0, 100000);
                  r = r != 0 ? r : IxenmSetResolution(0, 3);
