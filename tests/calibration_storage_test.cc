@@ -63,6 +63,11 @@ TEST_F(CalibrationStorage, SavedBlocksLoadBackIntoTheFlashAndPartBlocksAreRefuse
     EXPECT_EQ(flashBlock(kColour), changed);
     ASSERT_EQ(IxenSaveCalibration(path_.c_str()), 0u);
     EXPECT_EQ(fileBytes(path_), changed) << "the held block is what was loaded";
+    // The camera keeps it: opened again, it holds the loaded tables.
+    IxenmClose(kColour);
+    ASSERT_EQ(IxenmInit(kColour), 0u);
+    ASSERT_EQ(IxenSaveCalibration(path_.c_str()), 0u);
+    EXPECT_EQ(fileBytes(path_), changed) << "the flash kept what was loaded";
 
     // A file of 1,000,000 bytes gives its first block.
     std::vector<uint8_t> huge(1000000, 0x22);

@@ -13,11 +13,13 @@ using Session = test::ApiTest;
 constexpr uint32_t kColourSerial = 0x014A;
 constexpr uint32_t kMonoSerial = 0x027B;
 
-// Polls for something a background thread does, for at most two seconds.
+// Waits for something the camera's watch thread does. The bench has no event for it, so this
+// polls; the minute only turns a watch that never asks into a failure instead of a hang.
 template <typename Condition>
 bool eventually(Condition condition) {
-    for (int i = 0; i < 400 && !condition(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (!condition() && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return condition();
 }
@@ -243,18 +245,6 @@ TEST_F(Session, ErrorMessageSwitchIsProcessWide) {
     EXPECT_EQ(IxenGetCurrentErrorMessages(), 1u);
 }
 
-TEST_F(Session, RepeatedOpenAndCloseGivesEverythingBack) {
-    for (int cycle = 0; cycle < 4; ++cycle) {
-        ASSERT_EQ(IxenmInit(2), 0u);
-        ASSERT_EQ(IxenmInit(7), 0u);
-        IxenmClose(2);
-        IxenmClose(7);
-        EXPECT_EQ(kqsimOpenHandles(), 0u);
-        EXPECT_EQ(cameraAt(2), nullptr);
-    }
-    EXPECT_TRUE(messages().empty());
-}
-
 std::atomic<int> resetCalls{0};
 std::atomic<uint64_t> resetArgument{0};
 
@@ -283,12 +273,17 @@ TEST_F(Session, BusResetsReachTheCallbackOncePerReset) {
     EXPECT_EQ(resetCalls, 2);
 }
 
-TEST_F(Session, CloseRightAfterInitEndsTheWatch) {
-    for (int i = 0; i < 5; ++i) {
-        ASSERT_EQ(IxenmInit(1), 0u);
-        IxenmClose(1);
+// Closing at once, before the bus-reset watch has asked for its first notification, too.
+TEST_F(Session, RepeatedOpenAndCloseGivesEverythingBack) {
+    for (int cycle = 0; cycle < 4; ++cycle) {
+        ASSERT_EQ(IxenmInit(2), 0u);
+        ASSERT_EQ(IxenmInit(7), 0u);
+        IxenmClose(2);
+        IxenmClose(7);
+        EXPECT_EQ(kqsimOpenHandles(), 0u);
+        EXPECT_EQ(cameraAt(2), nullptr);
     }
-    EXPECT_EQ(kqsimOpenHandles(), 0u);
+    EXPECT_TRUE(messages().empty());
 }
 
 TEST_F(Session, UnpluggedCameraEndsItsWatchQuietlyAndStillCloses) {
