@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "acquisition/frame_processing.h"
 #include "acquisition/multishot.h"
 #include "acquisition/receive_thread.h"
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
+#include "api/camera_activity.h"
 #include "api/geometry.h"
 #include "platform/clock.h"
 #include "platform/error_report.h"
@@ -28,10 +30,17 @@ constexpr uint32_t kStopSettleMs = 50;
 constexpr uint32_t kReceivePollMs = 5;
 // Beyond this a requested abort stops the camera; a shorter exposure is left to complete.
 constexpr uint32_t kStoppableExposureUs = 2000000;
+// A receive is under way well within this after its thread started; past it a stop goes ahead.
+constexpr uint32_t kReceiveUnderWayMs = 5000;
+// A cancel the driver refused is asked again this often while the call waits for the receive.
+constexpr uint32_t kCancelRetryMs = 1000;
 
 // Stops the camera through a second handle (the first is blocked in the receive) and ends the
-// receive if the camera's stop did not.
+// receive if the camera's stop did not. The driver starts the camera when the receive is
+// attached: a stop written before that would be followed by the start, so it waits until the
+// receive is under way (the driver's trigger event, or the receive thread's when it ended).
 void stopExposure(CameraContext& c) {
+    c.triggerEvent->wait(kReceiveUnderWayMs);
     const DeviceHandle second = openSecondHandle(c);
     if (second == kInvalidDeviceHandle) {
         return;
@@ -67,16 +76,28 @@ void ExposureWait(CameraContext& c, const Progress& progress) {
     }
 }
 
-// Waits for the receive to end; a close asked meanwhile stops the camera and aborts.
-void waitForReceive(CameraContext& c) {
+// Waits for the receive to end; a close asked meanwhile stops the camera and aborts. A series
+// whose collector is done (complete, failed or aborted) has asked for the receive to be
+// cancelled; a cancel the driver refused is asked again, so the call does not wait for good.
+void waitForReceive(CameraContext& c, const MultiShotRun* shots) {
     bool stopped = false;
+    uint32_t waitedMs = 0;
     while (c.busy != 0) {
         if (c.closeRequested != 0 && !stopped) {
             c.abortRequested = 1;
             stopExposure(c);
             stopped = true;
         }
+        if (shots != nullptr && shots->collectorDone() && waitedMs >= kCancelRetryMs) {
+            waitedMs = 0;
+            const DeviceHandle second = openSecondHandle(c);
+            if (second != kInvalidDeviceHandle) {
+                cancelPendingReceive(c, second);
+                closeSecondHandle(second);
+            }
+        }
         sleepMs(kReceivePollMs);
+        waitedMs += kReceivePollMs;
     }
 }
 
@@ -88,6 +109,17 @@ void reportAcquisitionError(const CameraContext& c, uint32_t status) {
 uint32_t tearDown(CameraContext& c) {
     std::lock_guard lock(c.registerLock);
     return CleanupStream(c);
+}
+
+// A prepared stream exposes as it was programmed: an exposure set since then is sent first, so
+// the frame and its processing agree.
+uint32_t followExposure(CameraContext& c) {
+    const uint32_t units = c.exposureTime / c.exposureStep;
+    if (units == c.streamExposureUnits) {
+        return KQFW_STATUS_OK;
+    }
+    std::lock_guard lock(c.registerLock);
+    return ChangeExposure(c, units);
 }
 
 }  // namespace
@@ -125,9 +157,8 @@ uint32_t RequiredImageBytes(const CameraContext& c) {
 }
 
 uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, ProgressKind kind,
-                      bool ownStream) {
+                      bool ownStream, AcquireAs as) {
     CameraContext& c = *lease.get();
-    ReapRunThreads(lease);
     const uint32_t need = RequiredImageBytes(c);
     if (need == 0 || imageBytes < need) {
         reportAcquisitionError(c, KQFW_STATUS_BUFFER_TOO_SMALL);
@@ -136,13 +167,30 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     if (image == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    // Between the frames of a fast series no receive is attached, but the run owns the stream.
-    if (c.busy != 0 || c.runActive != 0) {
+    const bool multiShot =
+        c.resolutionIndex >= kFirstMultiShot && c.resolutionIndex <= kLastMultiShot;
+    // The camera is claimed before anything is reaped or touched: a second image asked from a
+    // callback of this one, or from another thread, is refused here.
+    std::optional<ActivityClaim> claim;
+    if (as == AcquireAs::kEntryPoint) {
+        claim.emplace(c, multiShot ? Activity::kMultiShot : Activity::kSingle);
+    }
+    if ((claim && !claim->held()) || c.busy != 0 || c.runActive != 0) {
         reportAcquisitionError(c, KQFW_STATUS_BUSY);
         return KQFW_STATUS_BUSY;
     }
-    const bool multiShot =
-        c.resolutionIndex >= kFirstMultiShot && c.resolutionIndex <= kLastMultiShot;
+    ReapRunThreads(lease);
+    // A stream the application prepared is used as it is and stays prepared; it is single-shot,
+    // so a series cannot run on it (its resolution cannot change while it is prepared).
+    if (c.applicationStream != 0) {
+        if (multiShot) {
+            return KQFW_STATUS_BAD_ARGUMENT;
+        }
+        ownStream = false;
+        if (const uint32_t status = followExposure(c)) {
+            return status;
+        }
+    }
     c.streaming = multiShot ? 1 : 0;
     MultiShotRun shots;
     if (multiShot) {
@@ -178,6 +226,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     c.abortRequested = 0;
     c.busy = 1;
     c.useAuxBuffer = 0;
+    c.triggerEvent->reset();
     if (!StartReceiveThread(c, lease.index())) {
         reportError("(%d)Couldn\xB4t create thread", static_cast<int>(c.cameraIndex));
         c.busy = 0;
@@ -190,7 +239,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
 
     lease.leaveSettings();
     ExposureWait(c, progress);
-    waitForReceive(c);
+    waitForReceive(c, multiShot ? &shots : nullptr);
     // The image-done callback may call into the library for this camera, and the shot
     // assembler takes the settings for each shot: both must be done before this call takes
     // the settings again.

@@ -25,13 +25,17 @@ struct Progress {
 // Bytes of the finished image the current settings produce; 0 when they produce none.
 uint32_t RequiredImageBytes(const CameraContext& c);
 
+// Whether the acquisition claims the camera itself (an image the application asked for) or
+// runs inside an activity its caller holds (references, calibration, a prepared stream's frame).
+enum class AcquireAs { kEntryPoint, kInsideActivity };
+
 // One finished image into `image`. With ownStream the stream is set up and torn down inside;
-// without, the stream IxenmInitializeAcquisition prepared is used.
+// without, and whenever the application holds a prepared stream, that stream is used.
 //
 // Thread context: the caller's thread, holding `lease` (and with it settingsLock, which it
 // leaves while the camera exposes). It starts the receive thread and joins it before it
 // returns; a close of the camera asked meanwhile aborts the exposure.
 uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes,
-                      ProgressKind progress, bool ownStream);
+                      ProgressKind progress, bool ownStream, AcquireAs as);
 
 }  // namespace kqfw

@@ -5,6 +5,7 @@
 
 #include "acquisition/receive_thread.h"
 #include "acquisition/stream_setup.h"
+#include "api/camera_activity.h"
 #include "platform/clock.h"
 #include "platform/error_report.h"
 #include "transport/register_map.h"
@@ -65,6 +66,9 @@ void stopStreaming(CameraContext& c, DeviceHandle& handle) {
     }
     c.busy = 0;
     c.abortRequested = 0;
+    // Only now is the camera free: a call between the stop and the tear-down would have found
+    // the run's stream still set up.
+    endActivity(c, Activity::kContinuous);
 }
 
 void dispatchFrames(const RunSetup run) {
@@ -108,16 +112,16 @@ void dispatchFrames(const RunSetup run) {
         }
     };
     bool receiveEnded = false;
-    while (go != 0 && !stopping() && c.runTakenByAbort == 0) {
+    while (go != 0 && !stopping()) {
         c.frameEvent->wait();
-        if (stopping() || c.runTakenByAbort != 0) {
+        if (stopping()) {
             break;
         }
         query();
         deliver();
         // The receive ended without a stop (the camera left the bus, or the bus was reset):
         // what it completed last is delivered, then the run ends.
-        if (go != 0 && c.busy == 0 && !stopping() && c.runTakenByAbort == 0) {
+        if (go != 0 && c.busy == 0 && !stopping()) {
             query();
             deliver();
             receiveEnded = true;
@@ -125,11 +129,9 @@ void dispatchFrames(const RunSetup run) {
         }
     }
 
-    if (c.runTakenByAbort == 0) {
-        stopStreaming(c, handle);
-    }
+    stopStreaming(c, handle);
     closeSecondHandle(handle);
-    const bool notify = c.runTakenByAbort == 0 && (go == 0 || receiveEnded) && !stopping();
+    const bool notify = (go == 0 || receiveEnded) && !stopping();
     // The run is over: a stop or start the end notification asks for is one of another run.
     currentDispatch = nullptr;
     if (notify && run.callback != nullptr) {
@@ -148,7 +150,12 @@ uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t us
         c.firmwareVersion < kOverlapFirmware) {
         return KQFW_STATUS_FIRMWARE_TOO_OLD;
     }
-    // A single acquisition owns the stream while its receive is attached.
+    // The run owns the camera until its dispatch thread tore its stream down; a stream the
+    // application prepared is not the run's to use.
+    ActivityClaim claim(c, Activity::kContinuous);
+    if (!claim.held() || c.applicationStream != 0) {
+        return KQFW_STATUS_BUSY;
+    }
     uint32_t idle = 0;
     if (c.busy != 0 || !c.runActive.compare_exchange_strong(idle, 1)) {
         return KQFW_STATUS_BUSY;
@@ -168,7 +175,6 @@ uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t us
     c.useAuxBuffer = 0;
     c.busy = 1;
     c.stopRequested = 0;
-    c.runTakenByAbort = 0;
     c.runStatistics.begin(RunKind::kContinuous);
 
     // A thread that cannot be created unwinds the whole run: the stream goes, the flags clear,
@@ -194,6 +200,8 @@ uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t us
         unwind();
         return kThreadNotCreated;
     }
+    // From here the dispatch thread ends the activity when it has torn the stream down.
+    claim.handOn();
     if (!StartReceiveThread(c, index)) {
         reportError("(%d)Couldn\xB4t create thread", index);
         // The dispatch thread tears the stream down as at any stop.
@@ -219,6 +227,12 @@ uint32_t StopContinuous(CameraLease& lease) {
     if (currentDispatch != nullptr && currentDispatch->camera == &c) {
         // From the run's own callback: the run ends once it returns.
         currentDispatch->stopAsked = true;
+        return KQFW_STATUS_OK;
+    }
+    // A stop names a continuous run: the receive and the events of any other activity (a
+    // single frame, a series, a fast frame) are not its to end or wait for.
+    const Activity activity = activityOf(c);
+    if (activity != Activity::kContinuous && activity != Activity::kIdle) {
         return KQFW_STATUS_OK;
     }
     c.stopRequested = 1;

@@ -3,10 +3,12 @@
 #include <mutex>
 
 #include "acquisition/acquire_image.h"
+#include "acquisition/continuous.h"
 #include "acquisition/frame_processing.h"
 #include "acquisition/receive_thread.h"
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
+#include "api/camera_activity.h"
 #include "platform/clock.h"
 #include "platform/error_report.h"
 #include "transport/register_map.h"
@@ -33,6 +35,14 @@ uint32_t tearDown(CameraContext& c) {
     return CleanupStream(c);
 }
 
+// The series is over: its stream is down (or never was set up), and the camera is free.
+uint32_t endSeries(CameraContext& c) {
+    c.runActive = 0;
+    const uint32_t status = tearDown(c);
+    endActivity(c, Activity::kFast);
+    return status;
+}
+
 // Leaves the settings (when a lease holds them) while the pause lasts, so the image-done
 // callback and other threads' calls are answered.
 void pause(CameraLease* lease, uint32_t ms) {
@@ -56,7 +66,9 @@ uint32_t abortRun(CameraContext& c, CameraLease* lease) {
     while (c.fastBusy != 0) {
         pause(lease, kBusyPollMs);
     }
-    if (c.runActive == 0) {
+    // An abort names a fast series; any other activity (a single frame, a series, a
+    // reference) is not its to end. A continuous run is stopped by abortFast's caller.
+    if (c.runActive == 0 || activityOf(c) != Activity::kFast) {
         return KQFW_STATUS_THREAD_FAILED;
     }
     if (c.abortRequested != 0) {
@@ -64,9 +76,6 @@ uint32_t abortRun(CameraContext& c, CameraLease* lease) {
     }
     c.abortRequested = 1;
     c.runActive = 0;
-    if (c.streaming != 0) {
-        c.runTakenByAbort = 1;  // a continuous run: its dispatch thread only ends
-    }
     uint32_t status = KQFW_STATUS_OK;
     if (c.exposureTime > kStoppableExposureUs || c.hardwareTrigger != 0) {
         const DeviceHandle second = openSecondHandle(c);
@@ -85,9 +94,15 @@ uint32_t abortRun(CameraContext& c, CameraLease* lease) {
     while (c.busy != 0) {
         pause(lease, kBusyPollMs);
     }
-    tearDown(c);
+    // The last frame's image-done callback has returned before the camera is free again.
+    if (lease != nullptr && !c.receiveThread.isCurrent()) {
+        lease->leaveSettings();
+        c.receiveThread.join();
+        lease->enterSettings();
+    }
     c.busy = 0;
     c.abortRequested = 0;
+    endSeries(c);
     return status;
 }
 
@@ -101,6 +116,12 @@ void reportReady(const CameraContext& c, int32_t status) {
 uint32_t StartFast(CameraLease& lease) {
     CameraContext& c = *lease.get();
     const int32_t index = lease.index();
+    // The series owns the camera from its start to its last frame or its abort; a stream the
+    // application prepared is not the series' to use.
+    ActivityClaim claim(c, Activity::kFast);
+    if (!claim.held() || c.applicationStream != 0) {
+        return KQFW_STATUS_BUSY;
+    }
     uint32_t idle = 0;
     if (c.busy != 0 || !c.runActive.compare_exchange_strong(idle, 1)) {
         return KQFW_STATUS_BUSY;
@@ -124,6 +145,7 @@ uint32_t StartFast(CameraLease& lease) {
         tearDown(c);
         return kThreadNotCreated;
     }
+    claim.handOn();
     lease.leaveSettings();
     c.triggerEvent->wait();
     lease.enterSettings();
@@ -147,15 +169,13 @@ int32_t FastReady(CameraLease& lease, uint16_t* image, uint32_t imageBytes, uint
     // A frame that never arrived leaves only an older one in the buffer: the run ends.
     if (const uint32_t failed = c.receiveStatus) {
         ++stats.lost;
-        c.runActive = 0;
-        tearDown(c);
+        endSeries(c);
         reportReady(c, static_cast<int32_t>(failed));
         return kNoRun;
     }
     const uint32_t need = RequiredImageBytes(c);
     if (need == 0 || imageBytes < need || image == nullptr) {
-        c.runActive = 0;
-        const uint32_t status = tearDown(c);
+        const uint32_t status = endSeries(c);
         reportReady(c, status != 0 ? static_cast<int32_t>(status) : kTooSmall);
         return kTooSmall;
     }
@@ -166,13 +186,13 @@ int32_t FastReady(CameraLease& lease, uint16_t* image, uint32_t imageBytes, uint
         if (!StartReceiveThread(c, lease.index())) {
             reportError("(%d)Couldn\xB4t create thread", static_cast<int>(c.cameraIndex));
             c.busy = 0;
-            c.runActive = 0;
-            tearDown(c);
+            endSeries(c);
             return kNoRun;
         }
     } else {
-        c.runActive = 0;
-        if (uint32_t status = tearDown(c)) {
+        // The frame is processed from the buffer after the tear-down; the settings held by this
+        // call keep the next activity from starting until it is done.
+        if (uint32_t status = endSeries(c)) {
             reportError("IxenIsFastAcquisitionReady error %d", static_cast<int>(status));
         }
     }
@@ -188,6 +208,11 @@ int32_t FastReady(CameraLease& lease, uint16_t* image, uint32_t imageBytes, uint
 }
 
 uint32_t AbortFast(CameraLease& lease) {
+    // An abort during a continuous run ends that run as its stop does: whatever the exposure,
+    // the camera is stopped and the call returns once the run's stream is down.
+    if (activityOf(*lease.get()) == Activity::kContinuous) {
+        return StopContinuous(lease);
+    }
     return abortRun(*lease.get(), &lease);
 }
 

@@ -96,9 +96,17 @@ void MultiShotRun::collect() {
             newest = newestFrameOn(handle, newest);
         }
         if (i == 0) {
-            c.frameEvent->wait();
+            // The first wait also covers the stream's set-up, which follows the threads' start.
+            if (!c.frameEvent->wait(waitMs + kShotMarginMs)) {
+                timedOut_ = true;
+            }
         } else if (int64_t{i} > newest) {
             waitForShot(i, handle, &newest, waitMs);
+        }
+        // A shot that did not come makes the series fail (30) whatever follows: waiting for the
+        // others as well would hold the call for up to a frame time and three seconds a shot.
+        if (timedOut_ || c.abortRequested != 0) {
+            break;
         }
         // The stream's geometry is known once a frame has been seen.
         const size_t frameBytes = frameBytesOf(c);
@@ -107,6 +115,14 @@ void MultiShotRun::collect() {
         if (shot != nullptr) {
             const auto* ring = static_cast<const uint8_t*>(c.streamBuffer);
             std::memcpy(shot, ring + (i % kRingSlots) * slotBytes, std::min(frameBytes, shotBytes));
+        }
+        // Frame i + 5 refills the slot once frame i + 4 is complete: a copy that finished after
+        // that may hold parts of both, and the series fails instead of merging it.
+        if (handle != kInvalidDeviceHandle) {
+            newest = newestFrameOn(handle, newest);
+            if (int64_t{newest} >= int64_t{i} + kRingSlots - 1) {
+                timedOut_ = true;
+            }
         }
         buffers_[i] = shot;
         collected_ = i + 1;

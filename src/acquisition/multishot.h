@@ -35,6 +35,8 @@ class MultiShotRun {
     // A shot did not arrive in time (or no longer could), or the ring was refilled before it
     // was copied out.
     bool timedOut() const { return timedOut_; }
+    // The collector has stopped collecting (the series is complete, failed or aborted).
+    bool collectorDone() const { return collectorDone_; }
     // A shot could not be copied out of the ring for want of memory.
     bool shotLost() const { return shotLost_; }
     // Shots placed so far, for progress.

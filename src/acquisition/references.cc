@@ -89,6 +89,7 @@ uint32_t getFullFrame(CameraLease& lease, uint16_t* frame, uint32_t exposureFact
     const uint32_t exposureStep = c.exposureStep, resolutionIndex = c.resolutionIndex;
     const uint32_t exposureTime = c.exposureTime, bitsPerPixel = c.bitsPerPixel;
     const uint32_t binning = c.binning, packingEnabled = c.packingEnabled;
+    const uint32_t compression8Enabled = c.compression8Enabled;
     const uint32_t blackRefEnabled = c.blackRefEnabled, whiteRefEnabled = c.whiteRefEnabled;
     const uint32_t blackRefPresent = c.blackRefPresent;
     const Rect frameRect = c.frameRect;
@@ -104,10 +105,12 @@ uint32_t getFullFrame(CameraLease& lease, uint16_t* frame, uint32_t exposureFact
         setFrame(c, nullptr);
     }
     c.packingEnabled = 0;
+    // References are measured from full 14-bit samples, whatever the application transfers.
+    c.compression8Enabled = 0;
     c.exposureStep = kReferenceStep;
 
-    const uint32_t status =
-        AcquireImage(lease, frame, c.sensorHeight * c.sensorWidth * 2, progress, true);
+    const uint32_t status = AcquireImage(lease, frame, c.sensorHeight * c.sensorWidth * 2, progress,
+                                         true, AcquireAs::kInsideActivity);
 
     c.exposureStep = exposureStep;
     c.resolutionIndex = resolutionIndex;
@@ -118,6 +121,7 @@ uint32_t getFullFrame(CameraLease& lease, uint16_t* frame, uint32_t exposureFact
     c.whiteRefEnabled = whiteRefEnabled;
     c.blackRefPresent = blackRefPresent;
     c.packingEnabled = packingEnabled;
+    c.compression8Enabled = compression8Enabled;
     const uint32_t rect[4] = {
         static_cast<uint32_t>(frameRect.left), static_cast<uint32_t>(frameRect.top),
         static_cast<uint32_t>(frameRect.right), static_cast<uint32_t>(frameRect.bottom)};
@@ -258,9 +262,10 @@ uint32_t MeasureWhiteRef(CameraLease& lease, ProgressKind progress) {
         return KQFW_STATUS_ABORTED;
     }
     for (uint32_t k = 0; k < kWhiteFrames; ++k) {
-        // A frame that failed leaves the buffer as it was; the levels judge the sum.
+        // A frame that failed leaves the buffer as it was; the levels judge the sum. A close
+        // of the camera meanwhile ends the measurement as an abort, not as a dark field.
         getFullFrame(lease, frame, c.exposureTime / c.exposureStep, ProgressKind::kNone);
-        if (callback.report(k, kWhiteFrames, 2) != 0) {
+        if (c.closeRequested != 0 || callback.report(k, kWhiteFrames, 2) != 0) {
             return KQFW_STATUS_ABORTED;
         }
         for (size_t i = 0; i < pixels; ++i) {

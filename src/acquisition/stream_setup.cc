@@ -444,6 +444,7 @@ uint32_t SetupStream(CameraContext& c, const Rect& rect, uint32_t b, uint32_t e,
         return status;
     }
     c.streamReady = 1;
+    c.streamExposureUnits = e;
     const int32_t x = static_cast<int32_t>(position >> 16),
                   y = static_cast<int32_t>(position & 0xFFFF);
     c.deliveredRect = {x, y, x + static_cast<int32_t>(size >> 16),
@@ -537,8 +538,12 @@ uint32_t ChangeExposure(CameraContext& c, uint32_t e) {
     if (ApplyAdvancedSettings(c) != 0) {
         return KQFW_STATUS_READ_FAILED;
     }
-    return writeRegister(c, c.link.commandBase + kCmdShutter,
-                         (e & kShutterLowMask) + kShutterManual);
+    const uint32_t status =
+        writeRegister(c, c.link.commandBase + kCmdShutter, (e & kShutterLowMask) + kShutterManual);
+    if (status == 0) {
+        c.streamExposureUnits = e;
+    }
+    return status;
 }
 
 uint32_t WriteQuadletOnHandle(const CameraContext& c, DeviceHandle handle, uint32_t address) {

@@ -3,8 +3,10 @@
 
 #include "acquisition/acquire_image.h"
 #include "acquisition/stream_setup.h"
+#include "api/camera_activity.h"
 #include "api/camera_table.h"
 #include "api/exposure.h"
+#include "api/geometry.h"
 #include "kqfw/kqfw.h"
 #include "platform/error_report.h"
 
@@ -23,7 +25,8 @@ KQFW_API int32_t IxenmAcquisition(int32_t camera, uint16_t* image, uint32_t imag
     }
     return static_cast<int32_t>(
         AcquireImage(held.lease, image, imageBytes,
-                     callback != nullptr ? ProgressKind::kPlain : ProgressKind::kNone, true));
+                     callback != nullptr ? ProgressKind::kPlain : ProgressKind::kNone, true,
+                     AcquireAs::kEntryPoint));
 }
 
 KQFW_API int32_t IxenAcquisition(uint16_t* image, uint32_t imageBytes, ProgressCallback callback) {
@@ -42,7 +45,8 @@ KQFW_API int32_t IxenmAcquisitionEx(int32_t camera, uint16_t* image, uint32_t im
     }
     return static_cast<int32_t>(
         AcquireImage(held.lease, image, imageBytes,
-                     callback != nullptr ? ProgressKind::kEx : ProgressKind::kNone, true));
+                     callback != nullptr ? ProgressKind::kEx : ProgressKind::kNone, true,
+                     AcquireAs::kEntryPoint));
 }
 
 KQFW_API int32_t IxenAcquisitionEx(uint16_t* image, uint32_t imageBytes,
@@ -55,40 +59,52 @@ KQFW_API int32_t IxenmInitializeAcquisition(int32_t camera) {
     if (c == nullptr) {
         return static_cast<int32_t>(status);
     }
+    // The prepared stream is single-shot: a series could never complete on it.
+    if (isMultiShotResolution(c->resolutionIndex)) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
     c->streaming = 0;
     const uint32_t result = SetupStreamUnlessReady(*c, 1);
     if (result != 0) {
         reportError("(%d)IxenmInitializeAcquisition error %d", camera, static_cast<int>(result));
+        return static_cast<int32_t>(result);
     }
-    return static_cast<int32_t>(result);
+    c->applicationStream = 1;
+    return KQFW_STATUS_OK;
 }
 
 KQFW_API int32_t IxenmNextAcquisition(int32_t camera, uint16_t* image, uint32_t imageBytes,
                                       uint32_t exposure) {
-    CameraOrStatus held = idleCameraFor(camera);
+    CameraOrStatus held = cameraFor(camera);
     kqfw::CameraContext* c = held.lease.get();
     if (c == nullptr) {
         return static_cast<int32_t>(held.status);
+    }
+    // Claimed before the exposure is touched: the frame's exposure is this call's.
+    ActivityClaim claim(*c, Activity::kSingle);
+    if (!claim.held() || c->busy != 0 || c->runActive != 0) {
+        return KQFW_STATUS_BUSY;
     }
     if (!exposureInRange(*c, exposure)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     // Without a prepared stream the receive would deliver nothing and the image would be made
     // from whatever the buffer held last.
-    if (c->streamReady == 0) {
+    if (c->applicationStream == 0) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     c->settingsChanged = 1;
-    const uint32_t previous = c->exposureTime;
     c->exposureTime = exposure / c->exposureStep * c->exposureStep;
-    if (c->exposureTime != previous) {
+    // Compared with what the camera was programmed with, not with the last setting: an
+    // exposure set between two frames has not reached the camera.
+    if (exposure / c->exposureStep != c->streamExposureUnits) {
         std::lock_guard lock(c->registerLock);
         if (uint32_t status = ChangeExposure(*c, exposure / c->exposureStep)) {
             return static_cast<int32_t>(status);
         }
     }
-    return static_cast<int32_t>(
-        AcquireImage(held.lease, image, imageBytes, ProgressKind::kNone, false));
+    return static_cast<int32_t>(AcquireImage(held.lease, image, imageBytes, ProgressKind::kNone,
+                                             false, AcquireAs::kInsideActivity));
 }
 
 KQFW_API int32_t IxenmFinalizeAcquisition(int32_t camera) {
@@ -101,6 +117,7 @@ KQFW_API int32_t IxenmFinalizeAcquisition(int32_t camera) {
         std::lock_guard lock(c->registerLock);
         result = CleanupStream(*c);
     }
+    c->applicationStream = c->streamReady != 0 ? 1 : 0;
     if (result != 0) {
         reportError("(%d)IxenmFinalizeAcquisition error %d", camera, static_cast<int>(result));
     }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "acquisition/acquire_image.h"
+#include "api/camera_activity.h"
 #include "api/camera_table.h"
 #include "api/geometry.h"
 #include "kqfw/kqfw.h"
@@ -100,7 +101,7 @@ uint32_t getcalimages(CameraLease& lease, uint8_t* patches, uint32_t f) {
     // The size check sees the multi-shot image; the capture writes only the patches.
     const uint32_t claimed = c.sensorWidth * c.sensorHeight * f * f * 6;
     const uint32_t status = AcquireImage(lease, reinterpret_cast<uint16_t*>(patches), claimed,
-                                         ProgressKind::kNone, true);
+                                         ProgressKind::kNone, true, AcquireAs::kInsideActivity);
     c.calibrationCapture = 0;
     c.binning = binning;
     c.bitsPerPixel = bits;
@@ -127,6 +128,12 @@ KQFW_API StatusCode IxenmCalibrateEx(int32_t camera, int32_t iterations,
     kqfw::CameraContext* c = held.lease.get();
     if (c == nullptr) {
         return held.status;
+    }
+    // The run holds the camera from its first series to its last table: the resolution, the
+    // grid and the patch buffer are those it started with, whatever its callback asks for.
+    ActivityClaim claim(*c, Activity::kCalibration);
+    if (!claim.held() || c->applicationStream != 0) {
+        return KQFW_STATUS_BUSY;
     }
     uint8_t grid[kGridBytes] = {};
     if (getcaltable(*c, grid) != 0) {

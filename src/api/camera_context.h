@@ -85,7 +85,8 @@ struct CameraContext {
     uint32_t settingsChanged;
     uint32_t shutter1Enable, shutter1Polarity;
     uint32_t ttl2Enable, ttl2Polarity, ttl2Bit26, ttl2Bit25, ttl2Bit24;
-    uint32_t streaming;
+    // Read by the abort paths on other threads while a start writes it.
+    std::atomic<uint32_t> streaming;
     uint32_t hardwareTrigger, triggerPolarity, overlappedTrigger;
 
     // Settings
@@ -111,6 +112,11 @@ struct CameraContext {
     ImageDoneCallback imageDoneCallback;
     uint64_t imageDoneUserData;
 
+    // What the camera is doing (an Activity, camera_activity.h), and whether the application
+    // holds a stream it prepared: from IxenmInitializeAcquisition to IxenmFinalizeAcquisition.
+    std::atomic<uint32_t> activity;
+    uint32_t applicationStream;
+
     // Stream state (written by the stream set-up under registerLock)
     int32_t streamReady;
     uint64_t streamBandwidth;
@@ -118,6 +124,8 @@ struct CameraContext {
     uint64_t streamResources;
     uint32_t streamBytesPerPacket;
     uint32_t streamPacketsPerFrame;
+    // The exposure (in steps) the stream's camera was last programmed with.
+    uint32_t streamExposureUnits;
     Rect deliveredRect;
     uint32_t useAuxBuffer;
     // What a tear-down could not give back to the bus (its request failed), with the handles:
@@ -163,8 +171,6 @@ struct CameraContext {
     std::atomic<uint32_t> runActive;
     std::atomic<uint32_t> stopRequested;
     std::atomic<uint32_t> fastBusy;
-    // A fast-acquisition abort stopped the continuous run: its dispatch thread only ends.
-    std::atomic<uint32_t> runTakenByAbort;
     Thread continuousThread;
     RunStatistics runStatistics;
 

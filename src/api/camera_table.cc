@@ -1,5 +1,7 @@
 #include "api/camera_table.h"
 
+#include "api/camera_activity.h"
+
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -13,6 +15,8 @@ namespace {
 struct Slot {
     std::mutex mutex;
     std::condition_variable drained;
+    // Signalled when a close has emptied the slot.
+    std::condition_variable emptied;
     CameraContext* camera = nullptr;
     int users = 0;
     bool closing = false;
@@ -111,9 +115,19 @@ CameraOrStatus cameraFor(int32_t index) {
 CameraOrStatus idleCameraFor(int32_t index) {
     CameraOrStatus result = cameraFor(index);
     // Between the frames of a fast series no receive is attached, but the run's stream and
-    // processing follow the settings it started with.
-    if (result.lease.get() != nullptr &&
-        (result.lease.get()->busy != 0 || result.lease.get()->runActive != 0)) {
+    // processing follow the settings it started with: any activity refuses, not only a receive.
+    const CameraContext* c = result.lease.get();
+    if (c != nullptr && (activityOf(*c) != Activity::kIdle || c->busy != 0 || c->runActive != 0)) {
+        return {CameraLease(), KQFW_STATUS_BUSY};
+    }
+    return result;
+}
+
+CameraOrStatus streamShapingCameraFor(int32_t index) {
+    CameraOrStatus result = idleCameraFor(index);
+    // A prepared stream delivers frames of the settings it was set up with; its frames are
+    // processed and sized with those settings, so they stay until it is finalised.
+    if (result.lease.get() != nullptr && result.lease.get()->applicationStream != 0) {
         return {CameraLease(), KQFW_STATUS_BUSY};
     }
     return result;
@@ -144,6 +158,16 @@ bool deviceIsOpen(const char* devicePath) {
 bool slotIsOccupied(int32_t index) {
     std::lock_guard lock(slots[index].mutex);
     return slots[index].camera != nullptr;
+}
+
+bool waitWhileClosing(int32_t index) {
+    Slot& slot = slots[index];
+    std::unique_lock lock(slot.mutex);
+    if (slot.closing && callsOnThisThread[index] > 0) {
+        return false;  // the close completes when this thread's call returns
+    }
+    slot.emptied.wait(lock, [&] { return !slot.closing; });
+    return true;
 }
 
 void publishCamera(int32_t index, CameraContext* context) {
@@ -181,6 +205,7 @@ void finishClose(int32_t index) {
     std::lock_guard lock(slots[index].mutex);
     slots[index].camera = nullptr;
     slots[index].closing = false;
+    slots[index].emptied.notify_all();
 }
 
 bool RunHold::take(int32_t index) {

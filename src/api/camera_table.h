@@ -42,8 +42,8 @@ class CameraLease {
 };
 
 // A camera for an entry point, or the status the entry point returns instead: 3 for a bad
-// index or a closed slot, and for setters that refuse during an acquisition, 10 while busy or
-// while a continuous or fast run is active.
+// index or a closed slot, and for setters that refuse during an acquisition, 10 while the camera
+// is not idle.
 // Bound as `auto [c, status] = cameraFor(i)`, the lease lives to the end of the scope.
 struct CameraOrStatus {
     CameraLease lease;
@@ -59,7 +59,11 @@ struct CameraOrStatus {
     }
 };
 CameraOrStatus cameraFor(int32_t index);
+// 10 unless the camera is idle (camera_activity.h).
 CameraOrStatus idleCameraFor(int32_t index);
+// For the setters of what a stream delivers (region, binning, resolution, coding): 10 also while
+// the application holds a prepared stream.
+CameraOrStatus streamShapingCameraFor(int32_t index);
 
 // A u32 field of an open camera into *out: 3 for no camera, 8 for a null out.
 StatusCode readField(int32_t index, uint32_t* out, uint32_t CameraContext::*field);
@@ -76,6 +80,11 @@ uint32_t valueOfCameraZero(Value value) {
 // True when an open slot holds a camera of this device path. Safe against a concurrent close.
 bool deviceIsOpen(const char* devicePath);
 bool slotIsOccupied(int32_t index);
+// Waits until a close under way on the slot has emptied it, so an opening that follows a close
+// (also one asked from a callback, which completes on another thread) opens anew. False when
+// the calling thread is itself inside a call on the closing slot: that close completes only
+// when the call returns.
+bool waitWhileClosing(int32_t index);
 // Makes a fully opened record visible to the other calls.
 void publishCamera(int32_t index, CameraContext* context);
 // Starts closing a slot: later calls get 3, an acquisition in flight is asked to abort, and

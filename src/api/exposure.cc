@@ -3,6 +3,7 @@
 
 #include "api/exposure.h"
 
+#include "acquisition/stream_setup.h"
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "transport/register_access.h"
@@ -178,7 +179,7 @@ KQFW_API StatusCode IxenmEnableOverlappedTriggeredAcquisition(int32_t index, uin
 }
 
 KQFW_API StatusCode IxenmEnablePacking(int32_t index, int32_t on) {
-    auto [c, status] = idleCameraFor(index);
+    auto [c, status] = streamShapingCameraFor(index);
     if (c == nullptr) {
         return status;
     }
@@ -196,7 +197,7 @@ KQFW_API StatusCode IxenmEnablePacking(int32_t index, int32_t on) {
 }
 
 KQFW_API StatusCode IxenmEnable8bitCompression(int32_t index, int32_t on) {
-    auto [c, status] = idleCameraFor(index);
+    auto [c, status] = streamShapingCameraFor(index);
     if (c == nullptr) {
         return status;
     }
@@ -244,11 +245,23 @@ KQFW_API StatusCode IxenmWriteAnalogGain(int32_t index, uint32_t gain) {
     if (gain > kMaxGain) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    std::lock_guard lock(c->registerLock);
     const uint32_t value = ((c->gainBase + gain) & kGainMask) | kGainManual;
-    return writeQuadlet(c->link, c->link.commandBase + kCmdGain, value) != 0
-               ? KQFW_STATUS_WRITE_FAILED
-               : KQFW_STATUS_OK;
+    const uint32_t address = c->link.commandBase + kCmdGain;
+    // While a receive is attached it holds the register lock and the device handle for its
+    // whole length (a continuous run's is the run): the gain goes through a second handle, as
+    // the abort's stop does, so the call neither waits for the run nor holds the settings
+    // against a stop.
+    if (c->busy != 0) {
+        const DeviceHandle second = openSecondHandle(*c);
+        if (second == kInvalidDeviceHandle) {
+            return KQFW_STATUS_WRITE_FAILED;
+        }
+        const uint32_t error = writeQuadletOnHandle(c->link, second, address, value);
+        closeSecondHandle(second);
+        return error != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
+    }
+    std::lock_guard lock(c->registerLock);
+    return writeQuadlet(c->link, address, value) != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
 }
 
 KQFW_API StatusCode IxenmSetBloomingVoltage(int32_t index, uint32_t voltage) {

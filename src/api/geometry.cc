@@ -3,6 +3,7 @@
 
 #include <climits>
 
+#include "api/camera_activity.h"
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
 
@@ -173,7 +174,8 @@ KQFW_API StatusCode IxenmSetResolution(int32_t index, uint32_t resolution) {
     if (resolution > 6 || (c->link.isMono && resolution == kColourOnlyResolution)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    if (c->busy != 0 || c->runActive != 0) {
+    if (activityOf(*c) != Activity::kIdle || c->busy != 0 || c->runActive != 0 ||
+        c->applicationStream != 0) {
         return KQFW_STATUS_BUSY;
     }
     c->resolutionIndex = resolution;
@@ -211,7 +213,7 @@ KQFW_API uint32_t IxenHasBitsPerPixel(int32_t bitsPerPixel) {
 }
 
 KQFW_API StatusCode IxenmSetBitsPerPixel(int32_t index, int32_t bitsPerPixel) {
-    auto [c, status] = idleCameraFor(index);
+    auto [c, status] = streamShapingCameraFor(index);
     if (c == nullptr) {
         return status;
     }
@@ -276,7 +278,7 @@ KQFW_API uint32_t IxenHasBinning(int32_t factor) {
 }
 
 KQFW_API StatusCode IxenmSetBinning(int32_t index, int32_t factor) {
-    auto [c, status] = idleCameraFor(index);
+    auto [c, status] = streamShapingCameraFor(index);
     if (c == nullptr) {
         return status;
     }
@@ -315,7 +317,7 @@ KQFW_API uint32_t IxenHasImageSize(void) {
 }
 
 KQFW_API StatusCode IxenmSetImageSize(int32_t index, uint32_t* rect) {
-    auto [c, status] = idleCameraFor(index);
+    auto [c, status] = streamShapingCameraFor(index);
     if (c == nullptr) {
         return status;
     }
@@ -371,7 +373,7 @@ KQFW_API StatusCode IxenGetCurrentImageSize(uint32_t* rect) {
 }
 
 KQFW_API StatusCode IxenmSetFrameSize(int32_t index, uint32_t* rect) {
-    auto [c, status] = idleCameraFor(index);
+    auto [c, status] = streamShapingCameraFor(index);
     if (c == nullptr) {
         return status;
     }

@@ -8,6 +8,10 @@ namespace kqfw {
 
 inline constexpr uint32_t kResolutionCount = 7;
 
+// Indexes 3 to 6: a sensor-shift series of shots, not one frame.
+inline bool isMultiShotResolution(uint32_t resolutionIndex) {
+    return resolutionIndex >= 3 && resolutionIndex <= 6;
+}
 // Output magnification of a resolution index: 1 for 0 to 3, 2 for 4, 3 for 5 and 6.
 uint32_t magnification(uint32_t resolutionIndex);
 

@@ -7,6 +7,7 @@
 #include "acquisition/ip_context.h"
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
+#include "api/camera_activity.h"
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "platform/memory.h"
@@ -31,6 +32,11 @@ StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes
     }
     if (!ownRecord && !fitsIpContext(*c)) {
         return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    // The probe sets a stream up and tears it down: not over a stream the application holds.
+    ActivityClaim claim(*c, Activity::kProbe);
+    if (!claim.held() || c->applicationStream != 0) {
+        return KQFW_STATUS_BUSY;
     }
     if (uint32_t result = ProbeStream(*c, kPrepareOperation)) {
         return result;

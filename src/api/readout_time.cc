@@ -1,5 +1,6 @@
 // How long the camera needs beyond the exposure for one frame of the current settings.
 #include "acquisition/stream_setup.h"
+#include "api/camera_activity.h"
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "transport/register_access.h"
@@ -26,6 +27,11 @@ KQFW_API StatusCode IxenmGetCurrentReadouttime(int32_t camera, uint32_t* readout
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     // The camera computes its frame period only for a stream it was set up for.
+    // The probe sets a stream up and tears it down: not over a stream the application holds.
+    ActivityClaim claim(*c, Activity::kProbe);
+    if (!claim.held() || c->applicationStream != 0) {
+        return KQFW_STATUS_BUSY;
+    }
     if (uint32_t result = ProbeStream(*c, "IxenmGetCurrentReadouttime")) {
         return result;
     }

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "acquisition/references.h"
+#include "api/camera_activity.h"
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
 
@@ -19,6 +20,12 @@ StatusCode calculate(int32_t camera, Measurement measure, ProgressCallback plain
     kqfw::CameraContext* c = held.lease.get();
     if (c == nullptr) {
         return held.status;
+    }
+    // A measurement programs its own full frames: it needs the camera to itself, also free of a
+    // stream the application prepared.
+    ActivityClaim claim(*c, Activity::kReference);
+    if (!claim.held() || c->busy != 0 || c->runActive != 0 || c->applicationStream != 0) {
+        return KQFW_STATUS_BUSY;
     }
     ProgressKind kind = ProgressKind::kNone;
     if (plain != nullptr) {

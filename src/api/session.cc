@@ -187,6 +187,9 @@ KQFW_API StatusCode IxenmInit(int32_t index) {
     if (!validIndex(index)) {
         return KQFW_STATUS_NO_CAMERA;
     }
+    if (!waitWhileClosing(index)) {
+        return KQFW_STATUS_BUSY;
+    }
     std::lock_guard opening(openingLock);
     if (slotIsOccupied(index)) {
         return KQFW_STATUS_OK;

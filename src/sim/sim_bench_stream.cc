@@ -427,6 +427,7 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         // arrives, however late this thread gets to it on a loaded machine.
         const bool inTime = planned && frame.due <= deadline;
         if (timed && !inTime && now >= deadline) {
+            camera.abandonDelayedFrame();
             result = kErrorSemTimeout;
             break;
         }

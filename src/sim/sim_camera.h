@@ -82,6 +82,13 @@ class SimCamera {
         delayFrame_ = framesPlanned_ + nth;
         delayMs_ = delayMs;
     }
+    // The receive waiting for the delayed frame gave up on it: the frame was late once, and the
+    // next receive's frame is not delayed again.
+    void abandonDelayedFrame() {
+        if (delayFrame_ == framesPlanned_ + 1) {
+            delayFrame_ = 0;
+        }
+    }
     // The sensor offset of shot k of a multi-shot pattern, from the flash's shift table.
     bool shotOffset(uint32_t pattern, uint32_t shot, double* dx, double* dy) const;
 

@@ -122,13 +122,18 @@ uint32_t writeQuadlet(const DeviceLink& link, uint32_t address, uint32_t value) 
     return writeQuadletRetrying(link, address, value, true);
 }
 
-uint32_t writeZeroQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address) {
-    uint32_t error = writeQuadletOnce(link, handle, address, 0);
+uint32_t writeQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address,
+                              uint32_t value) {
+    uint32_t error = writeQuadletOnce(link, handle, address, value);
     for (int attempt = 1; attempt < kAttempts && error != 0; ++attempt) {
         sleepMs(kRetryPauseMs);
-        error = writeQuadletOnce(link, handle, address, 0);
+        error = writeQuadletOnce(link, handle, address, value);
     }
     return error;
+}
+
+uint32_t writeZeroQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address) {
+    return writeQuadletOnHandle(link, handle, address, 0);
 }
 
 uint32_t readBlock(const DeviceLink& link, uint32_t address, uint8_t* block128) {

@@ -14,7 +14,10 @@ class Event;
 
 uint32_t readQuadlet(const DeviceLink& link, uint32_t address, uint32_t* value);
 uint32_t writeQuadlet(const DeviceLink& link, uint32_t address, uint32_t value);
-// Writes the quadlet 0 through a handle of the caller's own, with the usual retries.
+// Writes a quadlet through a handle of the caller's own (the device handle may be blocked in a
+// receive), with the usual retries.
+uint32_t writeQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address,
+                              uint32_t value);
 uint32_t writeZeroQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address);
 uint32_t readBlock(const DeviceLink& link, uint32_t address, uint8_t* block128);
 uint32_t writeBlock(const DeviceLink& link, uint32_t address, const uint8_t* block128);
