@@ -107,7 +107,8 @@ KQFW_API int32_t kqsimFailRegister(int32_t camera, uint32_t address, uint32_t ac
 KQFW_API int32_t kqsimSetFlashError(int32_t camera, uint32_t on);
 /** Fails the next `count` listings of interface details, like a driver that vanishes. */
 KQFW_API void kqsimFailInterfaceDetails(uint32_t count);
-/** Removes every request, register, flash and listing fault. */
+/** Removes every request, register, flash and listing fault, and the lost and delayed frames
+ * still to come. */
 KQFW_API void kqsimClearFaults(void);
 
 /** Scenes of kqsimSetScene(). */

@@ -258,14 +258,22 @@ uint32_t MeasureWhiteRef(CameraLease& lease, ProgressKind progress) {
     auto* frame = static_cast<uint16_t*>(blocks.a);
     auto* sum = static_cast<uint16_t*>(blocks.b);
     const Progress callback = Progress::of(c, progress);
-    if (callback.report(0, kWhiteFrames, 1) != 0) {
+    // The callback may wait for another thread that asks the camera something: the settings are
+    // left while it runs (the measurement's activity still refuses setters and starts).
+    auto report = [&](uint32_t frame, int32_t state) {
+        lease.leaveSettings();
+        const int32_t answer = callback.report(frame, kWhiteFrames, state);
+        lease.enterSettings();
+        return answer;
+    };
+    if (report(0, 1) != 0) {
         return KQFW_STATUS_ABORTED;
     }
     for (uint32_t k = 0; k < kWhiteFrames; ++k) {
         // A frame that failed leaves the buffer as it was; the levels judge the sum. A close
         // of the camera meanwhile ends the measurement as an abort, not as a dark field.
         getFullFrame(lease, frame, c.exposureTime / c.exposureStep, ProgressKind::kNone);
-        if (c.closeRequested != 0 || callback.report(k, kWhiteFrames, 2) != 0) {
+        if (c.closeRequested != 0 || report(k, 2) != 0) {
             return KQFW_STATUS_ABORTED;
         }
         for (size_t i = 0; i < pixels; ++i) {

@@ -162,7 +162,11 @@ KQFW_API StatusCode IxenmCalibrateEx(int32_t camera, int32_t iterations,
         written = putcaltable(*c, grid);
         int32_t stop = 0;
         if (callback != nullptr) {
+            // The callback may wait for another thread that asks the camera something: the
+            // settings are left meanwhile (the activity still refuses setters and starts).
+            held.lease.leaveSettings();
             stop = callback(uint32_t(iteration), uint32_t(iterations), statistics, userData);
+            held.lease.enterSettings();
         }
         if (written != 0 || stop != 0) {
             break;

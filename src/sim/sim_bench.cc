@@ -264,6 +264,7 @@ void SimBench::clearFaults() {
     detailFailures_ = 0;
     for (Device& device : devices_) {
         device.camera->setFlashError(false);
+        device.camera->clearFrameFaults();
     }
 }
 

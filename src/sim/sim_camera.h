@@ -82,6 +82,10 @@ class SimCamera {
         delayFrame_ = framesPlanned_ + nth;
         delayMs_ = delayMs;
     }
+    void clearFrameFaults() {
+        dropFrames_.clear();
+        delayFrame_ = 0;
+    }
     // The receive waiting for the delayed frame gave up on it: the frame was late once, and the
     // next receive's frame is not delayed again.
     void abandonDelayedFrame() {
