@@ -24,6 +24,24 @@ int openFailure(int32_t camera, StatusCode status) {
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
 }
 
+// The bytes a firmware text yields: one for each line ended by CR LF, as the camera's loader
+// reads it. Empty, with the reason, for a text that yields none (the library would write an
+// empty image and restart the camera).
+size_t firmwareLines(const std::vector<uint8_t>& text, std::string* reason) {
+    size_t lines = 0, bareLineFeeds = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            (i > 0 && text[i - 1] == '\r' ? lines : bareLineFeeds) += 1;
+        }
+    }
+    if (lines == 0) {
+        *reason = text.empty()        ? "the file is empty"
+                  : bareLineFeeds > 0 ? "its lines end in LF alone; firmware lines end in CR LF"
+                                      : "it has no line ended by CR LF";
+    }
+    return lines;
+}
+
 }  // namespace
 
 ClosesCameras::~ClosesCameras() {
@@ -108,6 +126,13 @@ int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
     }
     const std::vector<uint8_t> text((std::istreambuf_iterator<char>(file)),
                                     std::istreambuf_iterator<char>());
+    std::string reason;
+    const size_t bytes = firmwareLines(text, &reason);
+    if (bytes == 0) {
+        std::fprintf(stderr, "kqcam: %s yields no firmware byte: %s\n", path.c_str(),
+                     reason.c_str());
+        return kExitUsage;
+    }
     if (!confirmed) {
         std::fprintf(stderr,
                      "kqcam: writing firmware replaces the camera's own; add --yes to do it\n");
@@ -117,7 +142,8 @@ int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
     if (int code = openUpTo(camera)) {
         return code;
     }
-    std::printf("writing %zu bytes of firmware text to camera %d ...\n", text.size(), camera);
+    std::printf("writing %zu firmware bytes (%zu bytes of text) to camera %d ...\n", bytes,
+                text.size(), camera);
     const StatusCode status =
         IxenmWriteFirmware(camera, text.data(), static_cast<int32_t>(text.size()));
     if (status != KQFW_STATUS_OK) {

@@ -5,7 +5,9 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "peak_memory.h"
+#include "preview.h"
 #include "progress.h"
 #include "tiff_writer.h"
 
@@ -84,28 +87,62 @@ int32_t onFrame(uint16_t* frame, uint32_t bytes, int32_t, uint64_t, uint64_t) {
     return queue->wanted == 0 || queue->taken < queue->wanted ? 1 : 0;
 }
 
+// A classic TIFF's offsets end at 4 GB: a recording that may pass it (one without a frame
+// limit, or a long one) is written as BigTIFF; one known to fit stays classic, which more
+// readers take. A margin covers the directories and descriptions.
+bool needsBigTiff(const RunOptions& o, const ImageShape& shape) {
+    if (o.frames == 0) {
+        return true;
+    }
+    const uint64_t pages = (uint64_t{o.frames} + o.every - 1) / o.every;
+    return pages * shape.samples() * 2 > (uint64_t{4} << 30) - (uint64_t{64} << 20);
+}
+
 struct Output {
     int32_t camera;
     const RunOptions& options;
-    uint32_t width = 0, height = 0, channels = 1;
-    std::vector<uint16_t> image;
+    ImageShape shape;
+    FileFacts facts;
+    std::vector<uint16_t> image, previewImage;
     std::unique_ptr<TiffWriter> tiff;
-    std::string description;
+    std::unique_ptr<PreviewWriter> preview;
+    Clock::time_point firstWritten, lastWritten;
     uint64_t frames = 0, written = 0;
 
     Output(int32_t c, const RunOptions& o) : camera(c), options(o) {
-        IxenmGetCurrentDataSize(camera, &width, &height);
-        channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
-        image.resize(size_t{width} * height * channels);
-        if (!options.settings.output.empty()) {
-            tiff = std::make_unique<TiffWriter>(options.settings.output);
+        if (!o.settings.output.empty()) {
+            tiff = std::make_unique<TiffWriter>(o.settings.output);
         }
-        description = describeSettings(camera);
+        if (!o.settings.preview.empty()) {
+            preview = std::make_unique<PreviewWriter>(o.settings.preview);
+        }
+    }
+    // Before the camera is touched: 0, or the exit code for a file that cannot be created.
+    int checkFiles() const {
+        if (tiff != nullptr && !tiff->created()) {
+            std::fprintf(stderr, "kqcam: cannot write %s: %s\n", options.settings.output.c_str(),
+                         tiff->errorText().c_str());
+            return kExitUsage;
+        }
+        if (preview != nullptr && !preview->created()) {
+            std::fprintf(stderr, "kqcam: cannot write %s\n", options.settings.preview.c_str());
+            return kExitUsage;
+        }
+        return kExitOk;
+    }
+    // Once the settings are in the camera.
+    void prepare() {
+        shape = deliveredImage(camera);
+        image.resize(shape.bufferSamples);
+        facts = factsOf(camera, options.settings, shape);
+        if (tiff != nullptr && needsBigTiff(options, shape)) {
+            tiff->useBigTiff();
+        }
     }
     // The image in `image` is frame number `frames`: every k-th one is written.
     bool take() {
-        const bool due = frames++ % options.every == 0;
-        if (tiff == nullptr || !due) {
+        const uint64_t frame = frames++;
+        if (frame % options.every != 0 || (tiff == nullptr && preview == nullptr)) {
             return true;
         }
         if (options.settings.scaleTo16) {
@@ -113,36 +150,84 @@ struct Output {
                 v = static_cast<uint16_t>(v << 2);
             }
         }
+        if (preview != nullptr) {
+            previewImage = image;
+        }
+        const auto now = Clock::now();
+        if (written == 0) {
+            firstWritten = now;
+        }
+        lastWritten = now;
+        const double seconds = std::chrono::duration<double>(now - firstWritten).count();
+        if (tiff == nullptr) {
+            ++written;
+            return true;
+        }
+        const std::string description =
+            written == 0 ? firstPageDescription(facts, frame, 0) : pageDescription(frame, seconds);
+        if (!tiff->addPage(image.data(), shape, facts.maxSample, std::time(nullptr), description)) {
+            return false;
+        }
         ++written;
-        return tiff->addPage(image.data(), width, height, channels, description);
+        return true;
     }
     int finish(int code) {
         show(camera, written);
         std::fprintf(stderr, "\n");
-        if (code != kExitOk || tiff == nullptr) {
+        if (preview != nullptr && !previewImage.empty()) {
+            if (preview->write(previewImage.data(), shape)) {
+                std::printf("wrote %s: 8-bit preview of the last frame written\n",
+                            options.settings.preview.c_str());
+            }
+        }
+        if (tiff == nullptr) {
             return code;
         }
-        if (written == 0 || !tiff->commit()) {
-            std::fprintf(stderr, "kqcam: cannot write %s\n", options.settings.output.c_str());
-            return kExitCameraError;
+        const char* path = options.settings.output.c_str();
+        if (written > 1) {
+            // The first page's frame count and interval are known only now.
+            facts.frames = written;
+            facts.frameInterval =
+                std::chrono::duration<double>(lastWritten - firstWritten).count() /
+                static_cast<double>(written - 1);
+            tiff->rewriteFirstDescription(firstPageDescription(facts, 0, 0));
         }
-        std::printf("wrote %s: %llu pages of %u x %u, %s, 16-bit\n",
-                    options.settings.output.c_str(), static_cast<unsigned long long>(written),
-                    width, height, channels == 3 ? "RGB" : "grey");
-        return kExitOk;
+        const bool whole = tiff->commit();
+        if (tiff->pages() == 0) {
+            std::fprintf(stderr, "kqcam: nothing written to %s\n", path);
+            return code == kExitOk ? kExitCameraError : code;
+        }
+        if (!whole) {
+            std::fprintf(stderr,
+                         "kqcam: writing %s failed after %u pages; the file keeps those %u\n", path,
+                         tiff->pages(), tiff->pages());
+            code = code == kExitOk || code == kExitInterrupted ? kExitCameraError : code;
+        }
+        std::printf("wrote %s: %u pages of %u x %u, %s, 16-bit\n", path, tiff->pages(), shape.width,
+                    shape.height, shape.channels == 3 ? "RGB" : "grey");
+        return code;
     }
 };
 
-// The scene, the cameras up to this one, and the settings: 0 or the exit code.
-int prepareRun(int32_t camera, const RunOptions& o) {
+// The files, the scene, the cameras up to this one, and the settings: 0 or the exit code.
+int prepareRun(int32_t camera, const RunOptions& o, Output& out) {
+    if (int code = out.checkFiles()) {
+        return code;
+    }
     if (!o.settings.scene.empty()) {
         setBenchScene(o.settings.scene);
     }
     if (int code = openUpTo(camera)) {
         return code;
     }
-    if (StatusCode s = applySettings(camera, o.settings)) {
-        return fail("setting refused", s);
+    if (int code = applySettings(camera, o.settings)) {
+        return code;
+    }
+    out.prepare();
+    if (o.frames == 0 && o.seconds <= 0) {
+        std::fprintf(stderr, "kqcam: %s until Ctrl-C\n",
+                     o.settings.output.empty() ? "counting frames (no --output: nothing written)"
+                                               : "recording");
     }
     return kExitOk;
 }
@@ -154,8 +239,9 @@ bool timeIsUp(const RunOptions& o, Clock::time_point start) {
 }  // namespace
 
 int stream(int32_t camera, const RunOptions& o) {
+    Output out(camera, o);
     ClosesCameras closer;
-    if (int code = prepareRun(camera, o)) {
+    if (int code = prepareRun(camera, o, out)) {
         return code;
     }
     IpContext* context = nullptr;
@@ -163,7 +249,6 @@ int stream(int32_t camera, const RunOptions& o) {
     if (StatusCode s = IxenmGetIPInfo(camera, &context, &contextBytes, onFrame, &frameBytes)) {
         return fail("cannot prepare the processing", s);
     }
-    Output out(camera, o);
     FrameQueue frames;
     frames.wanted = o.frames;
     queue = &frames;
@@ -197,7 +282,6 @@ int stream(int32_t camera, const RunOptions& o) {
                 break;
             }
             if (!out.take()) {
-                std::fprintf(stderr, "\nkqcam: cannot write %s\n", o.settings.output.c_str());
                 code = kExitCameraError;
                 break;
             }
@@ -206,7 +290,11 @@ int stream(int32_t camera, const RunOptions& o) {
             show(camera, out.written);
             shown = Clock::now();
         }
-        if (interrupted != 0 || timeIsUp(o, start)) {
+        if (interrupted != 0) {
+            code = kExitInterrupted;
+            break;
+        }
+        if (timeIsUp(o, start)) {
             break;
         }
     }
@@ -221,11 +309,11 @@ int stream(int32_t camera, const RunOptions& o) {
 }
 
 int series(int32_t camera, const RunOptions& o) {
+    Output out(camera, o);
     ClosesCameras closer;
-    if (int code = prepareRun(camera, o)) {
+    if (int code = prepareRun(camera, o, out)) {
         return code;
     }
-    Output out(camera, o);
     EndsOnInterrupt ctrlC;
     if (int32_t s = IxenmStartFastAcquisition(camera)) {
         return fail("cannot start the series", static_cast<StatusCode>(s));
@@ -236,7 +324,7 @@ int series(int32_t camera, const RunOptions& o) {
     for (uint64_t taken = 0;;) {
         if (interrupted != 0) {
             IxenmAbortFastAcquisition(camera);
-            return out.finish(kExitOk);
+            return out.finish(kExitInterrupted);
         }
         const bool last = (o.frames != 0 && taken + 1 >= o.frames) || timeIsUp(o, start);
         const int32_t r =
