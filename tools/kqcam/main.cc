@@ -19,6 +19,12 @@ const CLI::Validator kAboveZero(
     },
     "> 0");
 
+void addCamera(CLI::App* command, int32_t& camera) {
+    command->add_option("-c,--camera", camera, "Camera index, 0 to 9")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 9));
+}
+
 int run(int argc, char** argv) {
     CLI::App app{"kqcam: list, inspect and use Vestrix KQ FireWire cameras", "kqcam"};
     app.set_version_flag("--version", std::string("kqcam ") + kqfwVersion());
@@ -36,21 +42,21 @@ int run(int argc, char** argv) {
 
     int32_t camera = 0;
     CLI::App* info = app.add_subcommand("info", "Describe one camera");
-    info->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    addCamera(info, camera);
     info->footer("Example:\n  kqcam info --camera 1");
 
     std::string firmwarePath;
     bool confirmed = false;
     CLI::App* firmware = app.add_subcommand("firmware", "Write firmware text into a camera");
     firmware->add_option("file", firmwarePath, "Firmware text, one byte a line")->required();
-    firmware->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    addCamera(firmware, camera);
     firmware->add_flag("--yes", confirmed, "Confirm that the camera's firmware is replaced");
     firmware->footer("Example:\n  kqcam firmware kqc-0305.txt --camera 0 --yes");
 
     kqcam::SnapOptions snap;
     snap.output = "kqcam-snap.tif";
     CLI::App* snapCommand = app.add_subcommand("snap", "Take one image and write it as a TIFF");
-    snapCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    addCamera(snapCommand, camera);
     snapCommand->add_option("-o,--output", snap.output, "TIFF file to write")
         ->capture_default_str();
     snapCommand->add_option("--preview", snap.preview,
@@ -98,7 +104,7 @@ int run(int argc, char** argv) {
     CLI::App* seriesCommand =
         app.add_subcommand("series", "Fast acquisition: a series of frames, shown and written");
     for (CLI::App* command : {streamCommand, seriesCommand}) {
-        command->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+        addCamera(command, camera);
         command->add_option("-o,--output", run.settings.output,
                             "Multi-page TIFF to write (BigTIFF when it may pass 4 GB); without "
                             "it frames are only counted");
@@ -141,13 +147,14 @@ int run(int argc, char** argv) {
     int32_t iterations = 4;
     CLI::App* calibrateCommand =
         app.add_subcommand("calibrate", "Calibrate the sensor shift of a multi-shot resolution");
-    calibrateCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
-        ->check(CLI::Range(0, 9));
+    addCamera(calibrateCommand, camera);
     calibrateCommand
         ->add_option("-r,--resolution", calResolution,
                      "3, 4 or 5 on the colour model, 4 or 5 on the mono one (5 calibrates 6 too)")
+        ->capture_default_str()
         ->check(CLI::Range(3, 5));
     calibrateCommand->add_option("-n,--iterations", iterations, "Iterations (4 is usually enough)")
+        ->capture_default_str()
         ->check(CLI::Range(1, 100));
     calibrateCommand->footer(
         "Put a specimen with fine, high-contrast texture at the centre of the field (a stained\n"
@@ -164,8 +171,7 @@ int run(int argc, char** argv) {
     calibrationCommand->add_option("file", calPath, "The 256-byte calibration file");
     calibrationCommand->add_flag("--yes", confirmed,
                                  "Confirm that load replaces the calibration in the flash");
-    calibrationCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
-        ->check(CLI::Range(0, 9));
+    addCamera(calibrationCommand, camera);
     calibrationCommand->footer(
         "Examples:\n  kqcam calibration save kqc.cal\n  kqcam calibration load kqc.cal --yes\n"
         "  kqcam calibration reset");
@@ -176,7 +182,7 @@ int run(int argc, char** argv) {
     refsCommand->add_option("kind", refs.kind, "black or white")
         ->required()
         ->check(CLI::IsMember({"black", "white"}));
-    refsCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    addCamera(refsCommand, camera);
     refsCommand->add_option("-s,--save", refs.output, "File to save the reference to")->required();
     refsCommand->add_option("-e,--exposure", refs.exposureUs,
                             "White: exposure in microseconds (black uses its own)");
