@@ -5,9 +5,7 @@
 #include <condition_variable>
 #include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <deque>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -16,9 +14,8 @@
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "peak_memory.h"
-#include "preview.h"
 #include "progress.h"
-#include "tiff_writer.h"
+#include "recording.h"
 
 namespace kqcam {
 
@@ -87,130 +84,15 @@ int32_t onFrame(uint16_t* frame, uint32_t bytes, int32_t, uint64_t, uint64_t) {
     return queue->wanted == 0 || queue->taken < queue->wanted ? 1 : 0;
 }
 
-// A classic TIFF's offsets end at 4 GB: a recording that may pass it (one without a frame
-// limit, or a long one) is written as BigTIFF; one known to fit stays classic, which more
-// readers take. A margin covers the directories and descriptions.
-bool needsBigTiff(const RunOptions& o, const ImageShape& shape) {
-    if (o.frames == 0) {
-        return true;
-    }
-    const uint64_t pages = (uint64_t{o.frames} + o.every - 1) / o.every;
-    return pages * shape.samples() * 2 > (uint64_t{4} << 30) - (uint64_t{64} << 20);
+// The statistics as the run ended, then the files.
+int end(Recording& out, int code) {
+    show(out.camera, out.written);
+    std::fprintf(stderr, "\n");
+    return out.finish(code);
 }
 
-struct Output {
-    int32_t camera;
-    const RunOptions& options;
-    ImageShape shape;
-    FileFacts facts;
-    std::vector<uint16_t> image, previewImage;
-    std::unique_ptr<TiffWriter> tiff;
-    std::unique_ptr<PreviewWriter> preview;
-    Clock::time_point firstWritten, lastWritten;
-    uint64_t frames = 0, written = 0;
-
-    Output(int32_t c, const RunOptions& o) : camera(c), options(o) {
-        if (!o.settings.output.empty()) {
-            tiff = std::make_unique<TiffWriter>(o.settings.output);
-        }
-        if (!o.settings.preview.empty()) {
-            preview = std::make_unique<PreviewWriter>(o.settings.preview);
-        }
-    }
-    // Before the camera is touched: 0, or the exit code for a file that cannot be created.
-    int checkFiles() const {
-        if (tiff != nullptr && !tiff->created()) {
-            std::fprintf(stderr, "kqcam: cannot write %s: %s\n", options.settings.output.c_str(),
-                         tiff->errorText().c_str());
-            return kExitUsage;
-        }
-        if (preview != nullptr && !preview->created()) {
-            std::fprintf(stderr, "kqcam: cannot write %s\n", options.settings.preview.c_str());
-            return kExitUsage;
-        }
-        return kExitOk;
-    }
-    // Once the settings are in the camera.
-    void prepare() {
-        shape = deliveredImage(camera);
-        image.resize(shape.bufferSamples);
-        facts = factsOf(camera, options.settings, shape);
-        if (tiff != nullptr && needsBigTiff(options, shape)) {
-            tiff->useBigTiff();
-        }
-    }
-    // The image in `image` is frame number `frames`: every k-th one is written.
-    bool take() {
-        const uint64_t frame = frames++;
-        if (frame % options.every != 0 || (tiff == nullptr && preview == nullptr)) {
-            return true;
-        }
-        if (options.settings.scaleTo16) {
-            for (uint16_t& v : image) {
-                v = static_cast<uint16_t>(v << 2);
-            }
-        }
-        if (preview != nullptr) {
-            previewImage = image;
-        }
-        const auto now = Clock::now();
-        if (written == 0) {
-            firstWritten = now;
-        }
-        lastWritten = now;
-        const double seconds = std::chrono::duration<double>(now - firstWritten).count();
-        if (tiff == nullptr) {
-            ++written;
-            return true;
-        }
-        const std::string description =
-            written == 0 ? firstPageDescription(facts, frame, 0) : pageDescription(frame, seconds);
-        if (!tiff->addPage(image.data(), shape, facts.maxSample, std::time(nullptr), description)) {
-            return false;
-        }
-        ++written;
-        return true;
-    }
-    int finish(int code) {
-        show(camera, written);
-        std::fprintf(stderr, "\n");
-        if (preview != nullptr && !previewImage.empty()) {
-            if (preview->write(previewImage.data(), shape)) {
-                std::printf("wrote %s: 8-bit preview of the last frame written\n",
-                            options.settings.preview.c_str());
-            }
-        }
-        if (tiff == nullptr) {
-            return code;
-        }
-        const char* path = options.settings.output.c_str();
-        if (written > 1) {
-            // The first page's frame count and interval are known only now.
-            facts.frames = written;
-            facts.frameInterval =
-                std::chrono::duration<double>(lastWritten - firstWritten).count() /
-                static_cast<double>(written - 1);
-            tiff->rewriteFirstDescription(firstPageDescription(facts, 0, 0));
-        }
-        const bool whole = tiff->commit();
-        if (tiff->pages() == 0) {
-            std::fprintf(stderr, "kqcam: nothing written to %s\n", path);
-            return code == kExitOk ? kExitCameraError : code;
-        }
-        if (!whole) {
-            std::fprintf(stderr,
-                         "kqcam: writing %s failed after %u pages; the file keeps those %u\n", path,
-                         tiff->pages(), tiff->pages());
-            code = code == kExitOk || code == kExitInterrupted ? kExitCameraError : code;
-        }
-        std::printf("wrote %s: %u pages of %u x %u, %s, 16-bit\n", path, tiff->pages(), shape.width,
-                    shape.height, shape.channels == 3 ? "RGB" : "grey");
-        return code;
-    }
-};
-
 // The files, the scene, the cameras up to this one, and the settings: 0 or the exit code.
-int prepareRun(int32_t camera, const RunOptions& o, Output& out) {
+int prepareRun(int32_t camera, const RunOptions& o, Recording& out) {
     if (int code = out.checkFiles()) {
         return code;
     }
@@ -239,7 +121,7 @@ bool timeIsUp(const RunOptions& o, Clock::time_point start) {
 }  // namespace
 
 int stream(int32_t camera, const RunOptions& o) {
-    Output out(camera, o);
+    Recording out(camera, o);
     ClosesCameras closer;
     if (int code = prepareRun(camera, o, out)) {
         return code;
@@ -305,11 +187,11 @@ int stream(int32_t camera, const RunOptions& o) {
     }
     IxenmStopContinuousAcquisition(camera);
     queue = nullptr;
-    return out.finish(code);
+    return end(out, code);
 }
 
 int series(int32_t camera, const RunOptions& o) {
-    Output out(camera, o);
+    Recording out(camera, o);
     ClosesCameras closer;
     if (int code = prepareRun(camera, o, out)) {
         return code;
@@ -324,14 +206,14 @@ int series(int32_t camera, const RunOptions& o) {
     for (uint64_t taken = 0;;) {
         if (interrupted != 0) {
             IxenmAbortFastAcquisition(camera);
-            return out.finish(kExitInterrupted);
+            return end(out, kExitInterrupted);
         }
         const bool last = (o.frames != 0 && taken + 1 >= o.frames) || timeIsUp(o, start);
         const int32_t r =
             IxenmIsFastAcquisitionReady(camera, out.image.data(), bytes, last ? 0 : 1);
         if (r < 0) {
             std::fprintf(stderr, "\nkqcam: the series ended (%d)\n", r);
-            return out.finish(kExitCameraError);
+            return end(out, kExitCameraError);
         }
         if (r == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -339,10 +221,10 @@ int series(int32_t camera, const RunOptions& o) {
             ++taken;
             if (!out.take()) {
                 IxenmAbortFastAcquisition(camera);
-                return out.finish(kExitCameraError);
+                return end(out, kExitCameraError);
             }
             if (last) {
-                return out.finish(kExitOk);
+                return end(out, kExitOk);
             }
         }
         if (Clock::now() - shown >= kShowEvery) {
