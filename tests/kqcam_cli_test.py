@@ -75,6 +75,17 @@ class Recording(unittest.TestCase):
             self.assertGreaterEqual(pages, 2)
         self.assertIn("wrote %s: %d pages" % (path, pages), out)
 
+    def test_bigtiff_is_chosen_when_the_frames_asked_for_could_pass_4_gb(self):
+        # 500 colour frames are 4.3 GB, every second one of them 2.2 GB; Ctrl-C ends both early.
+        for every, big in (("1", True), ("2", False)):
+            path = scratch("bound.tif")
+            code, _, _ = interrupt_once(["stream", "--frames", "500", "--every", every,
+                                         "--exposure", "10000", "--output", path],
+                                        r"written [1-9]")
+            self.assertEqual(code, 130)
+            with tifffile.TiffFile(path) as tiff:
+                self.assertEqual(tiff.is_bigtiff, big, every)
+
     def test_a_failed_write_keeps_every_page_written_before_it(self):
         # A file size limit stands in for a full disk: the third page cannot be completed.
         def limit_file_size():
