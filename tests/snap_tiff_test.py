@@ -100,7 +100,7 @@ class SnapFiles(unittest.TestCase):
         run.send_signal(signal.SIGINT)
         rest = run.stderr.read()
         run.stderr.close()
-        self.assertEqual(run.wait(timeout=60), 3)
+        self.assertEqual(run.wait(timeout=60), 130)
         self.assertRegex(rest, re.compile(r"aborted \(status 4: aborted by the application"))
         self.assertFalse(os.path.exists(path))
         self.assertFalse(os.path.exists(path + ".partial"))

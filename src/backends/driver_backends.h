@@ -11,9 +11,10 @@ namespace kqfw {
 // but Windows).
 DriverPort* win32DriverInstance();
 
-// The backend named by KQFW_DRIVER ("win32" or "sim") when it is available, else the first
-// available of the table: the operating system's driver, then the simulated bus, which runs
-// everywhere.
+// The backend named by KQFW_DRIVER ("win32" or "sim"); a name of no backend this build can run
+// is reported (naming those it can) and gives a bus without cameras. Without KQFW_DRIVER the
+// first available of the table: the operating system's driver, then the simulated bus, which
+// runs everywhere.
 DriverPort* composeDriver();
 
 }  // namespace kqfw

@@ -2,8 +2,11 @@
 // block kept in files.
 #include <atomic>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "commands.h"
 #include "kqfw/kqfw.h"
@@ -12,6 +15,8 @@
 namespace kqcam {
 
 namespace {
+
+constexpr size_t kCalibrationBytes = 256;
 
 std::atomic<int> interrupted{0};
 
@@ -53,7 +58,30 @@ int calibrate(int32_t camera, uint32_t resolution, int32_t iterations) {
     return kExitOk;
 }
 
-int calibrationFile(int32_t camera, const std::string& action, const std::string& path) {
+int calibrationFile(int32_t camera, const std::string& action, const std::string& path,
+                    bool confirmed) {
+    if (action == "load") {
+        // The flash takes whatever the file begins with: only a saved block goes in.
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(path, error);
+        if (error) {
+            std::fprintf(stderr, "kqcam: cannot read %s\n", path.c_str());
+            return kExitUsage;
+        }
+        if (bytes != kCalibrationBytes) {
+            std::fprintf(stderr,
+                         "kqcam: %s holds %ju bytes; a calibration file (kqcam calibration "
+                         "save) holds %zu\n",
+                         path.c_str(), static_cast<uintmax_t>(bytes), kCalibrationBytes);
+            return kExitUsage;
+        }
+        if (!confirmed) {
+            std::fprintf(stderr,
+                         "kqcam: loading replaces the calibration in the camera's flash; add "
+                         "--yes to do it\n");
+            return kExitUsage;
+        }
+    }
     ClosesCameras closer;
     if (int code = openUpTo(camera)) {
         return code;

@@ -1,6 +1,7 @@
 #include "commands.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "kqfw/kqsim.h"
 #include "library_messages.h"
 
 namespace kqcam {
@@ -18,10 +20,40 @@ const char* modelName(uint32_t isColour) {
     return isColour ? "KQC (colour)" : "KQM (mono)";
 }
 
+// The library does not say which bus it talks to; a camera whose device path is one of the
+// simulated bench's is the bench's.
+bool isSimulated(const char* devicePath) {
+    char path[256];
+    for (int32_t i = 0; i < kqsimCameraCount(); ++i) {
+        if (kqsimDevicePath(i, path, sizeof path) == 0 && std::strcmp(path, devicePath) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int openFailure(int32_t camera, StatusCode status) {
     std::fprintf(stderr, "kqcam: camera %d could not be opened (%s)\n", camera,
                  describeStatus(status).c_str());
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
+}
+
+// The bytes a firmware text yields: one for each line ended by CR LF, as the camera's loader
+// reads it. Empty, with the reason, for a text that yields none (the library would write an
+// empty image and restart the camera).
+size_t firmwareLines(const std::vector<uint8_t>& text, std::string* reason) {
+    size_t lines = 0, bareLineFeeds = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\n') {
+            (i > 0 && text[i - 1] == '\r' ? lines : bareLineFeeds) += 1;
+        }
+    }
+    if (lines == 0) {
+        *reason = text.empty()        ? "the file is empty"
+                  : bareLineFeeds > 0 ? "its lines end in LF alone; firmware lines end in CR LF"
+                                      : "it has no line ended by CR LF";
+    }
+    return lines;
 }
 
 }  // namespace
@@ -37,7 +69,8 @@ int listCameras() {
         return kExitNoCamera;
     }
     ClosesCameras closer;
-    std::printf("%-6s %-13s %-10s %-9s %s\n", "index", "model", "unique-id", "firmware", "path");
+    std::printf("%-6s %-13s %-10s %-9s %-10s %s\n", "index", "model", "unique-id", "firmware",
+                "camera", "path");
     for (int32_t i = 0; i < static_cast<int32_t>(count) && i < 10; ++i) {
         if (StatusCode status = IxenmInit(i)) {
             return openFailure(i, status);
@@ -46,8 +79,9 @@ int listCameras() {
         KqfwCameraDescription d;
         IxenmInfo(i, info);
         kqfwDescribeCamera(i, &d);
-        std::printf("%-6d %-13s 0x%04x     %u.%02u     %s\n", i, modelName(info[2]), info[1],
-                    info[0] >> 8, info[0] & 0xFF, d.devicePath);
+        std::printf("%-6d %-13s 0x%04x     %u.%02u     %-10s %s\n", i, modelName(info[2]), info[1],
+                    info[0] >> 8, info[0] & 0xFF,
+                    isSimulated(d.devicePath) ? "simulated" : "hardware", d.devicePath);
     }
     return kExitOk;
 }
@@ -79,7 +113,8 @@ int describeCamera(int32_t camera) {
     kqfwDescribeCamera(camera, &d);
     std::printf("camera          %d\n", camera);
     std::printf("model           %s\n", modelName(info[2]));
-    std::printf("path            %s\n", d.devicePath);
+    std::printf("path            %s%s\n", d.devicePath,
+                isSimulated(d.devicePath) ? " (simulated)" : "");
     std::printf("unique id       0x%04x\n", info[1]);
     std::printf("firmware        %u.%02u (0x%04x)\n", info[0] >> 8, info[0] & 0xFF, info[0]);
     std::printf("flash id        0x%08x\n", info[3]);
@@ -93,6 +128,12 @@ int describeCamera(int32_t camera) {
     std::printf("8-bit transfer  %s\n", d.compressionCapable ? "yes" : "no");
     std::printf("blemishes       %d (%d marked pixels)%s\n", d.blemishCount, d.markedPixelCount,
                 d.flashValid ? "" : ", flash record invalid");
+    std::printf("resolutions     %s\n", acceptedResolutions(camera).c_str());
+    std::printf("bits            %s (at resolution %u)\n", acceptedBits(camera).c_str(),
+                IxenmGetCurrentResolution(camera));
+    std::printf("binning         %s (at %u bits)\n", acceptedBinnings(camera).c_str(),
+                IxenmGetCurrentBitsPerPixel(camera));
+    std::printf("exposure        %s\n", exposureRange(camera).c_str());
     uint32_t readout = 0;
     if (IxenmGetCurrentReadouttime(camera, &readout) == KQFW_STATUS_OK) {
         std::printf("readout time    %u us beyond the exposure (current settings)\n", readout);
@@ -108,6 +149,13 @@ int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
     }
     const std::vector<uint8_t> text((std::istreambuf_iterator<char>(file)),
                                     std::istreambuf_iterator<char>());
+    std::string reason;
+    const size_t bytes = firmwareLines(text, &reason);
+    if (bytes == 0) {
+        std::fprintf(stderr, "kqcam: %s yields no firmware byte: %s\n", path.c_str(),
+                     reason.c_str());
+        return kExitUsage;
+    }
     if (!confirmed) {
         std::fprintf(stderr,
                      "kqcam: writing firmware replaces the camera's own; add --yes to do it\n");
@@ -117,7 +165,8 @@ int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
     if (int code = openUpTo(camera)) {
         return code;
     }
-    std::printf("writing %zu bytes of firmware text to camera %d ...\n", text.size(), camera);
+    std::printf("writing %zu firmware bytes (%zu bytes of text) to camera %d ...\n", bytes,
+                text.size(), camera);
     const StatusCode status =
         IxenmWriteFirmware(camera, text.data(), static_cast<int32_t>(text.size()));
     if (status != KQFW_STATUS_OK) {

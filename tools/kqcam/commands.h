@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "delivered_image.h"
+#include "image_description.h"
 #include "kqfw/kqfw.h"
 
 namespace kqcam {
@@ -13,6 +15,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitNoCamera = 2;
 inline constexpr int kExitCameraError = 3;
+inline constexpr int kExitInterrupted = 130;  // as a shell reports a command ended by Ctrl-C
 
 // Closes every camera the command opened, whichever way it leaves.
 struct ClosesCameras {
@@ -21,13 +24,14 @@ struct ClosesCameras {
 
 int listCameras();
 int describeCamera(int32_t camera);
-// Writes firmware text from a file into a camera and starts it; refuses unless confirmed.
+// Writes firmware text from a file into a camera and starts it; refuses unless confirmed, and
+// refuses a text that yields no byte.
 int writeFirmware(int32_t camera, const std::string& path, bool confirmed);
 // Opens cameras 0 to `camera` (slots take cameras in list order): 0 or the exit code.
 int openUpTo(int32_t camera);
 
 struct SnapOptions {
-    std::string output = "kqcam-snap.tif";
+    std::string output;  // empty: no file
     uint32_t resolution = 0;
     uint32_t bits = 0;  // 0: the model's default
     uint32_t binning = 1;
@@ -37,20 +41,29 @@ struct SnapOptions {
     bool scaleTo16 = false;
     std::string blackRef, whiteRef;  // reference files to restore and apply; empty: none
     std::string scene;               // the simulated bench's scene; empty: unchanged
+    std::string preview;             // an 8-bit PNG to write beside the TIFF; empty: none
 };
 // Takes one image and writes it as a 16-bit TIFF (grey, or RGB).
 int snap(int32_t camera, const SnapOptions& options);
-// The settings of the options, in the camera (references first): 0 or the refusing status.
-StatusCode applySettings(int32_t camera, const SnapOptions& options);
+// The settings of the options, in the camera (references first): 0, or the exit code after
+// naming the refused setting, its value and what the camera accepts.
+int applySettings(int32_t camera, const SnapOptions& options);
+// What the camera accepts with its current settings, as the library answers it.
+std::string exposureRange(int32_t camera);
+std::string acceptedResolutions(int32_t camera);
+std::string acceptedBinnings(int32_t camera);
+std::string acceptedBits(int32_t camera);
 // The camera and its settings, for a TIFF's description.
 std::string describeSettings(int32_t camera);
+// What a file of the camera's images records of them.
+FileFacts factsOf(int32_t camera, const SnapOptions& options, const ImageShape& shape);
 // Prints what failed with the status and its text; the exit code for it.
 int fail(const char* what, StatusCode status);
 
 struct RunOptions {
     SnapOptions settings;  // output empty: nothing is written
-    uint32_t frames = 0;   // stop after this many frames (0: no limit)
-    double seconds = 0;    // stop after this long (0: no limit)
+    uint32_t frames = 0;   // stop after this many frames (0: until Ctrl-C or the time)
+    double seconds = 0;    // stop after this long (0: until Ctrl-C or the frames)
     uint32_t every = 1;    // write every k-th frame
 };
 // Continuous acquisition: frames/s and lost frames shown live, the frames processed offline and
@@ -74,7 +87,9 @@ uint32_t applyReferences(int32_t camera, const std::string& black, const std::st
 // Ctrl-C stops it after the iteration under way, keeping the table written last.
 int calibrate(int32_t camera, uint32_t resolution, int32_t iterations);
 // "save" or "load" the calibration block to or from a file, or "reset" it to the factory's.
-int calibrationFile(int32_t camera, const std::string& action, const std::string& path);
+// Loading writes the camera's flash: refused unless confirmed and the file is a block.
+int calibrationFile(int32_t camera, const std::string& action, const std::string& path,
+                    bool confirmed);
 
 // Lays a scene under the simulated bench's cameras: "slide", "flat" or "dark"; false for
 // another name.

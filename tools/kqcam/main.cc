@@ -2,12 +2,28 @@
 #include <CLI/CLI.hpp>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "commands.h"
 #include "kqfw/kqfw_ext.h"
 #include "library_messages.h"
 
 namespace {
+
+const CLI::Validator kAboveZero(
+    [](std::string& value) {
+        char* end = nullptr;
+        const double number = std::strtod(value.c_str(), &end);
+        return *end == '\0' && number > 0 ? std::string() : "must be above 0, not " + value;
+    },
+    "> 0");
+
+void addCamera(CLI::App* command, int32_t& camera) {
+    command->add_option("-c,--camera", camera, "Camera index, 0 to 9")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 9));
+}
 
 int run(int argc, char** argv) {
     CLI::App app{"kqcam: list, inspect and use Vestrix KQ FireWire cameras", "kqcam"};
@@ -18,39 +34,55 @@ int run(int argc, char** argv) {
         "Each command has its own help with examples: kqcam snap --help.\n"
         "Without camera hardware the cameras are those of the simulated bench (a colour\n"
         "camera at index 0, a mono one at 1).\n"
-        "Exit codes: 0 done, 1 usage error, 2 no such camera, 3 the camera failed.");
+        "Exit codes: 0 done, 1 usage error (also a setting the camera refuses, a file that\n"
+        "cannot be read or created), 2 no such camera, 3 the camera or a write failed,\n"
+        "130 ended by Ctrl-C.");
 
     app.add_subcommand("list", "List the cameras on the bus")->footer("Example:\n  kqcam list");
 
     int32_t camera = 0;
     CLI::App* info = app.add_subcommand("info", "Describe one camera");
-    info->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    addCamera(info, camera);
     info->footer("Example:\n  kqcam info --camera 1");
 
     std::string firmwarePath;
     bool confirmed = false;
     CLI::App* firmware = app.add_subcommand("firmware", "Write firmware text into a camera");
     firmware->add_option("file", firmwarePath, "Firmware text, one byte a line")->required();
-    firmware->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    addCamera(firmware, camera);
     firmware->add_flag("--yes", confirmed, "Confirm that the camera's firmware is replaced");
     firmware->footer("Example:\n  kqcam firmware kqc-0305.txt --camera 0 --yes");
 
     kqcam::SnapOptions snap;
+    snap.output = "kqcam-snap.tif";
     CLI::App* snapCommand = app.add_subcommand("snap", "Take one image and write it as a TIFF");
-    snapCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
-    snapCommand->add_option("-o,--output", snap.output, "TIFF file to write");
+    addCamera(snapCommand, camera);
+    snapCommand->add_option("-o,--output", snap.output, "TIFF file to write")
+        ->capture_default_str();
+    snapCommand->add_option("--preview", snap.preview,
+                            "Also write an 8-bit, contrast-stretched PNG to look at");
     snapCommand
         ->add_option("-r,--resolution", snap.resolution,
                      "Resolution index: 0 to 2 one frame (2 grey); multi-shot 3 full colour, "
-                     "4 twice the size, 5 and 6 (colour) three times")
+                     "4 twice the size, 5 and 6 (colour) three times; kqcam info lists a "
+                     "camera's")
+        ->capture_default_str()
         ->check(CLI::Range(0, 6));
-    snapCommand->add_option("--bits", snap.bits, "14 (grey) or 42 (colour)");
-    snapCommand->add_option("-b,--binning", snap.binning, "Binning, 1 to 5")
+    snapCommand->add_option("--bits", snap.bits,
+                            "14 (grey) or 42 (colour; the colour model's default)");
+    snapCommand
+        ->add_option("-b,--binning", snap.binning,
+                     "Binning, 1 to 5 (which the settings allow: kqcam info)")
+        ->capture_default_str()
         ->check(CLI::Range(1, 5));
-    snapCommand->add_option("-e,--exposure", snap.exposureUs, "Exposure in microseconds");
-    snapCommand->add_option("-g,--gain", snap.gain, "Analogue gain, 0 to 255")
+    snapCommand->add_option("-e,--exposure", snap.exposureUs,
+                            "Exposure in microseconds (default the camera's; range: kqcam info)");
+    snapCommand
+        ->add_option("-g,--gain", snap.gain, "Analogue gain, 0 to 255 (default the camera's)")
         ->check(CLI::Range(0, 255));
-    snapCommand->add_option("--white-balance", snap.whiteBalance, "Red, green and blue factors")
+    snapCommand
+        ->add_option("--white-balance", snap.whiteBalance,
+                     "Red, green and blue factors, positive (default 1.49 1.98 1)")
         ->expected(3);
     snapCommand->add_flag("--scale16", snap.scaleTo16, "Scale the 14-bit samples to 16 bits");
     snapCommand->add_option("--black-ref", snap.blackRef, "Black reference file to apply");
@@ -60,7 +92,7 @@ int run(int argc, char** argv) {
         ->check(CLI::IsMember({"slide", "flat", "dark"}));
     snapCommand->footer(
         "Examples:\n"
-        "  kqcam snap --output slide.tif\n"
+        "  kqcam snap --output slide.tif --preview slide.png\n"
         "  kqcam snap --camera 1 --exposure 20000 --gain 40 --output mono.tif\n"
         "  kqcam snap --resolution 5 --output big.tif        (multi-shot, 4164 x 3120)\n"
         "  kqcam snap --black-ref black.ref --white-ref white.ref --output flat.tif");
@@ -72,19 +104,32 @@ int run(int argc, char** argv) {
     CLI::App* seriesCommand =
         app.add_subcommand("series", "Fast acquisition: a series of frames, shown and written");
     for (CLI::App* command : {streamCommand, seriesCommand}) {
-        command->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+        addCamera(command, camera);
         command->add_option("-o,--output", run.settings.output,
-                            "Multi-page TIFF to write (none: frames are only counted)");
-        command->add_option("-n,--frames", run.frames, "Stop after this many frames");
-        command->add_option("-s,--seconds", run.seconds, "Stop after this many seconds");
+                            "Multi-page TIFF to write (BigTIFF when it may pass 4 GB); without "
+                            "it frames are only counted");
+        command->add_option("--preview", run.settings.preview,
+                            "Also write the last frame written as an 8-bit PNG");
+        command
+            ->add_option("-n,--frames", run.frames,
+                         "Stop after this many frames (without --frames or --seconds: at "
+                         "Ctrl-C)")
+            ->check(kAboveZero);
+        command->add_option("-s,--seconds", run.seconds, "Stop after this many seconds")
+            ->check(kAboveZero);
         command->add_option("--every", run.every, "Write every k-th frame")
+            ->capture_default_str()
             ->check(CLI::PositiveNumber);
         command->add_option("-r,--resolution", run.settings.resolution, "Resolution index, 0 to 2")
+            ->capture_default_str()
             ->check(CLI::Range(0, 2));
-        command->add_option("--bits", run.settings.bits, "14 (grey) or 42 (colour)");
+        command->add_option("--bits", run.settings.bits,
+                            "14 (grey) or 42 (colour; the colour model's default)");
         command->add_option("-b,--binning", run.settings.binning, "Binning, 1 to 5")
+            ->capture_default_str()
             ->check(CLI::Range(1, 5));
-        command->add_option("-e,--exposure", run.settings.exposureUs, "Exposure in microseconds");
+        command->add_option("-e,--exposure", run.settings.exposureUs,
+                            "Exposure in microseconds (default the camera's; range: kqcam info)");
         command->add_flag("--scale16", run.settings.scaleTo16,
                           "Scale the 14-bit samples to 16 bits");
         command->add_option("--scene", run.settings.scene, sceneHelp)
@@ -93,7 +138,8 @@ int run(int argc, char** argv) {
     streamCommand->footer(
         "Examples:\n"
         "  kqcam stream --seconds 10                        (frames/s and lost frames only)\n"
-        "  kqcam stream --frames 50 --every 5 --output live.tif");
+        "  kqcam stream --frames 50 --every 5 --output live.tif\n"
+        "  kqcam stream --output long.tif                   (records until Ctrl-C)");
     seriesCommand->footer(
         "Example:\n  kqcam series --camera 1 --frames 20 --exposure 5000 --output series.tif");
 
@@ -101,13 +147,14 @@ int run(int argc, char** argv) {
     int32_t iterations = 4;
     CLI::App* calibrateCommand =
         app.add_subcommand("calibrate", "Calibrate the sensor shift of a multi-shot resolution");
-    calibrateCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
-        ->check(CLI::Range(0, 9));
+    addCamera(calibrateCommand, camera);
     calibrateCommand
         ->add_option("-r,--resolution", calResolution,
                      "3, 4 or 5 on the colour model, 4 or 5 on the mono one (5 calibrates 6 too)")
+        ->capture_default_str()
         ->check(CLI::Range(3, 5));
     calibrateCommand->add_option("-n,--iterations", iterations, "Iterations (4 is usually enough)")
+        ->capture_default_str()
         ->check(CLI::Range(1, 100));
     calibrateCommand->footer(
         "Put a specimen with fine, high-contrast texture at the centre of the field (a stained\n"
@@ -122,10 +169,11 @@ int run(int argc, char** argv) {
         ->required()
         ->check(CLI::IsMember({"save", "load", "reset"}));
     calibrationCommand->add_option("file", calPath, "The 256-byte calibration file");
-    calibrationCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")
-        ->check(CLI::Range(0, 9));
+    calibrationCommand->add_flag("--yes", confirmed,
+                                 "Confirm that load replaces the calibration in the flash");
+    addCamera(calibrationCommand, camera);
     calibrationCommand->footer(
-        "Examples:\n  kqcam calibration save kqc.cal\n  kqcam calibration load kqc.cal\n"
+        "Examples:\n  kqcam calibration save kqc.cal\n  kqcam calibration load kqc.cal --yes\n"
         "  kqcam calibration reset");
 
     kqcam::ReferenceOptions refs;
@@ -134,7 +182,7 @@ int run(int argc, char** argv) {
     refsCommand->add_option("kind", refs.kind, "black or white")
         ->required()
         ->check(CLI::IsMember({"black", "white"}));
-    refsCommand->add_option("-c,--camera", camera, "Camera index, 0 to 9")->check(CLI::Range(0, 9));
+    addCamera(refsCommand, camera);
     refsCommand->add_option("-s,--save", refs.output, "File to save the reference to")->required();
     refsCommand->add_option("-e,--exposure", refs.exposureUs,
                             "White: exposure in microseconds (black uses its own)");
@@ -159,9 +207,6 @@ int run(int argc, char** argv) {
         return kqcam::snap(camera, snap);
     }
     if (app.got_subcommand("stream") || app.got_subcommand("series")) {
-        if (run.frames == 0 && run.seconds <= 0) {
-            run.frames = 100;
-        }
         return app.got_subcommand("stream") ? kqcam::stream(camera, run)
                                             : kqcam::series(camera, run);
     }
@@ -173,7 +218,7 @@ int run(int argc, char** argv) {
             std::fprintf(stderr, "kqcam: calibration %s needs a file\n", calAction.c_str());
             return kqcam::kExitUsage;
         }
-        return kqcam::calibrationFile(camera, calAction, calPath);
+        return kqcam::calibrationFile(camera, calAction, calPath, confirmed);
     }
     if (app.got_subcommand("refs")) {
         return kqcam::measureReference(camera, refs);

@@ -1,12 +1,17 @@
 // kqcam snap: one image from a camera, written as a 16-bit TIFF.
 #include <cstdio>
+#include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "commands.h"
+#include "delivered_image.h"
+#include "image_description.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "library_messages.h"
+#include "preview.h"
 #include "progress.h"
 #include "tiff_writer.h"
 
@@ -14,39 +19,10 @@ namespace kqcam {
 
 int fail(const char* what, StatusCode status) {
     std::fprintf(stderr, "kqcam: %s (%s)\n", what, describeStatus(status).c_str());
+    if (status == KQFW_STATUS_ABORTED) {
+        return kExitInterrupted;
+    }
     return status == KQFW_STATUS_NO_CAMERA ? kExitNoCamera : kExitCameraError;
-}
-
-StatusCode applySettings(int32_t camera, const SnapOptions& o) {
-    if (StatusCode s = applyReferences(camera, o.blackRef, o.whiteRef)) {
-        return s;
-    }
-    if (StatusCode s = IxenmSetResolution(camera, o.resolution)) {
-        return s;
-    }
-    if (o.bits != 0) {
-        if (StatusCode s = IxenmSetBitsPerPixel(camera, static_cast<int32_t>(o.bits))) {
-            return s;
-        }
-    }
-    if (StatusCode s = IxenmSetBinning(camera, static_cast<int32_t>(o.binning))) {
-        return s;
-    }
-    if (o.exposureUs != 0) {
-        if (StatusCode s = IxenmSetExposure(camera, o.exposureUs)) {
-            return s;
-        }
-    }
-    if (o.gain >= 0) {
-        if (StatusCode s = IxenmWriteAnalogGain(camera, static_cast<uint32_t>(o.gain))) {
-            return s;
-        }
-    }
-    if (o.whiteBalance.size() == 3) {
-        return IxenmSetWhiteBalance(camera, o.whiteBalance[0], o.whiteBalance[1],
-                                    o.whiteBalance[2]);
-    }
-    return KQFW_STATUS_OK;
 }
 
 std::string describeSettings(int32_t camera) {
@@ -63,12 +39,38 @@ std::string describeSettings(int32_t camera) {
                   "model=%s serial=0x%04x firmware=0x%04x exposure_us=%u gain=%u resolution=%u "
                   "binning=%u bits=%u white_balance=%.4g,%.4g,%.4g",
                   info[2] ? "KQC" : "KQM", info[1], info[0], exposure, gain,
-                  IxenmGetCurrentResolution(camera), binning, IxenmGetCurrentBitsPerPixel(camera),
+                  IxenmGetCurrentResolution(camera), binning, deliveredImage(camera).channels * 14,
                   wb[0], wb[1], wb[2]);
     return text;
 }
 
+FileFacts factsOf(int32_t camera, const SnapOptions& o, const ImageShape& shape) {
+    FileFacts facts;
+    facts.settings = describeSettings(camera);
+    facts.blackRef = o.blackRef;
+    facts.whiteRef = o.whiteRef;
+    facts.scaledTo16 = o.scaleTo16;
+    facts.maxSample = o.scaleTo16 ? uint16_t{16383 << 2} : uint16_t{16383};
+    facts.channels = shape.channels;
+    return facts;
+}
+
 int snap(int32_t camera, const SnapOptions& o) {
+    // The files first: a path that cannot be written is found before anything is exposed.
+    TiffWriter tiff(o.output);
+    if (!tiff.created()) {
+        std::fprintf(stderr, "kqcam: cannot write %s: %s\n", o.output.c_str(),
+                     tiff.errorText().c_str());
+        return kExitUsage;
+    }
+    std::unique_ptr<PreviewWriter> preview;
+    if (!o.preview.empty()) {
+        preview = std::make_unique<PreviewWriter>(o.preview);
+        if (!preview->created()) {
+            std::fprintf(stderr, "kqcam: cannot write %s\n", o.preview.c_str());
+            return kExitUsage;
+        }
+    }
     if (!o.scene.empty()) {
         setBenchScene(o.scene);
     }
@@ -76,13 +78,11 @@ int snap(int32_t camera, const SnapOptions& o) {
     if (int code = openUpTo(camera)) {
         return code;
     }
-    if (StatusCode s = applySettings(camera, o)) {
-        return fail("setting refused", s);
+    if (int code = applySettings(camera, o)) {
+        return code;
     }
-    uint32_t width = 0, height = 0;
-    IxenmGetCurrentDataSize(camera, &width, &height);
-    const uint32_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
-    std::vector<uint16_t> image(size_t{width} * height * channels);
+    const ImageShape shape = deliveredImage(camera);
+    std::vector<uint16_t> image(shape.bufferSamples);
     int32_t status = 0;
     {
         InterruptsAbort ctrlC;
@@ -92,6 +92,7 @@ int snap(int32_t camera, const SnapOptions& o) {
                                           static_cast<uint64_t>(camera))
                      : IxenmAcquisition(camera, image.data(), bytes, exposureProgress);
     }
+    const std::time_t taken = std::time(nullptr);
     if (o.resolution >= 3) {
         shotProgress(0, 0, 0, static_cast<uint64_t>(camera));  // the bar as the series ended
         std::fprintf(stderr, "\n");
@@ -106,14 +107,22 @@ int snap(int32_t camera, const SnapOptions& o) {
             v = static_cast<uint16_t>(v << 2);
         }
     }
-    TiffWriter tiff(o.output);
-    if (!tiff.addPage(image.data(), width, height, channels, describeSettings(camera)) ||
+    const FileFacts facts = factsOf(camera, o, shape);
+    if (!tiff.addPage(image.data(), shape, facts.maxSample, taken,
+                      firstPageDescription(facts, 0, 0)) ||
         !tiff.commit()) {
         std::fprintf(stderr, "kqcam: cannot write %s\n", o.output.c_str());
         return kExitCameraError;
     }
-    std::printf("wrote %s: %u x %u, %s, 16-bit\n", o.output.c_str(), width, height,
-                channels == 3 ? "RGB" : "grey");
+    std::printf("wrote %s: %u x %u, %s, 16-bit\n", o.output.c_str(), shape.width, shape.height,
+                shape.channels == 3 ? "RGB" : "grey");
+    if (preview != nullptr) {
+        if (!preview->write(image.data(), shape)) {
+            std::fprintf(stderr, "kqcam: cannot write %s\n", o.preview.c_str());
+            return kExitCameraError;
+        }
+        std::printf("wrote %s: 8-bit preview\n", o.preview.c_str());
+    }
     return kExitOk;
 }
 

@@ -15,7 +15,7 @@
 #include "kqfw/kqfw_ext.h"
 #include "peak_memory.h"
 #include "progress.h"
-#include "tiff_writer.h"
+#include "recording.h"
 
 namespace kqcam {
 
@@ -84,65 +84,32 @@ int32_t onFrame(uint16_t* frame, uint32_t bytes, int32_t, uint64_t, uint64_t) {
     return queue->wanted == 0 || queue->taken < queue->wanted ? 1 : 0;
 }
 
-struct Output {
-    int32_t camera;
-    const RunOptions& options;
-    uint32_t width = 0, height = 0, channels = 1;
-    std::vector<uint16_t> image;
-    std::unique_ptr<TiffWriter> tiff;
-    std::string description;
-    uint64_t frames = 0, written = 0;
+// The statistics as the run ended, then the files.
+int end(Recording& out, int code) {
+    show(out.camera, out.written);
+    std::fprintf(stderr, "\n");
+    return out.finish(code);
+}
 
-    Output(int32_t c, const RunOptions& o) : camera(c), options(o) {
-        IxenmGetCurrentDataSize(camera, &width, &height);
-        channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
-        image.resize(size_t{width} * height * channels);
-        if (!options.settings.output.empty()) {
-            tiff = std::make_unique<TiffWriter>(options.settings.output);
-        }
-        description = describeSettings(camera);
+// The files, the scene, the cameras up to this one, and the settings: 0 or the exit code.
+int prepareRun(int32_t camera, const RunOptions& o, Recording& out) {
+    if (int code = out.checkFiles()) {
+        return code;
     }
-    // The image in `image` is frame number `frames`: every k-th one is written.
-    bool take() {
-        const bool due = frames++ % options.every == 0;
-        if (tiff == nullptr || !due) {
-            return true;
-        }
-        if (options.settings.scaleTo16) {
-            for (uint16_t& v : image) {
-                v = static_cast<uint16_t>(v << 2);
-            }
-        }
-        ++written;
-        return tiff->addPage(image.data(), width, height, channels, description);
-    }
-    int finish(int code) {
-        show(camera, written);
-        std::fprintf(stderr, "\n");
-        if (code != kExitOk || tiff == nullptr) {
-            return code;
-        }
-        if (written == 0 || !tiff->commit()) {
-            std::fprintf(stderr, "kqcam: cannot write %s\n", options.settings.output.c_str());
-            return kExitCameraError;
-        }
-        std::printf("wrote %s: %llu pages of %u x %u, %s, 16-bit\n",
-                    options.settings.output.c_str(), static_cast<unsigned long long>(written),
-                    width, height, channels == 3 ? "RGB" : "grey");
-        return kExitOk;
-    }
-};
-
-// The scene, the cameras up to this one, and the settings: 0 or the exit code.
-int prepareRun(int32_t camera, const RunOptions& o) {
     if (!o.settings.scene.empty()) {
         setBenchScene(o.settings.scene);
     }
     if (int code = openUpTo(camera)) {
         return code;
     }
-    if (StatusCode s = applySettings(camera, o.settings)) {
-        return fail("setting refused", s);
+    if (int code = applySettings(camera, o.settings)) {
+        return code;
+    }
+    out.prepare();
+    if (o.frames == 0 && o.seconds <= 0) {
+        std::fprintf(stderr, "kqcam: %s until Ctrl-C\n",
+                     o.settings.output.empty() ? "counting frames (no --output: nothing written)"
+                                               : "recording");
     }
     return kExitOk;
 }
@@ -154,8 +121,9 @@ bool timeIsUp(const RunOptions& o, Clock::time_point start) {
 }  // namespace
 
 int stream(int32_t camera, const RunOptions& o) {
+    Recording out(camera, o);
     ClosesCameras closer;
-    if (int code = prepareRun(camera, o)) {
+    if (int code = prepareRun(camera, o, out)) {
         return code;
     }
     IpContext* context = nullptr;
@@ -163,7 +131,6 @@ int stream(int32_t camera, const RunOptions& o) {
     if (StatusCode s = IxenmGetIPInfo(camera, &context, &contextBytes, onFrame, &frameBytes)) {
         return fail("cannot prepare the processing", s);
     }
-    Output out(camera, o);
     FrameQueue frames;
     frames.wanted = o.frames;
     queue = &frames;
@@ -197,7 +164,6 @@ int stream(int32_t camera, const RunOptions& o) {
                 break;
             }
             if (!out.take()) {
-                std::fprintf(stderr, "\nkqcam: cannot write %s\n", o.settings.output.c_str());
                 code = kExitCameraError;
                 break;
             }
@@ -206,7 +172,11 @@ int stream(int32_t camera, const RunOptions& o) {
             show(camera, out.written);
             shown = Clock::now();
         }
-        if (interrupted != 0 || timeIsUp(o, start)) {
+        if (interrupted != 0) {
+            code = kExitInterrupted;
+            break;
+        }
+        if (timeIsUp(o, start)) {
             break;
         }
     }
@@ -217,15 +187,15 @@ int stream(int32_t camera, const RunOptions& o) {
     }
     IxenmStopContinuousAcquisition(camera);
     queue = nullptr;
-    return out.finish(code);
+    return end(out, code);
 }
 
 int series(int32_t camera, const RunOptions& o) {
+    Recording out(camera, o);
     ClosesCameras closer;
-    if (int code = prepareRun(camera, o)) {
+    if (int code = prepareRun(camera, o, out)) {
         return code;
     }
-    Output out(camera, o);
     EndsOnInterrupt ctrlC;
     if (int32_t s = IxenmStartFastAcquisition(camera)) {
         return fail("cannot start the series", static_cast<StatusCode>(s));
@@ -236,14 +206,14 @@ int series(int32_t camera, const RunOptions& o) {
     for (uint64_t taken = 0;;) {
         if (interrupted != 0) {
             IxenmAbortFastAcquisition(camera);
-            return out.finish(kExitOk);
+            return end(out, kExitInterrupted);
         }
         const bool last = (o.frames != 0 && taken + 1 >= o.frames) || timeIsUp(o, start);
         const int32_t r =
             IxenmIsFastAcquisitionReady(camera, out.image.data(), bytes, last ? 0 : 1);
         if (r < 0) {
             std::fprintf(stderr, "\nkqcam: the series ended (%d)\n", r);
-            return out.finish(kExitCameraError);
+            return end(out, kExitCameraError);
         }
         if (r == 0) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -251,10 +221,10 @@ int series(int32_t camera, const RunOptions& o) {
             ++taken;
             if (!out.take()) {
                 IxenmAbortFastAcquisition(camera);
-                return out.finish(kExitCameraError);
+                return end(out, kExitCameraError);
             }
             if (last) {
-                return out.finish(kExitOk);
+                return end(out, kExitOk);
             }
         }
         if (Clock::now() - shown >= kShowEvery) {
