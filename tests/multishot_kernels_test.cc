@@ -8,6 +8,7 @@
 
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "platform/memory.h"
 #include "platform/worker_pool.h"
 #include "processing/fading_correction.h"
 #include "processing/multishot_filters.h"
@@ -286,6 +287,14 @@ TEST_F(MultiShotKernels, FinishingFiltersOnManyThreadsEqualOnePass) {
                 ASSERT_EQ(shared, one) << w << "x" << h << " f " << f << " " << threads;
                 ASSERT_EQ(greyShared, greyOne) << w << "x" << h << " f " << f << " " << threads;
             }
+            // Without memory for the held rows the multi-shot filter still filters, alike.
+            auto filtered = image;
+            multishotfilter(filtered.data(), f, rect, true);
+            auto unheld = image;
+            failAllocationAfter(1);
+            multishotfilter(unheld.data(), f, rect, true, &pool);
+            failAllocationAfter(0);
+            ASSERT_EQ(unheld, filtered) << w << "x" << h << " f " << f;
         }
     }
 }

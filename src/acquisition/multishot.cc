@@ -9,6 +9,7 @@
 #include "api/camera_table.h"
 #include "api/colour_tables.h"
 #include "api/geometry.h"
+#include "platform/error_report.h"
 #include "platform/memory.h"
 #include "processing/fading_correction.h"
 #include "processing/multishot_filters.h"
@@ -107,6 +108,11 @@ void MultiShotRun::collect() {
         if (shot != nullptr) {
             const auto* ring = static_cast<const uint8_t*>(c.streamBuffer);
             std::memcpy(shot, ring + (i % kRingSlots) * slotBytes, std::min(frameBytes, shotBytes));
+        } else {
+            // The shot is lost and the image goes without it; the user is told, as for every
+            // allocation that fails.
+            reportError("(%d)Not enough memory in routine ShotCollectorThread",
+                        static_cast<int>(c.cameraIndex));
         }
         buffers_[i] = shot;
         collected_ = i + 1;
