@@ -99,6 +99,16 @@ TEST_F(MultiShotKernels, MonoShotsTileTheGridAndIndexSixUsesItsPositionSubset) {
             }
         }
     }
+    // 8-bit codes 0 to 3 expand to 65532 to 65535: placed, they are full scale like any
+    // image value past 14 bits.
+    const std::vector<uint16_t> expanded = {65532, 65535, 16384, 16383, 0, 7};
+    mergeshotbw(out.data(), expanded.data(), f, 2, rect);
+    EXPECT_EQ(out[0], 16383);
+    EXPECT_EQ(out[2], 16383);
+    EXPECT_EQ(out[4], 16383);
+    EXPECT_EQ(out[12], 16383);
+    EXPECT_EQ(out[14], 0);
+    EXPECT_EQ(out[16], 7);
 
     // Index 6: shot 4 is position 14, row offset 2, column offset 2; every colour goes to the
     // middle channel.
