@@ -1,5 +1,7 @@
 // The fast kernels against their plain references, bit for bit, on random and structured
 // inputs of many sizes, with ordinary and with odd white-balance tables.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -205,6 +207,47 @@ void atEveryVectorLevel(const char* kernel, F f) {
             continue;
         }
         f(level);
+    }
+}
+
+// A colour line rounds the product and then the sum. The first case is one where a fused
+// multiply-add (one rounding) gives the next integer: 8191 x slope + intercept is
+// 7566.9999999999991 rounded twice. The rest are random lines over the whole green range, at
+// positions inside vector steps and in their tails.
+TEST_F(FastKernels, ColourLinesRoundProductAndSumApartAtEveryLevel) {
+    constexpr int32_t kCount = 1000;
+    std::vector<uint16_t> green(kCount);
+    std::vector<double> slope(kCount), intercept(kCount);
+    std::mt19937 rng(38);
+    std::uniform_real_distribution<double> slopes(-2.0, 3.0), intercepts(-8000.0, 8000.0);
+    for (int32_t i = 0; i < kCount; ++i) {
+        green[i] = static_cast<uint16_t>(rng() % 16384);
+        slope[i] = slopes(rng);
+        intercept[i] = intercepts(rng);
+    }
+    for (int32_t i : {0, 5, 16, 37, kCount - 1}) {
+        green[i] = 8191;
+        slope[i] = 0.69555517942766931;
+        intercept[i] = 1869.7075253079604;
+    }
+    ASSERT_EQ(std::trunc(std::fma(8191.0, slope[0], intercept[0])), 7567.0);
+    std::vector<uint16_t> expected(kCount);
+    for (int32_t i = 0; i < kCount; ++i) {
+        const double product = green[i] * slope[i];
+        const double v = product + intercept[i];
+        expected[i] = static_cast<uint16_t>(std::clamp(v, 0.0, 16383.0));
+    }
+    ASSERT_EQ(expected[0], 7566);
+    for (SimdLevel level :
+         {SimdLevel::kPlain, SimdLevel::kScalar, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+        if (!simdLevelSupported(level)) {
+            std::printf("[ SKIPPED  ] colour lines at %s: this processor lacks it\n",
+                        simdLevelName(level));
+            continue;
+        }
+        std::vector<uint16_t> out(kCount);
+        ColourLineValues(level, green.data(), slope.data(), intercept.data(), kCount, out.data());
+        EXPECT_EQ(out, expected) << simdLevelName(level);
     }
 }
 

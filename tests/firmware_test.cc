@@ -116,11 +116,44 @@ TEST_F(Firmware, RefusalsLeaveTheFlashAlone) {
     ASSERT_EQ(kqsimReadFlash(0, 0, after.data(), 128), 0);
     EXPECT_EQ(after, before);
     EXPECT_EQ(kqsimFirmwareStarts(0), 0);
-    // A text without a whole line makes no byte: the flash stays, the firmware restarts.
+}
+
+// A text without a whole line makes no byte: the flash keeps its content, but the write still
+// opens and closes the vendor registers around its no blocks before the firmware starts.
+TEST_F(Firmware, TextWithoutALineWritesNoBlockButStillStartsTheFirmware) {
+    ASSERT_EQ(IxenmInit(0), 0u);
+    std::vector<uint8_t> before(128), after(128);
+    ASSERT_EQ(kqsimReadFlash(0, 0, before.data(), 128), 0);
+    const uint32_t base = cameraAt(0)->link.advancedBase;
+    kqsimClearWriteLog(0);
     EXPECT_EQ(IxenWriteFirmware(reinterpret_cast<const uint8_t*>("10101010"), 8), 0u);
     ASSERT_EQ(kqsimReadFlash(0, 0, after.data(), 128), 0);
     EXPECT_EQ(after, before);
     EXPECT_EQ(kqsimFirmwareStarts(0), 1);
+    std::vector<KqsimRegisterWrite> log(16);
+    log.resize(size_t(kqsimWriteLog(0, log.data(), uint32_t(log.size()))));
+    std::vector<std::pair<uint32_t, uint32_t>> writes;
+    for (const auto& w : log) {
+        writes.emplace_back(w.address - base, w.value);
+    }
+    const uint32_t mask = 0x00000FFF;  // the colour model's
+    const std::vector<std::pair<uint32_t, uint32_t>> expected = {
+        {0x00, 0x0007C2E5}, {0x04, mask}, {0x00, 0xFFFFFFFF},  // the flash write
+        {0x00, 0x0007C2E5}, {0x04, mask}, {0x08, 0x40000000},  // unlock, start
+    };
+    EXPECT_EQ(writes, expected);
+}
+
+// The single-camera form answers for the camera before it looks at the length.
+TEST_F(Firmware, MissingOrBusyCameraIsReportedBeforeAnImpossibleLength) {
+    const auto* text = reinterpret_cast<const uint8_t*>("1\r\n");
+    EXPECT_EQ(IxenWriteFirmware(text, 0x80000000u), 3u);
+    ASSERT_EQ(IxenmInit(0), 0u);
+    cameraAt(0)->busy = 1;
+    EXPECT_EQ(IxenWriteFirmware(text, 0x80000000u), 10u);
+    cameraAt(0)->busy = 0;
+    EXPECT_EQ(IxenWriteFirmware(text, 0x80000000u), 8u);
+    EXPECT_EQ(kqsimFirmwareStarts(0), 0);
 }
 
 TEST_F(Firmware, FlashFailureIsAWriteFailure) {

@@ -159,6 +159,21 @@ TEST_F(Geometry, NullRectangleRestoresTheFullSensor) {
     EXPECT_EQ(frameSize(1), Rect4({0, 0, 1388, 1040}));
 }
 
+// Any frame size is stored as given; the acquisition refuses one that is not on the sensor.
+TEST_F(Geometry, FrameSizesAreTakenAsGivenAndAcquisitionRefusesOnesOffTheSensor) {
+    uint32_t huge[4] = {0, 0, 0x80000000u, 0xFFFFFFF0u};
+    ASSERT_EQ(IxenmSetFrameSize(1, huge), 0u);
+    EXPECT_EQ(frameSize(1), Rect4(huge, huge + 4));
+    uint32_t wide[4] = {0, 0, 1400, 1040};  // the sensor is 1388 wide
+    ASSERT_EQ(IxenmSetFrameSize(1, wide), 0u);
+    uint32_t width = 0, height = 0;
+    ASSERT_EQ(IxenmGetCurrentDataSize(1, &width, &height), 0u);
+    std::vector<uint16_t> image(size_t(width) * height);
+    EXPECT_EQ(IxenmAcquisition(1, image.data(), uint32_t(image.size() * 2), nullptr), 8);
+    ASSERT_EQ(IxenmSetFrameSize(1, nullptr), 0u);
+    EXPECT_EQ(IxenmAcquisition(1, image.data(), uint32_t(image.size() * 2), nullptr), 0);
+}
+
 TEST_F(Geometry, MonoRightEdgeIsLimitedForWideBinning) {
     ASSERT_EQ(IxenmSetBinning(1, 5), 0u);
     uint32_t frame[4] = {0, 0, 1388, 1040};

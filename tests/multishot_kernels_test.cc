@@ -8,6 +8,7 @@
 
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
+#include "platform/memory.h"
 #include "platform/worker_pool.h"
 #include "processing/fading_correction.h"
 #include "processing/multishot_filters.h"
@@ -98,6 +99,16 @@ TEST_F(MultiShotKernels, MonoShotsTileTheGridAndIndexSixUsesItsPositionSubset) {
             }
         }
     }
+    // 8-bit codes 0 to 3 expand to 65532 to 65535: placed, they are full scale like any
+    // image value past 14 bits.
+    const std::vector<uint16_t> expanded = {65532, 65535, 16384, 16383, 0, 7};
+    mergeshotbw(out.data(), expanded.data(), f, 2, rect);
+    EXPECT_EQ(out[0], 16383);
+    EXPECT_EQ(out[2], 16383);
+    EXPECT_EQ(out[4], 16383);
+    EXPECT_EQ(out[12], 16383);
+    EXPECT_EQ(out[14], 0);
+    EXPECT_EQ(out[16], 7);
 
     // Index 6: shot 4 is position 14, row offset 2, column offset 2; every colour goes to the
     // middle channel.
@@ -286,6 +297,14 @@ TEST_F(MultiShotKernels, FinishingFiltersOnManyThreadsEqualOnePass) {
                 ASSERT_EQ(shared, one) << w << "x" << h << " f " << f << " " << threads;
                 ASSERT_EQ(greyShared, greyOne) << w << "x" << h << " f " << f << " " << threads;
             }
+            // Without memory for the held rows the multi-shot filter still filters, alike.
+            auto filtered = image;
+            multishotfilter(filtered.data(), f, rect, true);
+            auto unheld = image;
+            failAllocationAfter(1);
+            multishotfilter(unheld.data(), f, rect, true, &pool);
+            failAllocationAfter(0);
+            ASSERT_EQ(unheld, filtered) << w << "x" << h << " f " << f;
         }
     }
 }

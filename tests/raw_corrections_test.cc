@@ -85,13 +85,33 @@ TEST_F(References, BinnedSamplesUseTheSumOfTheBlockTheyCollected) {
               (std::vector<uint16_t>{500, 500, 2048, 2048}));
 }
 
-TEST(HotPixels, ThresholdIsTheRuleForEveryReferenceValue) {
-    for (uint32_t e : {0u, 1u, 2u, 3u, 1000u, 2341u, 67076096u, 67076098u, 4294967295u}) {
-        const int32_t t = hotThreshold(e);
-        for (int32_t b = -32768; b <= 32767; ++b) {
-            ASSERT_EQ(isHotPixel(e, b), b > t) << "e " << e << " b " << b;
-        }
+// The rule in the 32-bit arithmetic of the processing, written out with 64-bit sums: the
+// product (e / 2) x B taken modulo 2^32 as a signed value.
+bool hotBy32BitRule(uint32_t e, int32_t b) {
+    int64_t product = (int64_t{e / 2} * b) % (int64_t{1} << 32);
+    if (product >= (int64_t{1} << 31)) {
+        product -= int64_t{1} << 32;
+    } else if (product < -(int64_t{1} << 31)) {
+        product += int64_t{1} << 32;
     }
+    return product > 0x1FFC000 || b / 2 >= 14330;
+}
+
+TEST(HotPixels, RuleWrapsItsProductAndTheBandAroundZeroHoldsNoHotValue) {
+    for (uint32_t e : {0u, 1u, 2u, 3u, 1000u, 2341u, 300000u, 67076096u, 67076098u, 4294967295u}) {
+        const HotBand band = hotBand(e);
+        for (int32_t b = -32768; b <= 32767; ++b) {
+            ASSERT_EQ(isHotPixel(e, b), hotBy32BitRule(e, b)) << "e " << e << " b " << b;
+            if (b > band.below && b < band.above) {
+                ASSERT_FALSE(isHotPixel(e, b)) << "e " << e << " b " << b;
+            }
+        }
+        EXPECT_TRUE(band.above > 32767 || isHotPixel(e, band.above)) << e;
+        EXPECT_TRUE(band.below < -32768 || isHotPixel(e, band.below)) << e;
+    }
+    // 150000 x 20000 = 3e9 wraps negative: not hot by the dark signal, though far past it.
+    EXPECT_FALSE(isHotPixel(300000, 20000));
+    EXPECT_TRUE(isHotPixel(300000, -20000));
 }
 
 TEST_F(References, HotPixelsOfTheBlackReferenceAreFoundInOrderUpToTheListsEnd) {
@@ -108,6 +128,16 @@ TEST_F(References, HotPixelsOfTheBlackReferenceAreFoundInOrderUpToTheListsEnd) {
     AddHotPixels(*context, 2342);  // 1171 x 28659 > 33538048
     EXPECT_EQ(context->blemishCount, 2);
     EXPECT_EQ(positions[1], 40u);
+    // At long exposures the 32-bit product wraps: 150000 x 20000 is not hot, 150000 x -20000
+    // is.
+    black[40] = 0;
+    black[30] = 20000;
+    black[60] = -20000;
+    context->blemishCount = 0;
+    AddHotPixels(*context, 300000);
+    EXPECT_EQ(context->blemishCount, 2);
+    EXPECT_EQ(positions[0], 5u);
+    EXPECT_EQ(positions[1], 60u);
     // A full list takes no more.
     context->blemishCount = kMaxBlemishes;
     AddHotPixels(*context, 2342);

@@ -196,6 +196,9 @@ TEST_F(Session, ReadEpromReadsCameraZerosFlashRecordBigEndian) {
     EXPECT_EQ(ReadEprom(144, 2), 0x4B51u);
     EXPECT_EQ(ReadEprom(512, 4), 12u);
     EXPECT_EQ(ReadEprom(144, 0), 0u);
+    // A read that would reach past the record gives 0 as a whole, not its bytes inside it.
+    cameraAt(0)->flashImage[12287] = 0x5A;
+    EXPECT_EQ(ReadEprom(12287, 1), 0x5Au);
     EXPECT_EQ(ReadEprom(12287, 2), 0u);
 }
 

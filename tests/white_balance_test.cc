@@ -29,6 +29,43 @@ TEST_F(WhiteBalance, FactorsRebuildTheTablesAndAreKeptAtFullPrecision) {
     EXPECT_EQ(factors()[0], 0.1);  // stored as given, not as the float the tables used
 }
 
+// The tables come from the factors rounded to single precision: the float literals here are
+// that rounding, done by the compiler's front end. All three must be rounded: when only the
+// largest (blue, whose gain is the divisor) was, 278 red entries came out differently.
+TEST_F(WhiteBalance, TablesAreBuiltFromFactorsRoundedToSinglePrecision) {
+    ASSERT_EQ(IxenmSetWhiteBalance(0, 0.9, 1.21, 1.77), 0u);
+    const double smallest = 1.0 / double(1.77f);
+    const double red = (1.0 / double(0.9f)) / smallest;
+    const double green = (1.0 / double(1.21f)) / smallest;
+    int32_t differing = 0;
+    for (int32_t i = 0; i < 16384; ++i) {
+        auto entry = [i](double gain) {
+            const double v = (i - 128) * gain + 0.5 + 128;
+            return static_cast<uint16_t>(v < 0 ? 0 : v > 16383 ? 16383 : v);
+        };
+        differing += cameraAt(0)->whiteLuts[0][i] != entry(red);
+        differing += cameraAt(0)->whiteLuts[1][i] != entry(green);
+        differing += cameraAt(0)->whiteLuts[2][i] != entry(1.0);
+    }
+    EXPECT_EQ(differing, 0);
+    EXPECT_EQ(factors(), (std::vector<double>{0.9, 1.21, 1.77}));
+
+    // The image balance multiplies the levels and the stored factors, both rounded, and keeps
+    // the product.
+    ASSERT_EQ(IxenmSetImageWhiteBalance(0, 1.1, 0.3, 1.3), 0u);
+    EXPECT_EQ(factors(),
+              (std::vector<double>{double(1.1f) * double(0.9f), double(0.3f) * double(1.21f),
+                                   double(1.3f) * double(1.77f)}));
+}
+
+// 1e-300 is positive as a double and 0 as a float: refused whatever the build.
+TEST_F(WhiteBalance, AFactorOrLevelThatRoundsToZeroIsRefused) {
+    EXPECT_EQ(IxenmSetWhiteBalance(0, 1e-300, 1, 1), 5u);
+    EXPECT_EQ(IxenmSetWhiteBalance(0, 1, 1, -1e-300), 5u);
+    EXPECT_EQ(IxenmSetImageWhiteBalance(0, 1, 1e-300, 1), 5u);
+    EXPECT_EQ(factors(), (std::vector<double>{1.49, 1.98, 1.0}));
+}
+
 TEST_F(WhiteBalance, FactorsThatAreNotPositiveKeepTheOldFactorsAndTables) {
     const uint16_t before = cameraAt(0)->whiteLuts[2][3000];
     EXPECT_EQ(IxenmSetWhiteBalance(0, 1, 0, 1), 5u);

@@ -50,6 +50,23 @@
  * Binning (1 to 5) applies at indexes 0 and 1 only. Multi-shot images need colour (42 bits) on
  * the colour model and rely on the sensor-shift calibration (IxenmCalibrateEx()).
  *
+ * Where the pixels sit: to overlay images of different indexes, output pixel (x, y) of the
+ * region shows the sensor at the point below, in sensor pixels of the region, sensor pixel
+ * (column c, row r) being the point (c, r); for the multi-shot indexes in the pixels of the
+ * series' first shot (the others land on the grid of 1/f pixel around it, f being 1 at index 3,
+ * 2 at index 4 and 3 at indexes 5 and 6):
+ * - index 0, colour: (x + 1/2, y + 1/2), half a pixel right of and below the mosaic;
+ * - index 1, colour: (x - 1/2, y - 1/2), half a pixel left of and above it;
+ * - indexes 0 and 1, colour model, grey at 14 bits: (x + 1/2, y + 1/2);
+ * - index 2, colour model, and indexes 0 to 2 of the monochrome model: (x, y), the samples
+ *   themselves;
+ * - index 3: (x, y - 1);
+ * - index 4: (x / 2, (y - 3) / 2) in colour, (x / 2, (y - 1) / 2) on the monochrome model;
+ * - index 5: (x / 3, (y - 5) / 3) in colour, (x / 3, (y - 2) / 3) on the monochrome model;
+ * - index 6: ((x + 1/2) / 3, (y - 7/2) / 3).
+ * The points hold at binning 1; a binned pixel covers b sensor rows, and on the monochrome model
+ * b columns as well.
+ *
  * @section kqfw_units Units
  * Exposure times, delays and readout times are microseconds. The camera works in steps of
  * IxenmGetExposureRange()'s `step` (200 us with 12-bit packing on, 400 us with it off), and
@@ -160,8 +177,10 @@ typedef int32_t (*ProgressCallbackEx)(uint32_t elapsedMs, uint32_t totalMs, int3
  * `slotValue` is the driver's value of its ring slot (the completion time in microseconds on
  * the simulated bus); `userValue` is the start's. Turn it into an image with
  * IxenmExecuteIPFunction(), here or after copying it to another thread; a slow callback makes
- * the run skip frames, never queue them. A zero result ends the run. When the run ends
- * (stopped, ended by the callback, camera gone) it is called once more with a null frame. */
+ * the run skip frames, never queue them. A zero result ends the run. When the callback ended
+ * the run, or the camera left the bus or the bus was reset, it is called once more with a null
+ * frame; a run ended by IxenmStopContinuousAcquisition(), by closing the camera or by an abort
+ * gets no such call. */
 typedef int32_t (*ContinuousFrameCallback)(uint16_t* frame, uint32_t frameBytes, int32_t frameIndex,
                                            uint64_t slotValue, uint64_t userValue);
 /** Called on the receive thread when the frame of a single or fast acquisition has arrived,
@@ -244,9 +263,9 @@ KQFW_API uint32_t WriteEprom(uint16_t address, int16_t value);
 /** Kept for old applications: does nothing and returns 0. */
 KQFW_API uint32_t outcomm(uint32_t command);
 /** @return the big-endian number formed by `count` bytes of camera 0's flash record from
- * `address` (the low 32 bits when `count` is above 4); 0 when `count` is below 1 or camera 0
- * is not open; bytes beyond the record count as 0. ReadEprom(144, 4) is the identification
- * word of IxenInfo(). */
+ * `address` (the low 32 bits when `count` is above 4); 0 when `count` is below 1, camera 0 is
+ * not open, or the bytes would reach past the record's 12288. ReadEprom(144, 4) is the
+ * identification word of IxenInfo(). */
 KQFW_API uint32_t ReadEprom(uint16_t address, int16_t count);
 /** @} */
 
@@ -322,8 +341,9 @@ KQFW_API uint32_t IxenHasImageSize(void);
  * of the enlarged image at indexes 3 to 6. The rectangle is converted to sensor pixels and
  * aligned down to multiples of 4 x binning, so IxenmGetCurrentImageSize() may differ from what
  * was asked; the frame size becomes the same. A null `rect` selects the whole sensor.
- * @return ::KQFW_STATUS_BAD_ARGUMENT when the result passes the sensor's edge or is empty;
- * ::KQFW_STATUS_BUSY. */
+ * @return ::KQFW_STATUS_BAD_ARGUMENT when the result's right or bottom edge passes the sensor's
+ * edge; ::KQFW_STATUS_BUSY. An empty or inverted region is taken: its image size is 0, which
+ * an acquisition refuses with ::KQFW_STATUS_BUFFER_TOO_SMALL. */
 KQFW_API StatusCode IxenmSetImageSize(int32_t camera, uint32_t* rect);
 /** IxenmSetImageSize() for camera 0. */
 KQFW_API StatusCode IxenSetImageSize(uint32_t* rect);
@@ -332,11 +352,10 @@ KQFW_API StatusCode IxenSetImageSize(uint32_t* rect);
 KQFW_API StatusCode IxenmGetCurrentImageSize(int32_t camera, uint32_t* rect);
 /** IxenmGetCurrentImageSize() for camera 0. */
 KQFW_API StatusCode IxenGetCurrentImageSize(uint32_t* rect);
-/** Sets the sensor area to read out, in sensor pixels, stored as given (not checked against the
- * sensor: an acquisition refuses an area that is not on it with ::KQFW_STATUS_BAD_ARGUMENT);
- * the region of interest becomes the area aligned to 4 x binning. A null `rect` selects the
- * whole sensor. @return ::KQFW_STATUS_BAD_ARGUMENT for values beyond the signed 32-bit range;
- * ::KQFW_STATUS_BUSY. */
+/** Sets the sensor area to read out, in sensor pixels, stored as given, whatever the values (not
+ * checked against the sensor: an acquisition refuses an area that is not on it with
+ * ::KQFW_STATUS_BAD_ARGUMENT); the region of interest becomes the area aligned to
+ * 4 x binning. A null `rect` selects the whole sensor. @return 0; ::KQFW_STATUS_BUSY. */
 KQFW_API StatusCode IxenmSetFrameSize(int32_t camera, uint32_t* rect);
 /** IxenmSetFrameSize() for camera 0. */
 KQFW_API StatusCode IxenSetFrameSize(uint32_t* rect);
@@ -581,13 +600,15 @@ KQFW_API uint32_t IxenIsColorProcessingEnabled(void);
  * make its byte), each ended by CR LF, with comments from a space to the line's end. Takes
  * several seconds; run nothing else on the camera meanwhile, and close and reopen it
  * afterwards (the identity read at opening is not refreshed). Busy.
+ * Text after the last CR LF makes no byte; a text without a whole line writes no byte (the
+ * flash keeps its content) but the camera is still told to start its firmware.
  * @return ::KQFW_STATUS_BAD_ARGUMENT for a malformed text (a CR without LF, a comment
- * without a line end, no line; the flash is not touched) or a negative `length`;
- * ::KQFW_STATUS_NO_MEMORY; ::KQFW_STATUS_WRITE_FAILED for any failure while writing or
- * starting (the flash may hold part of the new image). */
+ * without a line end; the flash is not touched), a negative `length`, or a null `text` with a
+ * positive one; ::KQFW_STATUS_NO_MEMORY; ::KQFW_STATUS_WRITE_FAILED for any failure while
+ * writing or starting (the flash may hold part of the new image). */
 KQFW_API StatusCode IxenmWriteFirmware(int32_t camera, const uint8_t* text, int32_t length);
-/** IxenmWriteFirmware() for camera 0 (::KQFW_STATUS_BAD_ARGUMENT for a length above
- * INT32_MAX). */
+/** IxenmWriteFirmware() for camera 0 (::KQFW_STATUS_NO_CAMERA and ::KQFW_STATUS_BUSY first, then
+ * ::KQFW_STATUS_BAD_ARGUMENT for a length above INT32_MAX). */
 KQFW_API StatusCode IxenWriteFirmware(const uint8_t* text, uint32_t length);
 /** @} */
 

@@ -9,6 +9,7 @@
 #include "api/camera_table.h"
 #include "api/colour_tables.h"
 #include "api/geometry.h"
+#include "platform/error_report.h"
 #include "platform/memory.h"
 #include "processing/fading_correction.h"
 #include "processing/multishot_filters.h"
@@ -115,6 +116,11 @@ void MultiShotRun::collect() {
         if (shot != nullptr) {
             const auto* ring = static_cast<const uint8_t*>(c.streamBuffer);
             std::memcpy(shot, ring + (i % kRingSlots) * slotBytes, std::min(frameBytes, shotBytes));
+        } else {
+            // The shot is lost and the image goes without it; the user is told, as for every
+            // allocation that fails.
+            reportError("(%d)Not enough memory in routine ShotCollectorThread",
+                        static_cast<int>(c.cameraIndex));
         }
         // Frame i + 5 refills the slot once frame i + 4 is complete: a copy that finished after
         // that may hold parts of both, and the series fails instead of merging it.

@@ -100,11 +100,10 @@ KQFW_API StatusCode IxenmWriteFirmware(int32_t index, const uint8_t* text, int32
         return result;
     }
     parseFirmwareText(text, length, image.get(), imageBytes);
-    // A text without a whole line makes no byte: nothing is written, the firmware still starts.
+    // A text without a whole line makes no byte; the flash write still unlocks and locks the
+    // vendor registers around its (no) blocks, and the firmware still starts.
     const uint32_t written =
-        imageBytes == 0
-            ? 0
-            : writeFlash(c->link, kFirmwareAddress, static_cast<uint32_t>(imageBytes), image.get());
+        writeFlash(c->link, kFirmwareAddress, static_cast<uint32_t>(imageBytes), image.get());
     image.reset();
     if (written != 0) {
         return KQFW_STATUS_WRITE_FAILED;
@@ -120,6 +119,10 @@ KQFW_API StatusCode IxenmWriteFirmware(int32_t index, const uint8_t* text, int32
 }
 
 KQFW_API StatusCode IxenWriteFirmware(const uint8_t* text, uint32_t length) {
+    // An absent or busy camera is reported before the length, as by the indexed form.
+    if (auto [c, status] = idleCameraFor(0); c == nullptr) {
+        return status;
+    }
     if (length > static_cast<uint32_t>(INT32_MAX)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }

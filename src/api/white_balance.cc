@@ -7,8 +7,14 @@ namespace kqfw {
 
 namespace {
 
+// Factors and levels count at single precision. A plain double -> float -> double round trip
+// is not enough: GCC 12's SLP vectoriser, pairing the trips of three factors, dropped the
+// rounding of all but one at -O2, so the tables (and whether a factor that rounds to 0 is
+// refused) depended on the build. A volatile float has to be stored as a float and read back,
+// which no optimiser may leave out.
 double single(double v) {
-    return static_cast<float>(v);
+    const volatile float rounded = static_cast<float>(v);
+    return rounded;
 }
 
 double determinant(const double m[3][3]) {

@@ -81,7 +81,9 @@ void multishotfilter(uint16_t* image, uint32_t f, const Rect& rect, bool weighte
     auto compute = [&](int64_t y, uint16_t* out) {
         const uint16_t* top = image + 3 * y * wo;
         const uint16_t* bottom = top + 3 * wo;
-        std::memcpy(out, top, rowValues * sizeof(uint16_t));
+        if (out != top) {
+            std::memcpy(out, top, rowValues * sizeof(uint16_t));
+        }
         for (int64_t x = 0; x + 1 < wo; ++x) {
             const uint16_t* p = top + 3 * x;
             const uint16_t* right = p + 3;
@@ -107,8 +109,13 @@ void multishotfilter(uint16_t* image, uint32_t f, const Rect& rect, bool weighte
     auto store = [&](int64_t y, const uint16_t* from) {
         std::memcpy(image + 3 * y * wo, from, rowValues * sizeof(uint16_t));
     };
+    // The filter cannot fail: without memory for the bands' rows it makes one pass from the top
+    // in place, which is sound because every window reaches only right and down, so each pixel
+    // still sees unfiltered values. The output is the same.
     if (!filterRowsInPlace(pool, 0, int32_t(ho - 1), 0, 1, rowValues, compute, store)) {
-        reportError("Not enough memory in routine multishotfilter");
+        for (int64_t y = 0; y + 1 < ho; ++y) {
+            compute(y, image + 3 * y * wo);
+        }
     }
 }
 

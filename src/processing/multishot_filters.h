@@ -18,8 +18,9 @@ class WorkerPool;
 // pixel's green detail (weighted: blended by how strongly coloured the pixel is); green and
 // the last row and column stay.
 //
-// Both share their rows out to `pool`'s threads, with the output of one pass from the top;
-// without memory for the few rows that held back, they report and leave the image.
+// Both share their rows out to `pool`'s threads, with the output of one pass from the top.
+// Without memory for the few rows held back, the sharpener reports and leaves the image; the
+// multi-shot filter makes that one pass itself, in place, and so never fails.
 //
 // Thread context: the acquisition's thread; pure functions of their arguments.
 void scansharpen(uint16_t* image, uint32_t f, const Rect& rect, WorkerPool* pool = nullptr);

@@ -1,5 +1,7 @@
 #include "processing/multishot_merge.h"
 
+#include <algorithm>
+
 #include "processing/lut.h"
 #include "processing/rgb_image.h"
 
@@ -104,8 +106,10 @@ void mergeshotbw(uint16_t* output, const uint16_t* raw, uint32_t f, uint32_t s, 
         }
         const uint16_t* row = raw + r * g.w;
         uint16_t* out = output + y * g.wo;
+        // Samples pass unchanged, but within 14 bits as every image value is: 8-bit codes 0 to
+        // 3 expand to 65532 and above.
         for (int64_t col = 0; col < g.w && C + col * f < g.wo; ++col) {
-            out[C + col * f] = row[col];
+            out[C + col * f] = std::min<uint16_t>(row[col], kMaxSample);
         }
     }
 }

@@ -177,19 +177,28 @@ void ApplyReferences(SimdLevel level, const CameraContext& c, uint16_t* raw, uin
 }
 
 bool isHotPixel(uint32_t e, int32_t b) {
-    // 64 bits: (e / 2) x B passes 31 bits for long exposures.
-    const int64_t halfUnits = e / 2;
-    return halfUnits * b > kHotDarkSignal || b / 2 >= kHotLevel;
+    // The dark signal (e / 2) x B is a 32-bit product, wrapping as the references' products do:
+    // at exposures of tens of seconds a bright value's product wraps negative and is not hot
+    // by it, and a negative value's may wrap positive and be.
+    const uint32_t product = (e / 2) * static_cast<uint32_t>(b);
+    return static_cast<int32_t>(product) > kHotDarkSignal || b / 2 >= kHotLevel;
 }
 
-int32_t hotThreshold(uint32_t e) {
-    // b / 2 >= 14330 is b >= 28660; (e / 2) x b > K is b > K / (e / 2) in integers.
-    constexpr int32_t kLevelThreshold = 2 * kHotLevel - 1;
-    const int64_t halfUnits = e / 2;
-    if (halfUnits == 0) {
-        return kLevelThreshold;
+HotBand hotBand(uint32_t e) {
+    HotBand band{INT16_MIN - 1, INT16_MAX + 1};
+    for (int32_t b = 0; b <= INT16_MAX; ++b) {
+        if (isHotPixel(e, b)) {
+            band.above = b;
+            break;
+        }
     }
-    return static_cast<int32_t>(std::min<int64_t>(kHotDarkSignal / halfUnits, kLevelThreshold));
+    for (int32_t b = -1; b >= INT16_MIN; --b) {
+        if (isHotPixel(e, b)) {
+            band.below = b;
+            break;
+        }
+    }
+    return band;
 }
 
 void AddHotPixels(CameraContext& c, uint32_t e) {
@@ -199,20 +208,21 @@ void AddHotPixels(CameraContext& c, uint32_t e) {
     // Every frame scans the whole reference, and hot pixels are rare: blocks without one are
     // passed over by a maximum the compiler computes in vector registers.
     constexpr uint64_t kBlock = 1024;
-    const int32_t threshold = hotThreshold(e);
+    const HotBand band = hotBand(e);
     const int16_t* ref = c.blackRefImage;
     const uint64_t pixels = uint64_t{c.sensorWidth} * c.sensorHeight;
     for (uint64_t start = 0; start < pixels && c.blemishCount < kMaxBlemishes; start += kBlock) {
         const uint64_t end = std::min(pixels, start + kBlock);
-        int16_t highest = INT16_MIN;
+        int16_t highest = INT16_MIN, lowest = INT16_MAX;
         for (uint64_t i = start; i < end; ++i) {
             highest = std::max(highest, ref[i]);
+            lowest = std::min(lowest, ref[i]);
         }
-        if (highest <= threshold) {
+        if (highest < band.above && lowest > band.below) {
             continue;
         }
         for (uint64_t i = start; i < end && c.blemishCount < kMaxBlemishes; ++i) {
-            if (ref[i] > threshold) {
+            if (isHotPixel(e, ref[i])) {
                 c.blemishPositions[c.blemishCount++] = static_cast<uint32_t>(i);
             }
         }

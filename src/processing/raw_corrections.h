@@ -26,9 +26,14 @@ void CorrectBlemishes(CameraContext& c, uint16_t* raw, const Rect& rect, int16_t
 // Appends the hot pixels of the black reference to the blemish list (at most 10000 entries).
 void AddHotPixels(CameraContext& c, uint32_t e);
 
-// The hot-pixel rule for a black reference value b at e exposure units, and the same rule as
-// one comparison (b > hotThreshold(e)) that the scan uses.
+// The hot-pixel rule for a black reference value b at e exposure units.
 bool isHotPixel(uint32_t e, int32_t b);
-int32_t hotThreshold(uint32_t e);
+// The hot values nearest zero on either side at e (INT16_MIN - 1 or INT16_MAX + 1 when a side
+// has none): no value strictly between them is hot, so the scan passes over a block of the
+// reference whose extremes lie between them.
+struct HotBand {
+    int32_t below, above;
+};
+HotBand hotBand(uint32_t e);
 
 }  // namespace kqfw

@@ -291,7 +291,46 @@ void colourLinesAt(SimdLevel level, const RgbImage& im, const Scratch& s, int32_
     }
 }
 
+// The colour-line values of `count` greens, the expression predictRow evaluates, compiled for
+// each level as the colour lines are: where a compiler fuses the product and the sum, it does so
+// here as there.
+KQFW_INLINE void predictValues(const uint16_t* green, const double* slope, const double* intercept,
+                               int32_t count, uint16_t* out) {
+    for (int32_t i = 0; i < count; ++i) {
+        out[i] = predicted(green[i], slope[i], intercept[i]);
+    }
+}
+
+#if defined(__x86_64__) && defined(__GNUC__)
+__attribute__((target("avx2"))) void predictValuesAvx2(const uint16_t* green, const double* slope,
+                                                       const double* intercept, int32_t count,
+                                                       uint16_t* out) {
+    predictValues(green, slope, intercept, count, out);
+}
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void predictValuesAvx512(
+    const uint16_t* green, const double* slope, const double* intercept, int32_t count,
+    uint16_t* out) {
+    predictValues(green, slope, intercept, count, out);
+}
+#endif
+
 }  // namespace
+
+void ColourLineValues(SimdLevel level, const uint16_t* green, const double* slope,
+                      const double* intercept, int32_t count, uint16_t* out) {
+    switch (level) {
+#if defined(__x86_64__) && defined(__GNUC__)
+        case SimdLevel::kAvx512:
+            predictValuesAvx512(green, slope, intercept, count, out);
+            break;
+        case SimdLevel::kAvx2:
+            predictValuesAvx2(green, slope, intercept, count, out);
+            break;
+#endif
+        default:
+            predictValues(green, slope, intercept, count, out);
+    }
+}
 
 bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                        WorkerPool* pool) {

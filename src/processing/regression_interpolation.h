@@ -21,6 +21,10 @@ void InterpolateRegression(SimdLevel level, int32_t width, int32_t height, uint1
 // image untouched, when there was no memory for the row buffers.
 bool ColourLinesByRows(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                        WorkerPool* pool = nullptr);
+// Green × slope + intercept clamped to 0 … 16383 and truncated for `count` values, as the colour
+// lines of `level` compute a colour (the product and the sum rounded apart at every level).
+void ColourLineValues(SimdLevel level, const uint16_t* green, const double* slope,
+                      const double* intercept, int32_t count, uint16_t* out);
 void InterpolateGreenDirectional(SimdLevel level, int32_t width, int32_t height, uint16_t* image,
                                  WorkerPool* pool = nullptr);
 // Its AVX2 form for `count` sites of row y from column x on (x, x + 2, ...), each two or more
