@@ -1,14 +1,19 @@
 // Random sequences of C API calls with random arguments on the bench, as a careless or hostile
 // application would make them: camera indexes out of range, null pointers, buffers a byte too
 // small, settings out of range, calls on a second thread at the same time as the next one, and
-// cameras leaving the bus or bus resets in between. Nothing may crash, touch memory outside what
-// the caller passed, or hang; once every camera is closed no driver handle or bandwidth is left.
+// cameras leaving the bus or bus resets in between, callbacks (progress, image done, frame) that
+// call back into the library, and settings changed between the frames of a prepared stream with
+// buffers sized for the settings of the moment. Nothing may crash, touch memory outside what the
+// caller passed, or hang; once every camera is closed no driver handle or bandwidth is left.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
+#include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -24,15 +29,51 @@ constexpr size_t kWhiteBytes = size_t{kSensorHeight} * kSensorWidth * 2;
 // Bounds a hang only: the bench delivers at once.
 constexpr uint32_t kFrameWaitMs = 20000;
 
+// One call a callback makes into the library, drawn from bytes taken before the callback could
+// run (the input is not shared between threads). It runs once, and never from inside another
+// script's call.
+struct Script {
+    std::vector<uint8_t> bytes;
+    std::atomic<bool> used{false};
+    void run();
+};
+
+// Scripts live until every camera of the input is closed: a callback may still hold one.
+std::mutex scriptsMutex;
+std::vector<std::unique_ptr<Script>> scripts;
+
+Script* newScript(std::vector<uint8_t> bytes) {
+    auto script = std::make_unique<Script>();
+    script->bytes = std::move(bytes);
+    std::lock_guard lock(scriptsMutex);
+    scripts.push_back(std::move(script));
+    return scripts.back().get();
+}
+
 struct Run {
     kqfw::Event frame{true};
+    Script* script = nullptr;
 };
 
 int32_t onFrame(uint16_t* frame, uint32_t, int32_t, uint64_t, uint64_t user) {
     if (frame != nullptr && user != 0) {
-        reinterpret_cast<Run*>(user)->frame.set();
+        Run& run = *reinterpret_cast<Run*>(user);
+        if (run.script != nullptr) {
+            run.script->run();
+        }
+        run.frame.set();
     }
     return 1;
+}
+
+int32_t progressScript(uint32_t, uint32_t, int32_t, uint64_t script) {
+    reinterpret_cast<Script*>(script)->run();
+    return 0;
+}
+
+int32_t imageDoneScript(uint64_t script) {
+    reinterpret_cast<Script*>(script)->run();
+    return 0;
 }
 
 class Sequence {
@@ -185,10 +226,25 @@ class Sequence {
                                      in_.ConsumeIntegral<int32_t>());
                 break;
             }
+            case 24: {
+                // An image whose progress, or whose end, calls into the library.
+                Script* script = newScript(in_.ConsumeBytes<uint8_t>(48));
+                std::vector<uint16_t> image((imageBytes(camera) + 1) / 2 + 1);
+                if (in_.ConsumeBool()) {
+                    IxenmAcquisitionEx(camera, image.data(), uint32_t(image.size() * 2),
+                                       progressScript, reinterpret_cast<uintptr_t>(script));
+                } else {
+                    IxenmSetImagedoneCallback(camera, imageDoneScript,
+                                              reinterpret_cast<uintptr_t>(script));
+                    IxenmAcquisition(camera, image.data(), uint32_t(image.size() * 2), nullptr);
+                    IxenmSetImagedoneCallback(camera, nullptr, 0);
+                }
+                break;
+            }
             default: {
                 // This call and the next at the same time, the first on another thread.
-                const int first = in_.ConsumeIntegralInRange(0, 23);
-                const int second = in_.ConsumeIntegralInRange(0, 23);
+                const int first = in_.ConsumeIntegralInRange(0, 24);
+                const int second = in_.ConsumeIntegralInRange(0, 24);
                 // The other thread draws its arguments before it starts: the input is not
                 // shared between threads.
                 std::vector<uint8_t> bytes = in_.ConsumeBytes<uint8_t>(64);
@@ -239,6 +295,9 @@ class Sequence {
     }
     void continuous(int32_t camera) {
         Run run;
+        if (in_.ConsumeBool()) {
+            run.script = newScript(in_.ConsumeBytes<uint8_t>(48));
+        }
         IpContext* context = nullptr;
         uint32_t bytes = 0, frameBytes = 0;
         IxenmGetIPInfo(camera, &context, &bytes, onFrame, &frameBytes);
@@ -262,11 +321,21 @@ class Sequence {
         }
         IxenmAbortFastAcquisition(camera);
     }
+    // The trio with settings changed between its frames, each buffer sized as the application
+    // would size it for the settings of the moment.
     void prepared(int32_t camera) {
         if (IxenmInitializeAcquisition(camera) == 0) {
-            std::vector<uint16_t> image((imageBytes(camera) + 1) / 2 + 1);
-            IxenmNextAcquisition(camera, image.data(), uint32_t(image.size() * 2),
-                                 in_.ConsumeIntegralInRange<uint32_t>(0, 200000));
+            const int frames = in_.ConsumeIntegralInRange(1, 4);
+            for (int i = 0; i < frames; ++i) {
+                const int settings[] = {2, 3, 4, 5, 6, 18};
+                if (in_.ConsumeBool()) {
+                    step(settings[in_.ConsumeIntegralInRange<size_t>(0, 5)]);
+                }
+                std::vector<uint16_t> image((imageBytes(camera) + 1) / 2);
+                IxenmNextAcquisition(camera, image.empty() ? nullptr : image.data(),
+                                     uint32_t(image.size() * 2),
+                                     in_.ConsumeIntegralInRange<uint32_t>(0, 200000));
+            }
         }
         IxenmFinalizeAcquisition(camera);
     }
@@ -293,6 +362,18 @@ class Sequence {
     FuzzedDataProvider& in_;
 };
 
+thread_local int scriptDepth = 0;
+
+void Script::run() {
+    if (scriptDepth > 0 || used.exchange(true)) {
+        return;
+    }
+    ++scriptDepth;
+    FuzzedDataProvider own(bytes.data(), bytes.size());
+    Sequence(own).step(own.ConsumeIntegralInRange(0, 24));
+    --scriptDepth;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -305,10 +386,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     Sequence sequence(in);
     for (size_t n = 0; n < kMaxOperations && in.remaining_bytes() > 0; ++n) {
-        sequence.step(in.ConsumeIntegralInRange(0, 24));
+        sequence.step(in.ConsumeIntegralInRange(0, 25));
     }
     for (int32_t camera = 0; camera < 10; ++camera) {
         IxenmClose(camera);
+    }
+    {
+        std::lock_guard lock(scriptsMutex);
+        scripts.clear();
     }
     kqsimClearFaults();
     if (kqsimOpenHandles() != 0 || kqsimBandwidthInUse() != 0) {
