@@ -535,6 +535,37 @@ TEST_F(Seams, ACloseFromAFastFramesCallbackCompletesBeforeTheSlotOpensAgain) {
     }
 }
 
+std::atomic<uint32_t> reopenedFromCallback{0};
+int32_t closeAndReopen(uint64_t) {
+    IxenmClose(0);
+    reopenedFromCallback = IxenmInit(0);
+    return 0;
+}
+
+TEST_F(Seams, AnOpeningFromInsideAClosingCallIsRefusedAndTheCloseCompletesAfterIt) {
+    ASSERT_EQ(IxenmSetImagedoneCallback(0, closeAndReopen, 0), 0u);
+    std::vector<uint16_t> image(kImageBytes / 2);
+    // The frame had arrived: the image is finished before the close completes.
+    EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, nullptr), 0);
+    EXPECT_EQ(reopenedFromCallback.load(), 10u);
+    EXPECT_FALSE(slotIsOccupied(0));
+    ASSERT_EQ(IxenmInit(0), 0u);
+}
+
+TEST_F(Seams, TheGainChangesDuringARunWithoutWaitingForIt) {
+    IpContext* context = nullptr;
+    uint32_t bytes = 0, frameBytes = 0;
+    ASSERT_EQ(IxenmGetIPInfo(0, &context, &bytes, onFrameKeepGoing, &frameBytes), 0u);
+    uint32_t gain = 0;
+    ASSERT_EQ(IxenmReadAnalogGain(0, &gain), 0u);
+    ASSERT_EQ(IxenmStartContinuousAcquisition(0, 0, 0), 0);
+    EXPECT_EQ(IxenmWriteAnalogGain(0, gain + 5), 0u);
+    uint32_t changed = 0;
+    EXPECT_EQ(IxenmReadAnalogGain(0, &changed), 0u);
+    EXPECT_EQ(changed, gain + 5);
+    EXPECT_EQ(IxenmStopContinuousAcquisition(0), 0);
+}
+
 std::atomic<int> whiteCalls{0};
 int32_t closeDuringWhite(uint32_t, uint32_t, int32_t state) {
     if (state == 2 && whiteCalls++ == 0) {

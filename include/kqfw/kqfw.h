@@ -122,8 +122,9 @@ enum {
     KQFW_STATUS_NO_MEMORY = 7,          /**< out of memory, or shared buffers not mapped */
     KQFW_STATUS_BAD_ARGUMENT = 8,       /**< bad argument, unsupported setting, flash error */
     KQFW_STATUS_CALIBRATION_FAILED = 9, /**< calibration gave no usable result */
-    KQFW_STATUS_BUSY = 10,              /**< an acquisition is under way */
-    KQFW_STATUS_THREAD_FAILED = 11,     /**< thread not created, or no fast run to abort */
+    KQFW_STATUS_BUSY = 10, /**< the camera is busy: an acquisition, run, reference measurement or
+                              calibration is under way, or a prepared stream fixes the setting */
+    KQFW_STATUS_THREAD_FAILED = 11, /**< thread not created, or no fast run to abort */
     KQFW_STATUS_BLACK_TOO_BRIGHT =
         12, /**< black reference: the frame is not dark (mean above 1280) */
     KQFW_STATUS_WHITE_TOO_BRIGHT =
@@ -212,7 +213,9 @@ typedef int32_t (*CalibrationCallback)(uint32_t iteration, uint32_t iterations, 
  * ::KQFW_STATUS_READ_FAILED or ::KQFW_STATUS_WRITE_FAILED for a failing register;
  * ::KQFW_STATUS_BAD_ARGUMENT when the flash controller reports an error;
  * ::KQFW_STATUS_FLASH_INCONSISTENT for a corrupt blemish record. On failure the slot stays
- * empty and the camera can be opened again at once. */
+ * empty and the camera can be opened again at once. A slot whose close is under way (also one
+ * asked from a callback) is opened anew once the close is done; from inside a call on that
+ * slot (its own callbacks) the opening cannot wait for it and returns ::KQFW_STATUS_BUSY. */
 KQFW_API StatusCode IxenmInit(int32_t camera);
 /** Opens every camera on the bus into slots 0, 1, ... in listing order, stopping at the first
  * failure. @return ::KQFW_STATUS_NO_CAMERA on an empty bus, else the first failure's status
@@ -372,8 +375,10 @@ KQFW_API StatusCode IxenGetCurrentDataSize(uint32_t* width, uint32_t* height);
 /** @} */
 
 /** @name Exposure, shutter, trigger and sensor settings
- * Times are microseconds. Setters marked busy return ::KQFW_STATUS_BUSY during an acquisition;
- * the shutter outputs and the gain reach the camera at once, everything else at the next
+ * Times are microseconds. Setters marked busy return ::KQFW_STATUS_BUSY unless the camera is
+ * idle (during any acquisition, run, reference measurement or calibration, also when asked from
+ * its own callbacks); packing and 8-bit compression also while a prepared stream is held. The
+ * shutter outputs and the gain reach the camera at once, everything else at the next
  * acquisition.
  * @{ */
 
@@ -463,7 +468,8 @@ KQFW_API StatusCode IxenmReadAdvancedFeatureRegister(int32_t camera, uint32_t of
  * @return ::KQFW_STATUS_READ_FAILED when the register cannot be read (`gain` is written
  * anyway). */
 KQFW_API StatusCode IxenmReadAnalogGain(int32_t camera, uint32_t* gain);
-/** Sets the analog gain (0 to 255, relative to the gain at opening), at once.
+/** Sets the analog gain (0 to 255, relative to the gain at opening), at once, also during an
+ * acquisition or a run (through a handle of its own, without waiting for the frame).
  * @return ::KQFW_STATUS_BAD_ARGUMENT above 255; ::KQFW_STATUS_WRITE_FAILED. */
 KQFW_API StatusCode IxenmWriteAnalogGain(int32_t camera, uint32_t gain);
 /** Sets the sensor's anti-blooming voltage code, 0 to 63, for the next acquisition. Busy.
@@ -623,7 +629,8 @@ KQFW_API StatusCode IxenWriteFirmware(const uint8_t* text, uint32_t length);
  * - ::KQFW_STATUS_BAD_ARGUMENT for a null `image`, a model, depth and binning that do not
  *   combine (42 bits on the monochrome model, 42 bits with binning 2 or 4), or a frame size not
  *   on the sensor;
- * - ::KQFW_STATUS_BUSY while another acquisition or a run is under way;
+ * - ::KQFW_STATUS_BUSY unless the camera is idle (another acquisition, a run, a reference
+ *   measurement or a calibration, also a call from one of their callbacks);
  * - ::KQFW_STATUS_ABORTED when the progress callback asked to stop or the camera was closed
  *   meanwhile (an exposure of 2 s or less is completed first);
  * - ::KQFW_STATUS_THREAD_FAILED, ::KQFW_STATUS_SHOT_TIMEOUT (a multi-shot series lost a shot),
@@ -649,8 +656,14 @@ KQFW_API int32_t IxenAcquisitionEx(uint16_t* image, uint32_t imageBytes,
                                    ProgressCallbackEx callback, uint64_t userData);
 /** Prepares a stream with the current settings for a series of IxenmNextAcquisition() calls,
  * which then skip the set-up; end it with IxenmFinalizeAcquisition() (closing the camera does
- * too). Settings changed meanwhile other than the exposure are not taken.
- * @return 0, ::KQFW_STATUS_BUSY during an acquisition, or the set-up's status. */
+ * too). While it is prepared, what it delivers stays fixed: the setters of region, frame size,
+ * binning, resolution, bit depth, packing and 8-bit compression return ::KQFW_STATUS_BUSY; an
+ * exposure set meanwhile reaches the camera before the next frame. IxenmAcquisition() uses the
+ * prepared stream and leaves it prepared; references, calibration, the readout time,
+ * IxenmGetIPInfo() and the starts of runs return ::KQFW_STATUS_BUSY until it is finalised.
+ * @return 0 (also when a stream is prepared already); ::KQFW_STATUS_BUSY unless the camera is
+ * idle; ::KQFW_STATUS_BAD_ARGUMENT at a multi-shot resolution (3 to 6), whose series cannot run
+ * on a single-frame stream; or the set-up's status. */
 KQFW_API int32_t IxenmInitializeAcquisition(int32_t camera);
 /** One image on the prepared stream with exposure `exposure` microseconds (the range of
  * IxenmSetExposure(); it becomes the camera's exposure), without progress reporting.
@@ -658,8 +671,8 @@ KQFW_API int32_t IxenmInitializeAcquisition(int32_t camera);
  * when no stream is prepared. */
 KQFW_API int32_t IxenmNextAcquisition(int32_t camera, uint16_t* image, uint32_t imageBytes,
                                       uint32_t exposure);
-/** Tears the prepared stream down. @return 0, ::KQFW_STATUS_BUSY during an acquisition, or the
- * tear-down's status. */
+/** Tears the prepared stream down. @return 0, ::KQFW_STATUS_BUSY unless the camera is idle, or
+ * the tear-down's status. */
 KQFW_API int32_t IxenmFinalizeAcquisition(int32_t camera);
 /** @} */
 
@@ -669,25 +682,27 @@ KQFW_API int32_t IxenmFinalizeAcquisition(int32_t camera);
  * them into images with IxenmExecuteIPFunction(). A fast series takes single frames on one
  * prepared stream without blocking: start, then poll IxenmIsFastAcquisitionReady(), which
  * triggers the next frame before processing the one that arrived. While either runs, single
- * acquisitions and the busy setters return ::KQFW_STATUS_BUSY; kqfwGetRunStatistics() in
- * kqfw_ext.h counts its frames.
+ * acquisitions and the busy setters return ::KQFW_STATUS_BUSY (a continuous run until its stream
+ * is torn down after the stop, a fast series until its last frame was taken);
+ * kqfwGetRunStatistics() in kqfw_ext.h counts its frames.
  * @{ */
 
 /** Starts a continuous run with the current settings (and an exposure sequence, if one is set);
  * `threadPriority` is given to the dispatch thread (Windows thread priority values; ignored
  * elsewhere), `userValue` to every frame callback. Returns once the camera is streaming.
  * @return 0; ::KQFW_STATUS_FIRMWARE_TOO_OLD for overlapped triggering on firmware before
- * 0x010A; ::KQFW_STATUS_BUSY while a run or an acquisition is under way; the set-up's status;
- * 1 when a thread cannot be created (nothing is left running). */
+ * 0x010A; ::KQFW_STATUS_BUSY unless the camera is idle (also over a prepared stream); the
+ * set-up's status; 1 when a thread cannot be created (nothing is left running). */
 KQFW_API int32_t IxenmStartContinuousAcquisition(int32_t camera, int32_t threadPriority,
                                                  uint64_t userValue);
 /** Stops the continuous run and waits for its threads; no end notification follows. From the
- * frame callback it returns at once and the run ends when the callback returns.
- * @return 0, also when nothing runs; ::KQFW_STATUS_NO_CAMERA. */
+ * frame callback it returns at once and the run ends when the callback returns. During another
+ * activity (a single image, a multi-shot series, a fast series, a reference) it returns at once
+ * and ends nothing. @return 0, also when nothing runs; ::KQFW_STATUS_NO_CAMERA. */
 KQFW_API int32_t IxenmStopContinuousAcquisition(int32_t camera);
 /** Starts a fast series at indexes 0 to 2 with the current settings and triggers its first
- * frame. @return 0; ::KQFW_STATUS_BUSY while a run or an acquisition is under way; the
- * set-up's status; 1 when the receive thread cannot be created. */
+ * frame. @return 0; ::KQFW_STATUS_BUSY unless the camera is idle (also over a prepared
+ * stream); the set-up's status; 1 when the receive thread cannot be created. */
 KQFW_API int32_t IxenmStartFastAcquisition(int32_t camera);
 /** IxenmStartFastAcquisition() for camera 0. */
 KQFW_API int32_t IxenStartFastAcquisition(void);
@@ -702,9 +717,11 @@ KQFW_API int32_t IxenmIsFastAcquisitionReady(int32_t camera, uint16_t* image, ui
                                              uint32_t restart);
 /** IxenmIsFastAcquisitionReady() for camera 0. */
 KQFW_API int32_t IxenIsFastAcquisitionReady(uint16_t* image, uint32_t imageBytes, uint32_t restart);
-/** Ends a fast series (or a continuous run): a pending frame of an exposure up to 0.5 s without
- * hardware trigger is let arrive, a longer one is stopped. Waits for a readiness call that is
- * processing. @return 0 stopped; ::KQFW_STATUS_THREAD_FAILED when nothing runs;
+/** Ends a fast series: a pending frame of an exposure up to 0.5 s without hardware trigger is
+ * let arrive, a longer one is stopped; returns once the last frame's image-done callback has
+ * returned. A continuous run it stops as IxenmStopContinuousAcquisition() does, at any exposure.
+ * @return 0 stopped; ::KQFW_STATUS_THREAD_FAILED when no fast series or continuous run is on
+ * (a single image, a multi-shot series or a reference under way are left alone);
  * ::KQFW_STATUS_ABORTED when an abort is already under way or the camera could not be reached
  * (the stream is torn down all the same). */
 KQFW_API int32_t IxenmAbortFastAcquisition(int32_t camera);
@@ -847,7 +864,9 @@ KQFW_API StatusCode IxenmGetCurrentReadouttime(int32_t camera, uint32_t* readout
 /** Calibrates the current resolution (colour model: 3, 4 or 5, where 5 also calibrates 6;
  * monochrome: 4 or 5) in `iterations` rounds, each a multi-shot series, a correction of the
  * shift settings and a write of the block to the flash; `callback` (may be null) reports each
- * round's statistics and may stop. Takes about a series' time a round.
+ * round's statistics and may stop (it runs on this thread without holding the camera: other
+ * threads' calls are answered meanwhile, its own setters refused). The run keeps its resolution
+ * and settings to the end. Takes about a series' time a round.
  * @return 0, also at once for `iterations` below 1; ::KQFW_STATUS_BAD_ARGUMENT for a resolution
  * that has no calibration; ::KQFW_STATUS_BUSY; ::KQFW_STATUS_CALIBRATION_FAILED when the
  * patches show too little structure (nothing is written that round); an acquisition's status;

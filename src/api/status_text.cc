@@ -23,7 +23,8 @@ KQFW_API const char* kqfwStatusText(StatusCode status) {
         case KQFW_STATUS_CALIBRATION_FAILED:
             return "calibration gave no usable result";
         case KQFW_STATUS_BUSY:
-            return "busy: an acquisition or run is under way";
+            return "busy: the camera is acquiring, running, measuring or calibrating, or a "
+                   "prepared stream fixes the setting";
         case KQFW_STATUS_THREAD_FAILED:
             return "a thread could not be created, or no fast acquisition to abort";
         case KQFW_STATUS_BLACK_TOO_BRIGHT:
