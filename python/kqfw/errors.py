@@ -27,7 +27,8 @@ class NoCamera(KqfwError):
 
 
 class Busy(KqfwError):
-    """An acquisition or a run is under way."""
+    """The camera is busy: an acquisition, run, reference measurement or calibration is under
+    way, or a prepared stream fixes the setting."""
 
 
 class BadArgument(KqfwError, ValueError):
