@@ -566,6 +566,34 @@ TEST_F(Seams, TheGainChangesDuringARunWithoutWaitingForIt) {
     EXPECT_EQ(IxenmStopContinuousAcquisition(0), 0);
 }
 
+std::atomic<uint64_t> firstDone{0}, secondDone{0};
+int32_t firstCallback(uint64_t value) {
+    firstDone = value;
+    return 0;
+}
+int32_t secondCallback(uint64_t value) {
+    secondDone = value;
+    return 0;
+}
+// Registers another image-done callback while the frame is awaited, then sends the pulse the
+// camera waits for (again at each report: a pulse before the camera is armed is lost).
+int32_t switchThenTrigger(uint32_t, uint32_t, int32_t) {
+    IxenmSetImagedoneCallback(0, secondCallback, 7);
+    kqsimTrigger(0);
+    return 0;
+}
+
+TEST_F(Seams, TheImageDoneCallbackIsTheOneRegisteredWhenTheFrameArrived) {
+    kqsimSetTimeScale(1.0);
+    firstDone = secondDone = 0;
+    ASSERT_EQ(IxenmSetImagedoneCallback(0, firstCallback, 5), 0u);
+    ASSERT_EQ(IxenmEnableHardwareTrigger(0, 1), 0u);
+    std::vector<uint16_t> image(kImageBytes / 2);
+    EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, switchThenTrigger), 0);
+    EXPECT_EQ(firstDone.load(), 0u);
+    EXPECT_EQ(secondDone.load(), 7u);
+}
+
 std::atomic<int> whiteCalls{0};
 int32_t closeDuringWhite(uint32_t, uint32_t, int32_t state) {
     if (state == 2 && whiteCalls++ == 0) {

@@ -12,7 +12,7 @@ namespace kqfw {
 // `receiveStatus`. Then it sets triggerEvent, so a start waiting for the receive to be under
 // way never outlives a receive that failed before it began; in a streaming run it sets
 // frameEvent, so the dispatch thread learns that the receive ended by itself; otherwise it
-// calls the image-done callback the record held when the thread was started. Nothing of the
+// calls the image-done callback the record held when the receive ended. Nothing of the
 // record is touched after that callback, which may close the camera. False when the thread
 // could not be created.
 //

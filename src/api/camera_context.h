@@ -109,8 +109,9 @@ struct CameraContext {
     double whiteBalance[3];
     uint32_t bloomingVoltage;
     uint32_t sharpenerEnabled, fadingCorrection, multiShotFilter;
-    ImageDoneCallback imageDoneCallback;
-    uint64_t imageDoneUserData;
+    // Read by the receive thread when its receive ended, written by the application's calls.
+    std::atomic<ImageDoneCallback> imageDoneCallback;
+    std::atomic<uint64_t> imageDoneUserData;
 
     // What the camera is doing (an Activity, camera_activity.h), and whether the application
     // holds a stream it prepared: from IxenmInitializeAcquisition to IxenmFinalizeAcquisition.
