@@ -594,6 +594,18 @@ TEST_F(Seams, TheImageDoneCallbackIsTheOneRegisteredWhenTheFrameArrived) {
     EXPECT_EQ(secondDone.load(), 7u);
 }
 
+int32_t closeFromCalibration(uint32_t, uint32_t, float*, uintptr_t) {
+    IxenmClose(0);
+    return 0;
+}
+
+TEST_F(Seams, ACloseFromTheCalibrationCallbackEndsTheRunAfterThatRound) {
+    ASSERT_EQ(IxenmSetExposure(0, 100000), 0u);
+    ASSERT_EQ(IxenmSetResolution(0, 3), 0u);
+    EXPECT_EQ(IxenmCalibrateEx(0, 3, closeFromCalibration, 0), 4u);
+    EXPECT_FALSE(slotIsOccupied(0));
+}
+
 std::atomic<int> whiteCalls{0};
 int32_t closeDuringWhite(uint32_t, uint32_t, int32_t state) {
     if (state == 2 && whiteCalls++ == 0) {

@@ -871,7 +871,8 @@ KQFW_API StatusCode IxenmGetCurrentReadouttime(int32_t camera, uint32_t* readout
  * that has no calibration; ::KQFW_STATUS_BUSY; ::KQFW_STATUS_CALIBRATION_FAILED when the
  * patches show too little structure (nothing is written that round); an acquisition's status;
  * the flash write's ::KQFW_STATUS_READ_FAILED, ::KQFW_STATUS_WRITE_FAILED or
- * ::KQFW_STATUS_BAD_ARGUMENT. The table written last stays in the flash. */
+ * ::KQFW_STATUS_BAD_ARGUMENT; ::KQFW_STATUS_ABORTED when the camera is closed meanwhile (the
+ * close completes when the call returns). The table written last stays in the flash. */
 KQFW_API StatusCode IxenmCalibrateEx(int32_t camera, int32_t iterations,
                                      CalibrationCallback callback, uintptr_t userData);
 /** IxenmCalibrateEx() for camera 0. */

@@ -171,6 +171,12 @@ KQFW_API StatusCode IxenmCalibrateEx(int32_t camera, int32_t iterations,
         if (written != 0 || stop != 0) {
             break;
         }
+        // A close asked meanwhile (from the callback or another thread) waits for this call:
+        // the run ends here rather than after another series.
+        if (c->closeRequested != 0) {
+            freeZeroed(patches);
+            return KQFW_STATUS_ABORTED;
+        }
     }
     freeZeroed(patches);
     return written;
