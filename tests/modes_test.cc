@@ -12,6 +12,7 @@
 #include "api_fixture.h"
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "transport/ioctl_codes.h"
 
 namespace kqfw::test {
 namespace {
@@ -604,6 +605,40 @@ TEST_F(Seams, ACloseFromTheCalibrationCallbackEndsTheRunAfterThatRound) {
     ASSERT_EQ(IxenmSetResolution(0, 3), 0u);
     EXPECT_EQ(IxenmCalibrateEx(0, 3, closeFromCalibration, 0), 4u);
     EXPECT_FALSE(slotIsOccupied(0));
+}
+
+TEST_F(Seams, ATriggeredFrameWithNoPulseIsStoppedWhateverTheSwitchSaysNow) {
+    const std::vector<uint16_t> before = snap();
+    ASSERT_EQ(IxenmEnableHardwareTrigger(0, 1), 0u);
+    // The fast series waits for a pulse that never comes; the switch goes off meanwhile.
+    ASSERT_EQ(IxenmStartFastAcquisition(0), 0);
+    ASSERT_EQ(IxenmEnableHardwareTrigger(0, 0), 0u);
+    EXPECT_EQ(IxenmAbortFastAcquisition(0), 0);
+    EXPECT_EQ(snap(), before) << "the camera left trigger mode";
+    // A single frame waiting for its pulse is stopped by the progress callback's abort.
+    ASSERT_EQ(IxenmEnableHardwareTrigger(0, 1), 0u);
+    std::vector<uint16_t> image(kImageBytes / 2);
+    const auto abort = [](uint32_t, uint32_t, int32_t) -> int32_t { return 1; };
+    EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, abort), 4);
+    ASSERT_EQ(IxenmEnableHardwareTrigger(0, 0), 0u);
+    EXPECT_EQ(snap(), before);
+}
+
+TEST_F(Seams, ASeriesWhoseEveryCancelIsRefusedStillEnds) {
+    ASSERT_EQ(IxenmSetResolution(0, 3), 0u);
+    std::vector<uint16_t> series(kImageBytes / 2);
+    ASSERT_EQ(IxenmAcquisition(0, series.data(), kImageBytes, nullptr), 0);
+    kqsimFailRequest(kIoctlCancelReceive, 0, 31);
+    std::vector<uint16_t> image(kImageBytes / 2);
+    EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, nullptr), 0);
+    EXPECT_EQ(image, series);
+    kqsimClearFaults();
+}
+
+TEST_F(Seams, FinalizingWithoutAPreparedStreamAsksTheDriverNothing) {
+    const uint32_t stops = kqsimRequestCount(kIoctlIsochStop);
+    EXPECT_EQ(IxenmFinalizeAcquisition(0), 0);
+    EXPECT_EQ(kqsimRequestCount(kIoctlIsochStop), stops);
 }
 
 std::atomic<int> whiteCalls{0};

@@ -378,8 +378,9 @@ KQFW_API StatusCode IxenGetCurrentDataSize(uint32_t* width, uint32_t* height);
  * Times are microseconds. Setters marked busy return ::KQFW_STATUS_BUSY unless the camera is
  * idle (during any acquisition, run, reference measurement or calibration, also when asked from
  * its own callbacks); packing and 8-bit compression also while a prepared stream is held. The
- * shutter outputs and the gain reach the camera at once, everything else at the next
- * acquisition.
+ * shutter outputs and the gain reach the camera at once (the gain also during a run),
+ * everything else when the next stream is set up: for a prepared stream, the exposure before
+ * its next frame and the rest once it is finalised.
  * @{ */
 
 /** Writes the exposure range: `minimum` 2 steps, `maximum` 600000000 (10 minutes), `step` the
@@ -721,9 +722,9 @@ KQFW_API int32_t IxenIsFastAcquisitionReady(uint16_t* image, uint32_t imageBytes
  * let arrive, a longer one is stopped; returns once the last frame's image-done callback has
  * returned. A continuous run it stops as IxenmStopContinuousAcquisition() does, at any exposure.
  * @return 0 stopped; ::KQFW_STATUS_THREAD_FAILED when no fast series or continuous run is on
- * (a single image, a multi-shot series or a reference under way are left alone);
- * ::KQFW_STATUS_ABORTED when an abort is already under way or the camera could not be reached
- * (the stream is torn down all the same). */
+ * (also when another abort ended it; a single image, a multi-shot series or a reference under
+ * way are left alone); ::KQFW_STATUS_ABORTED when the camera could not be reached (the stream
+ * is torn down all the same). */
 KQFW_API int32_t IxenmAbortFastAcquisition(int32_t camera);
 /** IxenmAbortFastAcquisition() for camera 0. */
 KQFW_API int32_t IxenAbortFastAcquisition(void);

@@ -68,7 +68,9 @@ void ExposureWait(CameraContext& c, const Progress& progress) {
         if (c.closeRequested != 0) {
             return;
         }
-        if (r != 0 && (c.exposureTime > kStoppableExposureUs || c.streaming != 0)) {
+        // A frame that waits for a trigger pulse may never come: it is stopped like a long one.
+        if (r != 0 &&
+            (c.exposureTime > kStoppableExposureUs || c.streaming != 0 || c.streamTrigger != 0)) {
             stopExposure(c);
             return;
         }
@@ -93,6 +95,11 @@ void waitForReceive(CameraContext& c, const MultiShotRun* shots) {
             const DeviceHandle second = openSecondHandle(c);
             if (second != kInvalidDeviceHandle) {
                 cancelPendingReceive(c, second);
+                // A driver that refuses every cancel still ends the receive when its stream
+                // stops.
+                if (c.busy != 0) {
+                    stopIsochOn(c, second);
+                }
                 closeSecondHandle(second);
             }
         }

@@ -18,6 +18,10 @@ constexpr size_t kThreadStackBytes = 10000;
 constexpr uint32_t kOverlapFirmware = 266;
 constexpr uint32_t kStopSettleMs = 50;
 constexpr uint32_t kBusyPollMs = 10;
+// The driver says a receive is under way well within this; a start waits no longer for it.
+constexpr uint32_t kUnderWayMs = 5000;
+// How often a stop is sent again while the receive it should have ended goes on.
+constexpr uint32_t kRestopMs = 1000;
 // What the starts return when a thread of the run could not be created.
 constexpr uint32_t kThreadNotCreated = 1;
 // A frame stays in its slot until the driver comes round to it again: the dispatch never
@@ -45,19 +49,29 @@ struct RunSetup {
 void stopStreaming(CameraContext& c, DeviceHandle& handle) {
     c.runActive = 0;
     c.abortRequested = 1;
-    if (handle == kInvalidDeviceHandle) {
-        handle = openSecondHandle(c);
-    }
     // Without a handle the camera cannot be reached: it left the bus, and its receive ends by
     // itself.
-    if (handle != kInvalidDeviceHandle) {
-        WriteQuadletOnHandle(c, handle, c.link.commandBase + kCmdIsoEnable);
-    }
-    settleMs(kStopSettleMs);
-    if (handle != kInvalidDeviceHandle) {
-        cancelPendingReceive(c, handle);
-    }
-    while (c.busy != 0) {
+    auto stopCamera = [&c, &handle] {
+        if (handle == kInvalidDeviceHandle) {
+            handle = openSecondHandle(c);
+        }
+        if (handle != kInvalidDeviceHandle) {
+            WriteQuadletOnHandle(c, handle, c.link.commandBase + kCmdIsoEnable);
+        }
+        settleMs(kStopSettleMs);
+        if (handle != kInvalidDeviceHandle) {
+            cancelPendingReceive(c, handle);
+        }
+    };
+    stopCamera();
+    // A stop and cancel that reached the driver before the receive was attached (a close or
+    // stop right after the start) are lost, the attach starting the camera: both are sent
+    // again while the receive goes on.
+    for (uint32_t waited = 0; c.busy != 0; waited += kBusyPollMs) {
+        if (waited >= kRestopMs) {
+            waited = 0;
+            stopCamera();
+        }
         sleepMs(kBusyPollMs);
     }
     {
@@ -217,7 +231,7 @@ uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t us
     // The driver signals the trigger event once the receive is under way (and the receive
     // thread when the receive ended before it began).
     lease.leaveSettings();
-    c.triggerEvent->wait();
+    c.triggerEvent->wait(kUnderWayMs);
     lease.enterSettings();
     return KQFW_STATUS_OK;
 }
@@ -232,7 +246,19 @@ uint32_t StopContinuous(CameraLease& lease) {
     // A stop names a continuous run: the receive and the events of any other activity (a
     // single frame, a series, a fast frame) are not its to end or wait for.
     const Activity activity = activityOf(c);
-    if (activity != Activity::kContinuous && activity != Activity::kIdle) {
+    if (activity == Activity::kIdle) {
+        // A run that ended by itself may still be in its end notification: the stop waits for
+        // it, holding the camera so that no new run's threads are taken for the old one's.
+        ActivityClaim reaping(c, Activity::kContinuous);
+        if (reaping.held()) {
+            lease.leaveSettings();
+            c.receiveThread.join();
+            c.continuousThread.join();
+            lease.enterSettings();
+        }
+        return KQFW_STATUS_OK;
+    }
+    if (activity != Activity::kContinuous) {
         return KQFW_STATUS_OK;
     }
     c.stopRequested = 1;

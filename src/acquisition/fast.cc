@@ -20,6 +20,10 @@ namespace {
 constexpr uint32_t kLastStandard = 2;
 constexpr uint32_t kStopSettleMs = 50;
 constexpr uint32_t kBusyPollMs = 10;
+// The driver says a receive is under way well within this; a start waits no longer for it.
+constexpr uint32_t kUnderWayMs = 5000;
+// How often a stop is sent again while the receive it should have ended goes on.
+constexpr uint32_t kRestopMs = 1000;
 // Beyond this exposure (or with the hardware trigger) an abort stops the camera; a shorter
 // pending frame is left to arrive.
 constexpr uint32_t kStoppableExposureUs = 500000;
@@ -77,21 +81,31 @@ uint32_t abortRun(CameraContext& c, CameraLease* lease) {
     c.abortRequested = 1;
     c.runActive = 0;
     uint32_t status = KQFW_STATUS_OK;
-    if (c.exposureTime > kStoppableExposureUs || c.hardwareTrigger != 0) {
+    const bool stops = c.exposureTime > kStoppableExposureUs || c.streamTrigger != 0;
+    auto stopCamera = [&c] {
         const DeviceHandle second = openSecondHandle(c);
-        if (second != kInvalidDeviceHandle) {
-            const uint32_t start = c.streaming != 0 ? kCmdIsoEnable : kCmdOneShot;
-            WriteQuadletOnHandle(c, second, c.link.commandBase + start);
-            settleMs(kStopSettleMs);
-            cancelPendingReceive(c, second);
-            closeSecondHandle(second);
-        } else {
-            // A camera no handle reaches has left the bus: its receive ends by itself, and the
-            // run is still unwound before the abort reports it could not stop the camera.
-            status = KQFW_STATUS_ABORTED;
+        if (second == kInvalidDeviceHandle) {
+            return false;
         }
+        const uint32_t start = c.streaming != 0 ? kCmdIsoEnable : kCmdOneShot;
+        WriteQuadletOnHandle(c, second, c.link.commandBase + start);
+        settleMs(kStopSettleMs);
+        cancelPendingReceive(c, second);
+        closeSecondHandle(second);
+        return true;
+    };
+    // A camera no handle reaches has left the bus: its receive ends by itself, and the run is
+    // still unwound before the abort reports it could not stop the camera.
+    if (stops && !stopCamera()) {
+        status = KQFW_STATUS_ABORTED;
     }
-    while (c.busy != 0) {
+    // A stop and cancel that reached the driver before the receive was attached are lost (the
+    // attach starts the camera): both are sent again while the receive goes on.
+    for (uint32_t waited = 0; c.busy != 0; waited += kBusyPollMs) {
+        if (stops && waited >= kRestopMs) {
+            waited = 0;
+            stopCamera();
+        }
         pause(lease, kBusyPollMs);
     }
     // The last frame's image-done callback has returned before the camera is free again.
@@ -147,7 +161,7 @@ uint32_t StartFast(CameraLease& lease) {
     }
     claim.handOn();
     lease.leaveSettings();
-    c.triggerEvent->wait();
+    c.triggerEvent->wait(kUnderWayMs);
     lease.enterSettings();
     return KQFW_STATUS_OK;
 }

@@ -374,6 +374,9 @@ uint32_t ArmStartCommand(CameraContext& c, uint32_t e) {
     uint32_t value = kStartBit;
     uint32_t wait = 0;
     const bool multiShot = c.resolutionIndex >= 3 && c.resolutionIndex <= 6;
+    // The trigger switches have no busy test: what the stops and the tear-down undo is what the
+    // camera was armed with, not what the switch says now.
+    c.streamTrigger = c.hardwareTrigger;
     if (c.hardwareTrigger != 0) {
         uint32_t bits = c.streaming != 0 && c.overlappedTrigger != 0 ? kTriggerOverlapped : 0;
         if (multiShot && multiShotStart(c, true, &bits) != 0) {
@@ -519,7 +522,7 @@ uint32_t CleanupStream(CameraContext& c) {
         keep(false, false);
         return KQFW_STATUS_BANDWIDTH;
     }
-    if (c.hardwareTrigger != 0) {
+    if (c.streamTrigger != 0) {
         return writeRegister(c, c.link.commandBase + kCmdTriggerMode, 0);
     }
     return 0;
@@ -566,6 +569,13 @@ uint32_t cancelReceiveOn(DeviceHandle handle) {
     return driver().ioControl(handle, kIoctlCancelReceive, nullptr, 0, nullptr, 0, &returned);
 }
 
+uint32_t stopIsochOn(const CameraContext& c, DeviceHandle handle) {
+    uint8_t buffer[kStopBytes] = {};
+    storeLe64(buffer, c.streamResources);
+    uint32_t returned = 0;
+    return driver().ioControl(handle, kIoctlIsochStop, buffer, kStopBytes, nullptr, 0, &returned);
+}
+
 void cancelPendingReceive(const CameraContext& c, DeviceHandle handle) {
     for (uint32_t attempt = 0; attempt < kCancelAttempts && c.busy != 0; ++attempt) {
         if (cancelReceiveOn(handle) == 0) {
@@ -600,8 +610,15 @@ int32_t newestFrameOn(DeviceHandle handle, int32_t previous) {
 uint32_t SetupStreamUnlessReady(CameraContext& c, uint32_t singleShot) {
     std::lock_guard lock(c.registerLock);
     if (c.streamReady != 0) {
-        reportError("Setup error");
-        return KQFW_STATUS_OK;
+        if (c.applicationStream != 0) {
+            reportError("Setup error");
+            return KQFW_STATUS_OK;
+        }
+        // A stream whose tear-down the driver refused is of earlier settings: its frames would
+        // be processed and sized with today's. It goes first.
+        if (const uint32_t status = CleanupStream(c)) {
+            return status;
+        }
     }
     return SetupStream(c, c.imageRect, c.binning, c.exposureTime / c.exposureStep, singleShot);
 }

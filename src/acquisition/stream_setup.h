@@ -45,6 +45,9 @@ uint32_t ringSlotBytes(const CameraContext& c);
 
 // Requests on a second handle of the camera, opened and closed around each.
 uint32_t cancelReceiveOn(DeviceHandle handle);
+// Stops the stream's isochronous resources, which ends a receive attached to them: the way out
+// when the driver refuses every cancel. The tear-down stops them again.
+uint32_t stopIsochOn(const CameraContext& c, DeviceHandle handle);
 // Cancels the receive while it is still pending, asking again (up to a second) when the driver
 // refuses: a receive nothing else ends would otherwise hold the call that waits for it for good.
 void cancelPendingReceive(const CameraContext& c, DeviceHandle handle);

@@ -112,6 +112,12 @@ KQFW_API int32_t IxenmFinalizeAcquisition(int32_t camera) {
     if (c == nullptr) {
         return static_cast<int32_t>(status);
     }
+    // Without a stream there is nothing to tear down: the driver is not asked to stop
+    // resources the record no longer holds (another camera's, were their handle reused).
+    if (c->streamReady == 0) {
+        reportError("cleanup error");
+        return KQFW_STATUS_OK;
+    }
     uint32_t result = 0;
     {
         std::lock_guard lock(c->registerLock);

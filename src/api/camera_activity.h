@@ -23,7 +23,6 @@ enum class Activity : uint32_t {
     kReference,    // a black or white reference measurement
     kCalibration,  // a calibration run
     kProbe,        // a stream set up and torn down to learn its timing (readout, context)
-    kFlash,        // a firmware or calibration-table write
 };
 
 // Claims the camera for `activity` when it is idle. Thread context: any; the claim is atomic.

@@ -125,8 +125,9 @@ struct CameraContext {
     uint64_t streamResources;
     uint32_t streamBytesPerPacket;
     uint32_t streamPacketsPerFrame;
-    // The exposure (in steps) the stream's camera was last programmed with.
+    // The exposure (in steps) and the trigger switch the stream's camera was last armed with.
     uint32_t streamExposureUnits;
+    std::atomic<uint32_t> streamTrigger;
     Rect deliveredRect;
     uint32_t useAuxBuffer;
     // What a tear-down could not give back to the bus (its request failed), with the handles:

@@ -222,6 +222,12 @@ void RunHold::release(int32_t index) {
     releaseUser(index);
 }
 
+void serveCamera(int32_t index, int delta) {
+    if (validIndex(index)) {
+        callsOnThisThread[index] += delta;
+    }
+}
+
 ServingCamera::ServingCamera(int32_t index) : index_(index) {
     ++callsOnThisThread[index_];
 }

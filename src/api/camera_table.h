@@ -98,6 +98,10 @@ void finishClose(int32_t index);
 // deferred close becomes due).
 void closeCamera(int32_t index, CameraContext* context);
 
+// Marks the calling thread as working for camera `index` (delta +1) or no longer (-1): the
+// bus-reset watch's hook around its callback.
+void serveCamera(int32_t index, int delta);
+
 // Marks the calling thread as working for a camera (the acquisition's helper threads), so that
 // a close asked from one of its callbacks is deferred instead of waiting for itself.
 class ServingCamera {

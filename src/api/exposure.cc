@@ -43,6 +43,26 @@ StatusCode setFrameTiming(int32_t index, uint32_t microseconds, uint32_t CameraC
     return KQFW_STATUS_OK;
 }
 
+// Runs one register request on a handle no receive occupies: the device handle, under the
+// register lock, when no receive is attached; else a second handle of the camera, as the abort's
+// stop does. A receive holds the register lock and the device handle for its whole length (a
+// run's is the run), so the gain calls neither wait for a run nor hold the settings against a
+// stop. An error number; a second handle that cannot be had counts as the file not found.
+template <typename Request>
+uint32_t onFreeHandle(CameraContext& c, Request request) {
+    if (c.busy != 0) {
+        const DeviceHandle second = openSecondHandle(c);
+        if (second == kInvalidDeviceHandle) {
+            return kErrorFileNotFound;
+        }
+        const uint32_t error = request(second);
+        closeSecondHandle(second);
+        return error;
+    }
+    std::lock_guard lock(c.registerLock);
+    return request(c.link.deviceHandle);
+}
+
 StatusCode storeFlag(int32_t index, uint32_t value, uint32_t CameraContext::*field,
                      bool refusedWhileBusy) {
     auto [c, status] = refusedWhileBusy ? idleCameraFor(index) : cameraFor(index);
@@ -232,7 +252,9 @@ KQFW_API StatusCode IxenmReadAnalogGain(int32_t index, uint32_t* gain) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     uint32_t value = 0;
-    const uint32_t error = readQuadlet(c->link, c->link.commandBase + kCmdGain, &value);
+    const uint32_t error = onFreeHandle(*c, [&](DeviceHandle handle) {
+        return readQuadletOnHandle(c->link, handle, c->link.commandBase + kCmdGain, &value);
+    });
     *gain = (value & kGainMask) - c->gainBase;
     return error != 0 ? KQFW_STATUS_READ_FAILED : KQFW_STATUS_OK;
 }
@@ -246,22 +268,10 @@ KQFW_API StatusCode IxenmWriteAnalogGain(int32_t index, uint32_t gain) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     const uint32_t value = ((c->gainBase + gain) & kGainMask) | kGainManual;
-    const uint32_t address = c->link.commandBase + kCmdGain;
-    // While a receive is attached it holds the register lock and the device handle for its
-    // whole length (a continuous run's is the run): the gain goes through a second handle, as
-    // the abort's stop does, so the call neither waits for the run nor holds the settings
-    // against a stop.
-    if (c->busy != 0) {
-        const DeviceHandle second = openSecondHandle(*c);
-        if (second == kInvalidDeviceHandle) {
-            return KQFW_STATUS_WRITE_FAILED;
-        }
-        const uint32_t error = writeQuadletOnHandle(c->link, second, address, value);
-        closeSecondHandle(second);
-        return error != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
-    }
-    std::lock_guard lock(c->registerLock);
-    return writeQuadlet(c->link, address, value) != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
+    const uint32_t error = onFreeHandle(*c, [&](DeviceHandle handle) {
+        return writeQuadletOnHandle(c->link, handle, c->link.commandBase + kCmdGain, value);
+    });
+    return error != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
 }
 
 KQFW_API StatusCode IxenmSetBloomingVoltage(int32_t index, uint32_t voltage) {

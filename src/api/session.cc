@@ -119,6 +119,8 @@ void finishOpening(CameraContext& c) {
     c.triggerEvent = std::make_unique<Event>(false);
     registerTriggerEvent(c.link, c.triggerEvent.get());
     c.shotReadyEvent = std::make_unique<Event>(false);
+    c.watch.state->owner = static_cast<int32_t>(c.cameraIndex);
+    c.watch.state->serving = &serveCamera;
     if (!startBusResetWatch(c.watch, c.link.devicePath)) {
         reportError("Couldn\xB4t create bus reset thread");
     }

@@ -39,7 +39,13 @@ void watchBusResets(BusResetWatchState& s, const std::string& path) {
             break;
         }
         if (BusResetCallback callback = s.callback.load()) {
+            if (s.serving != nullptr) {
+                s.serving(s.owner, 1);
+            }
             callback(s.callbackArg.load());
+            if (s.serving != nullptr) {
+                s.serving(s.owner, -1);
+            }
         }
         if (s.stop.load() != 0) {
             break;  // closed from the callback: no notification is pending

@@ -21,6 +21,11 @@ struct BusResetWatchState {
     std::atomic<uint64_t> callbackArg{0};
     // The watch's own handle: the watch thread's alone (a close from its callback runs there).
     DeviceHandle handle = kInvalidDeviceHandle;
+    // Told around each callback that the watch thread works for camera `owner` (+1 entering,
+    // -1 leaving), so the camera's calls from the callback know they cannot wait for the camera's
+    // own close. Set before the watch starts.
+    void (*serving)(int32_t owner, int delta) = nullptr;
+    int32_t owner = -1;
 };
 
 // Keeps one bus-reset notification pending at the driver for an open camera and calls the

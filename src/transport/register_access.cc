@@ -74,6 +74,11 @@ uint32_t waitForFlash(const DeviceLink& link) {
 }  // namespace
 
 uint32_t readQuadlet(const DeviceLink& link, uint32_t address, uint32_t* value) {
+    return readQuadletOnHandle(link, link.deviceHandle, address, value);
+}
+
+uint32_t readQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address,
+                             uint32_t* value) {
     AsyncRequestBuffer buffer{};
     uint32_t error = 0;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -81,7 +86,7 @@ uint32_t readQuadlet(const DeviceLink& link, uint32_t address, uint32_t* value) 
             sleepMs(kRetryPauseMs);
         }
         encodeAsyncRequest(requestFor(link, address, kQuadletBytes), buffer.data());
-        error = transact(link.deviceHandle, kIoctlAsyncRead, buffer.data(), kQuadletBytes);
+        error = transact(handle, kIoctlAsyncRead, buffer.data(), kQuadletBytes);
         if (error == 0) {
             *value = loadBe32(asyncRequestData(buffer.data()));
             return 0;

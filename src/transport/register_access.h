@@ -14,6 +14,10 @@ class Event;
 
 uint32_t readQuadlet(const DeviceLink& link, uint32_t address, uint32_t* value);
 uint32_t writeQuadlet(const DeviceLink& link, uint32_t address, uint32_t value);
+// Reads a quadlet through a handle of the caller's own (the device handle may be blocked in a
+// receive), with the usual retries.
+uint32_t readQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address,
+                             uint32_t* value);
 // Writes a quadlet through a handle of the caller's own (the device handle may be blocked in a
 // receive), with the usual retries.
 uint32_t writeQuadletOnHandle(const DeviceLink& link, DeviceHandle handle, uint32_t address,
