@@ -138,6 +138,88 @@ def assemble_blocks(raw: np.ndarray, tables: np.ndarray) -> np.ndarray:
     return out
 
 
+# -- colour ratios, and grey from them ---------------------------------------------------------
+
+def _neighbours(g: np.ndarray, rows: np.ndarray, columns: np.ndarray) -> np.ndarray:
+    """The four greens (up, down, left, right) of the sites rows x columns, mirrored across
+    the frame's edges, sorted along the last axis."""
+    h, w = g.shape
+    up, down = np.abs(rows - 1), rows + 1
+    down = np.where(down >= h, h - 2, down)
+    left, right = np.abs(columns - 1), columns + 1
+    right = np.where(right >= w, w - 2, right)
+    return np.sort(np.stack([g[up, columns], g[down, columns], g[rows, left],
+                             g[rows, right]], axis=-1), axis=-1)
+
+
+def _median3(a, b, c):
+    return np.maximum(np.minimum(a, b), np.minimum(np.maximum(a, b), c))
+
+
+def _median_filter(ratios: np.ndarray) -> np.ndarray:
+    """Separable 3x3 median over a lattice of same-colour sites; a neighbour beyond the
+    lattice is the centre itself."""
+    def along(r, axis):
+        before = np.concatenate([np.take(r, [0], axis), np.take(r, range(r.shape[axis] - 1),
+                                                               axis)], axis)
+        after = np.concatenate([np.take(r, range(1, r.shape[axis]), axis),
+                                np.take(r, [r.shape[axis] - 1], axis)], axis)
+        return _median3(before, r, after)
+    return along(along(ratios, 1), 0)
+
+
+def assemble_ratio_grey(raw: np.ndarray, tables: np.ndarray) -> np.ndarray:
+    """Grey at binning 1 through the colour-ratio method: greens at colour sites from the
+    middle pair of their green neighbours, colour as ratio to green (1024 = 1) smoothed by
+    medians and pulled toward neutral at strong green contrast, green resampled half a pixel,
+    then grey = (((blue + red) >> 1) + green) >> 1."""
+    h, w = raw.shape
+    s = raw.astype(np.int64)
+    t = tables.astype(np.int64)
+    colour = np.ones((h, w), dtype=np.int64)  # green
+    colour[0::2, 0::2], colour[1::2, 1::2] = 0, 2
+    g = np.choose(colour, [t[0][s], t[1][s], t[2][s]])
+    mosaic = g.copy()
+    ratios = {}
+    sites = {"red": (0, 0), "blue": (1, 1)}
+    for name, (oy, ox) in sites.items():
+        rows = np.arange(oy, h, 2)[:, None]
+        columns = np.arange(ox, w, 2)[None, :]
+        own = mosaic[rows, columns]
+        n = _neighbours(mosaic, rows, columns)
+        lo, hi = n[..., 1], n[..., 2]
+        safe_lo, safe_hi = np.maximum(lo, 1), np.maximum(hi, 1)
+        green = np.where(lo == 0, 0, np.where(own > hi, hi, np.where(own <= lo, lo, own)))
+        ratio = np.where(lo == 0, 1024,
+                         np.where(own > hi, np.minimum(own * 1024 // safe_hi, 65535),
+                                  np.where(own <= lo, own * 1024 // safe_lo, 1024)))
+        ratio = _median_filter(ratio)
+        green = np.minimum(own * 1024 // (ratio + 1), FULL)
+        # Refinement against the neighbours' spread (strength 512).
+        low, high = n[..., 0], n[..., 3]
+        a = 1024 - ((high - low) * 512) // np.maximum(high, 1)
+        green = np.where(lo == 0, 0, np.clip(green, lo, hi))
+        refined = _tdiv((own - green) * a, np.maximum(green, 1)) + 1024
+        ratio = np.where((lo == 0) | (a <= 0), 1024, np.minimum(refined, 65535))
+        g[rows, columns] = green
+        ratios[name] = ratio
+    inner = g.copy()
+    y0, y1, x0, x1 = 1, h - 2, 1, w - 2
+    block = (g[y0:y1, x0:x1] + g[y0:y1, x0 + 1:x1 + 1] + g[y0 + 1:y1 + 1, x0:x1]
+             + g[y0 + 1:y1 + 1, x0 + 1:x1 + 1])
+    ring = (g[y0 - 1:y1 - 1, x0:x1] + g[y0 - 1:y1 - 1, x0 + 1:x1 + 1]
+            + g[y0:y1, x0 - 1:x1 - 1] + g[y0 + 1:y1 + 1, x0 - 1:x1 - 1]
+            + g[y0:y1, x0 + 2:x1 + 2] + g[y0 + 1:y1 + 1, x0 + 2:x1 + 2]
+            + g[y0 + 2:y1 + 2, x0:x1] + g[y0 + 2:y1 + 2, x0 + 1:x1 + 1])
+    inner[y0:y1, x0:x1] = np.clip((6 * block - ring) >> 4, 0, FULL)
+    g = inner
+    red_ratio = np.repeat(np.repeat(_median_filter(ratios["red"]), 2, 0), 2, 1)
+    blue_ratio = np.repeat(np.repeat(_median_filter(ratios["blue"]), 2, 0), 2, 1)
+    red = np.minimum((g * red_ratio + 512) >> 10, FULL)
+    blue = np.minimum((g * blue_ratio + 512) >> 10, FULL)
+    return ((((blue + red) >> 1) + g) >> 1).astype(np.uint16)
+
+
 # -- grey and binned output --------------------------------------------------------------------
 
 def output_size(width: int, height: int, binning: int) -> tuple[int, int]:
