@@ -252,8 +252,9 @@ KQFW_API StatusCode IxenmReadAnalogGain(int32_t index, uint32_t* gain) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     uint32_t value = 0;
+    const DeviceLink& link = c->link;
     const uint32_t error = onFreeHandle(*c, [&](DeviceHandle handle) {
-        return readQuadletOnHandle(c->link, handle, c->link.commandBase + kCmdGain, &value);
+        return readQuadletOnHandle(link, handle, link.commandBase + kCmdGain, &value);
     });
     *gain = (value & kGainMask) - c->gainBase;
     return error != 0 ? KQFW_STATUS_READ_FAILED : KQFW_STATUS_OK;
@@ -268,8 +269,9 @@ KQFW_API StatusCode IxenmWriteAnalogGain(int32_t index, uint32_t gain) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     const uint32_t value = ((c->gainBase + gain) & kGainMask) | kGainManual;
+    const DeviceLink& link = c->link;
     const uint32_t error = onFreeHandle(*c, [&](DeviceHandle handle) {
-        return writeQuadletOnHandle(c->link, handle, c->link.commandBase + kCmdGain, value);
+        return writeQuadletOnHandle(link, handle, link.commandBase + kCmdGain, value);
     });
     return error != 0 ? KQFW_STATUS_WRITE_FAILED : KQFW_STATUS_OK;
 }
