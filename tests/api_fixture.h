@@ -11,6 +11,7 @@
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "kqfw/kqsim.h"
+#include "platform/clock.h"
 
 namespace kqfw {
 
@@ -43,6 +44,23 @@ class ApiTest : public ::testing::Test {
         EXPECT_EQ(kqsimOpenHandles(), 0u) << "a driver handle outlived its camera";
         kqfwSetMessageSink(nullptr, nullptr);
         kqsimResetDefault();
+        setSettleScale(1);
+    }
+
+    // The exact and quick bench most acquisition tests want: no settle pauses (back at the
+    // test's end), the bench at `timeScale` of real time, noise off on both cameras.
+    static void exactBench(double timeScale) {
+        setSettleScale(0);
+        kqsimSetTimeScale(timeScale);
+        kqsimSetNoise(0, 0);
+        kqsimSetNoise(1, 0);
+    }
+    // Camera `camera` open, framed to w x h at the sensor's corner, exposing `exposureUs`.
+    static void openFramed(int32_t camera, uint32_t w, uint32_t h, uint32_t exposureUs) {
+        ASSERT_EQ(IxenmInit(camera), 0u);
+        uint32_t frame[4] = {0, 0, w, h};
+        ASSERT_EQ(IxenmSetFrameSize(camera, frame), 0u);
+        ASSERT_EQ(IxenmSetExposure(camera, exposureUs), 0u);
     }
 
     std::vector<std::string> messages() {

@@ -121,9 +121,7 @@ class FaultMatrix : public ApiTest {
   protected:
     void SetUp() override {
         ApiTest::SetUp();
-        setSettleScale(0);
-        kqsimSetTimeScale(0.01);
-        kqsimSetNoise(0, 0);
+        exactBench(0.01);
         image_.assign(kW * kH * 3, 0);
         // One cycle first: threads a runtime starts once (a sanitizer's) are in both counts.
         ASSERT_EQ(open(), 0u);
@@ -137,7 +135,6 @@ class FaultMatrix : public ApiTest {
     void TearDown() override {
         duringExposure = nullptr;
         ApiTest::TearDown();
-        setSettleScale(1);
     }
     static uint32_t open() {
         const uint32_t status = IxenmInit(0);

@@ -133,13 +133,8 @@ class Modes : public ApiTest {
   protected:
     void SetUp() override {
         ApiTest::SetUp();
-        setSettleScale(0);
-        kqsimSetTimeScale(0.01);
-        kqsimSetNoise(0, 0);
-        ASSERT_EQ(IxenmInit(0), 0u);
-        uint32_t frame[4] = {0, 0, kW, kH};
-        ASSERT_EQ(IxenmSetFrameSize(0, frame), 0u);
-        ASSERT_EQ(IxenmSetExposure(0, kExposureUs), 0u);
+        exactBench(0.01);
+        openFramed(0, kW, kH, kExposureUs);
         // The values the calls below set again, so that a call that proceeds changes nothing.
         ASSERT_EQ(IxenmSetWhiteBalance(0, 1, 1, 1), 0u);
         ASSERT_EQ(IxenmSetColorSaturation(0, 1, 1, 1), 0u);
@@ -148,11 +143,6 @@ class Modes : public ApiTest {
         image_.assign(kLargestImageBytes / 2, 0);
         calls_ = makeCalls();
     }
-    void TearDown() override {
-        ApiTest::TearDown();
-        setSettleScale(1);
-    }
-
     std::vector<uint16_t> snap() {
         std::vector<uint16_t> image(kImageBytes / 2);
         EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, nullptr), 0);
