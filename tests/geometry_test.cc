@@ -138,12 +138,19 @@ TEST_F(Geometry, RejectedImageSizesChangeNothing) {
     EXPECT_EQ(IxenmSetImageSize(0, outside), 8u);
     EXPECT_EQ(IxenmSetImageSize(0, huge), 8u);
     EXPECT_EQ(imageSize(0), Rect4(before, before + 4));
-    // Only the far edges are checked: an empty region is stored, and refused by the
-    // acquisition, whose image size is 0.
+    // Only the far edges are checked: an inverted region is stored and refused by the
+    // acquisition, whose image size is formed from wrapped differences: a buffer smaller than
+    // it gives 6, one of its size meets the set-up's area check.
     uint32_t inverted[4] = {400, 400, 100, 100};
     EXPECT_EQ(IxenmSetImageSize(0, inverted), 0u);
     uint16_t pixel[3];
     EXPECT_EQ(IxenmAcquisition(0, pixel, sizeof pixel, nullptr), 6);
+    std::vector<uint16_t> wrapped(300 * 300 * 3);
+    EXPECT_EQ(IxenmAcquisition(0, wrapped.data(), uint32_t(wrapped.size() * 2), nullptr), 8);
+    uint32_t empty[4] = {400, 400, 400, 800};
+    EXPECT_EQ(IxenmSetImageSize(0, empty), 0u);
+    EXPECT_EQ(IxenmAcquisition(0, wrapped.data(), uint32_t(wrapped.size() * 2), nullptr), 6)
+        << "an empty region's size is 0";
     EXPECT_EQ(IxenmGetCurrentImageSize(0, nullptr), 8u);
     EXPECT_EQ(IxenmGetCurrentDataSize(0, nullptr, nullptr), 8u);
     EXPECT_EQ(IxenmGetCurrentFrameSize(0, nullptr), 8u);

@@ -345,8 +345,9 @@ KQFW_API uint32_t IxenHasImageSize(void);
  * aligned down to multiples of 4 x binning, so IxenmGetCurrentImageSize() may differ from what
  * was asked; the frame size becomes the same. A null `rect` selects the whole sensor.
  * @return ::KQFW_STATUS_BAD_ARGUMENT when the result's right or bottom edge passes the sensor's
- * edge; ::KQFW_STATUS_BUSY. An empty or inverted region is taken: its image size is 0, which
- * an acquisition refuses with ::KQFW_STATUS_BUFFER_TOO_SMALL. */
+ * edge; ::KQFW_STATUS_BUSY. An empty or inverted region is taken, and an acquisition refuses
+ * it: with ::KQFW_STATUS_BUFFER_TOO_SMALL when its image size (32-bit arithmetic on the wrapped
+ * differences) is 0 or more than the buffer holds, else with ::KQFW_STATUS_BAD_ARGUMENT. */
 KQFW_API StatusCode IxenmSetImageSize(int32_t camera, uint32_t* rect);
 /** IxenmSetImageSize() for camera 0. */
 KQFW_API StatusCode IxenSetImageSize(uint32_t* rect);
