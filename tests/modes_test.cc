@@ -9,6 +9,8 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/multishot.h"
+#include "acquisition/stream_setup.h"
 #include "api_fixture.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -623,6 +625,28 @@ TEST_F(Seams, ASeriesWhoseEveryCancelIsRefusedStillEnds) {
     EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, nullptr), 0);
     EXPECT_EQ(image, series);
     kqsimClearFaults();
+}
+
+// Holds the collector at its third shot until the driver has completed frame 2 + 4, after which
+// frame 2 + 5 refills the third shot's ring slot: the copy may now overlap the refill.
+void lapTheCollector(uint32_t shot) {
+    if (shot != 2) {
+        return;
+    }
+    const DeviceHandle second = openSecondHandle(*cameraAt(0));
+    while (newestFrameOn(second, -1) < int32_t(shot + kRingSlots - 1)) {
+        std::this_thread::yield();
+    }
+    closeSecondHandle(second);
+}
+
+TEST_F(Seams, ASeriesWhoseRingLappedTheCollectorFailsInsteadOfMergingARefilledSlot) {
+    ASSERT_EQ(IxenmSetResolution(0, 4), 0u);  // 16 shots, more than the ring holds
+    beforeShotCopy = lapTheCollector;
+    EXPECT_EQ(IxenmAcquisition(0, image_.data(), kLargestImageBytes, nullptr), 30);
+    beforeShotCopy = nullptr;
+    std::vector<uint16_t> image(kImageBytes * 4 / 2);
+    EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes * 4, nullptr), 0);
 }
 
 TEST_F(Seams, FinalizingWithoutAPreparedStreamAsksTheDriverNothing) {

@@ -37,6 +37,8 @@ struct SettingsHeld {
 
 }  // namespace
 
+void (*beforeShotCopy)(uint32_t shot) = nullptr;
+
 MultiShotRun::~MultiShotRun() {
     join();
     freeShots();
@@ -108,6 +110,9 @@ void MultiShotRun::collect() {
         // others as well would hold the call for up to a frame time and three seconds a shot.
         if (timedOut_ || c.abortRequested != 0) {
             break;
+        }
+        if (beforeShotCopy != nullptr) {
+            beforeShotCopy(i);
         }
         // The stream's geometry is known once a frame has been seen.
         const size_t frameBytes = frameBytesOf(c);

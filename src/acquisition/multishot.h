@@ -18,6 +18,10 @@ namespace kqfw {
 // for camera `index`. The assembler takes the camera's settingsLock around each shot (its
 // corrections read the settings and the blemish list), so the acquisition's thread joins them
 // before it takes the settings again.
+// Test hook: called on the collector's thread just before it copies shot `shot` out of the
+// ring (null: nothing), so a test can hold the collector back the way a loaded machine does.
+extern void (*beforeShotCopy)(uint32_t shot);
+
 class MultiShotRun {
   public:
     MultiShotRun() = default;
