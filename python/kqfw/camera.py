@@ -8,6 +8,7 @@ import dataclasses
 import os
 import threading
 from ctypes import byref, c_double, c_uint32, c_void_p
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 
@@ -15,6 +16,9 @@ from . import _api
 from ._lib import check, lib
 from .errors import BadArgument, NoCamera
 from .image import Image, Metadata
+
+if TYPE_CHECKING:
+    from .stream import Stream
 
 SLOTS = 10
 
@@ -512,7 +516,8 @@ class Camera:
         """Asks a snap() under way on another thread to stop (it raises Aborted)."""
         self._abort.set()
 
-    def stream(self, mode: str = "every", queue_size: int = 8, channel_order: str = "rgb"):
+    def stream(self, mode: str = "every", queue_size: int = 8,
+               channel_order: str = "rgb") -> "Stream":
         """A continuous run as an iterator of Images; see Stream."""
         from .stream import Stream
         return Stream(self, mode=mode, queue_size=queue_size, channel_order=channel_order)

@@ -31,3 +31,23 @@ def test_an_unplugged_camera_ends_the_iteration(mono):
         sim.unplug(0)
         remaining = list(frames)  # ends instead of waiting for ever
     assert all(image.shape == (1040, 1388) for image in remaining)
+
+
+def test_a_stream_iterated_without_with_ends_its_run_when_the_loop_is_left(mono):
+    for image in mono.stream():
+        assert image.shape == (1040, 1388)
+        break
+    assert not mono.statistics.running and sim.bandwidth_in_use() == 0
+    images = mono.stream()
+    next(images)
+    del images  # a dropped stream, as a generator that wraps it is dropped
+    assert not mono.statistics.running
+    assert mono.snap().shape == (1040, 1388)
+
+
+def test_a_stream_iterated_without_with_ends_when_the_camera_ends_the_run(mono):
+    frames = mono.stream()
+    next(frames)
+    sim.unplug(0)
+    assert all(image.shape == (1040, 1388) for image in frames)
+    assert not mono.statistics.running
