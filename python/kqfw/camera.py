@@ -7,6 +7,7 @@ import ctypes
 import dataclasses
 import os
 import threading
+import weakref
 from ctypes import byref, c_double, c_uint32, c_void_p
 from typing import TYPE_CHECKING, Any
 
@@ -67,8 +68,16 @@ def _describe(slot: int) -> CameraInfo:
                       slot=slot)
 
 
-_open_slots: dict[int, "Camera"] = {}
-_registry_lock = threading.Lock()
+# The cameras this process holds, by slot. Weak, so that a camera nobody holds any more (a
+# notebook's `del cam`, a rebound name) is collected and its finaliser closes its slot.
+_open_slots: "weakref.WeakValueDictionary[int, Camera]" = weakref.WeakValueDictionary()
+# Reentrant: a camera's finaliser can run, through the collector, while this thread holds it.
+_registry_lock = threading.RLock()
+
+
+def _release(slot: int) -> None:
+    with _registry_lock:
+        lib().IxenmClose(slot)
 
 
 @atexit.register
@@ -176,6 +185,7 @@ class Camera:
             if index in _open_slots:
                 raise BadArgument(8, "Camera", f"slot {index} is already open in this process")
             check(lib().IxenmInit(index), "IxenmInit")
+            self._finalizer = weakref.finalize(self, _release, index)
             _open_slots[index] = self
         self.info = _describe(index)
 
@@ -186,11 +196,11 @@ class Camera:
         with _registry_lock:
             if _open_slots.get(self.index) is self:
                 del _open_slots[self.index]
-                lib().IxenmClose(self.index)
+            self._finalizer()
 
     @property
     def closed(self) -> bool:
-        return _open_slots.get(self.index) is not self
+        return not self._finalizer.alive
 
     def __enter__(self) -> "Camera":
         return self

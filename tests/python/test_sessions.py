@@ -88,3 +88,19 @@ def test_the_readmes_python_example_works_as_written(capsys):
     example = readme.split("```python\n", 1)[1].split("```", 1)[0]
     exec(compile(example, "README.md", "exec"), {})
     assert "(1040, 1388, 3) 20000" in capsys.readouterr().out
+
+
+def test_a_camera_nobody_holds_is_closed_so_the_slot_opens_again():
+    import gc
+    cam = kqfw.Camera(0)
+    serial = cam.serial
+    del cam
+    gc.collect()
+    assert sim.open_handles() == 0
+    cam = kqfw.Camera(0)  # a notebook cell run again
+    assert cam.serial == serial
+    frames = cam.stream()
+    next(frames)
+    del cam, frames  # a camera dropped in the middle of a run
+    gc.collect()
+    assert sim.open_handles() == 0 and sim.bandwidth_in_use() == 0
