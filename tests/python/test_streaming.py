@@ -8,7 +8,7 @@ def test_every_mode_delivers_frames_in_order_and_reports_a_lost_one(mono):
     sim.drop_frame(0, 4)
     with mono.stream(mode="every", queue_size=4) as frames:
         images = [image for _, image in zip(range(8), frames)]
-        statistics = frames.statistics
+    statistics = frames.statistics  # after the run: a frame is counted once its callback returned
     indexes = [image.meta.frame_index for image in images]
     assert indexes == sorted(set(indexes))
     assert all(image.shape == (1040, 1388) for image in images)
@@ -19,7 +19,7 @@ def test_every_mode_delivers_frames_in_order_and_reports_a_lost_one(mono):
 def test_latest_mode_keeps_only_the_newest_frame(colour):
     with colour.stream(mode="latest") as frames:
         indexes = [image.meta.frame_index for _, image in zip(range(6), frames)]
-        statistics = frames.statistics
+    statistics = frames.statistics
     assert indexes == sorted(set(indexes))
     assert statistics.frames_delivered >= len(indexes) + statistics.frames_dropped_by_queue
     assert colour.snap().shape == colour.image_shape  # the run is over
