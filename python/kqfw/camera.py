@@ -5,10 +5,13 @@ from __future__ import annotations
 import atexit
 import ctypes
 import dataclasses
+import contextlib
 import os
+import signal
 import threading
 import weakref
 from ctypes import byref, c_double, c_uint32, c_void_p
+from collections.abc import Iterator
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -109,6 +112,33 @@ def cameras() -> list[CameraInfo]:
             for slot in borrowed:
                 lib().IxenmClose(slot)
     return [held[slot] for slot in sorted(held)] + found
+
+
+@contextlib.contextmanager
+def _interrupt_aborts(abort: threading.Event) -> Iterator[list[bool]]:
+    """While a library call waits, Ctrl-C asks it to abort instead of raising.
+
+    Python runs its SIGINT handler at the next bytecode of the main thread, which during a long
+    call is the entry of the next progress callback, before any try block of it: the default
+    handler's KeyboardInterrupt would be lost there ("Exception ignored on calling ctypes
+    callback") and the call end as merely aborted. This handler only sets `abort`, which the
+    callback answers by aborting; the caller raises KeyboardInterrupt once the library has
+    finished cleanly. The list yielded holds True once Ctrl-C came."""
+    interrupted: list[bool] = []
+    if (threading.current_thread() is not threading.main_thread()
+            or signal.getsignal(signal.SIGINT) is not signal.default_int_handler):
+        yield interrupted  # the application handles SIGINT its own way, or cannot here
+        return
+
+    def on_sigint(_signal: int, _frame: object) -> None:
+        interrupted.append(True)
+        abort.set()
+
+    previous = signal.signal(signal.SIGINT, on_sigint)
+    try:
+        yield interrupted
+    finally:
+        signal.signal(signal.SIGINT, previous)
 
 
 class _Setting:
@@ -502,8 +532,11 @@ class Camera:
             return 1 if self._abort.is_set() else 0
 
         callback = _api.ProgressCallbackEx(report)
-        status = lib().IxenmAcquisitionEx(self.index, image.ctypes.data, image.nbytes,
-                                          callback, 0)
+        with _interrupt_aborts(self._abort) as interrupted:
+            status = lib().IxenmAcquisitionEx(self.index, image.ctypes.data, image.nbytes,
+                                              callback, 0)
+        if interrupted:
+            raise KeyboardInterrupt
         if raised:
             raise raised[0]
         check(status, "IxenmAcquisitionEx")
@@ -555,7 +588,10 @@ class Camera:
             return 1 if self._abort.is_set() else 0
 
         self._abort.clear()
-        status = getattr(lib(), name)(self.index, _api.ProgressCallbackEx(report), 0)
+        with _interrupt_aborts(self._abort) as interrupted:
+            status = getattr(lib(), name)(self.index, _api.ProgressCallbackEx(report), 0)
+        if interrupted:
+            raise KeyboardInterrupt
         if raised:
             raise raised[0]
         check(status, name)
@@ -619,10 +655,14 @@ class Camera:
             except BaseException as error:  # noqa: B902
                 raised.append(error)
                 return 1
-            return 0
+            return 1 if self._abort.is_set() else 0
 
-        status = lib().IxenmCalibrateEx(self.index, int(iterations),
-                                        _api.CalibrationCallback(report), 0)
+        self._abort.clear()
+        with _interrupt_aborts(self._abort) as interrupted:
+            status = lib().IxenmCalibrateEx(self.index, int(iterations),
+                                            _api.CalibrationCallback(report), 0)
+        if interrupted:
+            raise KeyboardInterrupt
         if raised:
             raise raised[0]
         check(status, "IxenmCalibrateEx")

@@ -104,3 +104,29 @@ def test_a_camera_nobody_holds_is_closed_so_the_slot_opens_again():
     del cam, frames  # a camera dropped in the middle of a run
     gc.collect()
     assert sim.open_handles() == 0 and sim.bandwidth_in_use() == 0
+
+
+def test_ctrl_c_during_a_long_snap_aborts_it_and_raises_keyboard_interrupt(colour, monkeypatch):
+    import signal
+    ignored = []
+    monkeypatch.setattr(sys, "unraisablehook", ignored.append)
+    sim.set_time_scale(1)
+    colour.exposure_us = 600_000_000
+    started = threading.Event()
+    main = threading.get_ident()
+
+    def press_ctrl_c():
+        # Arrives while the library waits in C, as a key press does.
+        started.wait()
+        signal.pthread_kill(main, signal.SIGINT)
+
+    presser = threading.Thread(target=press_ctrl_c)
+    presser.start()
+    with pytest.raises(KeyboardInterrupt):
+        colour.snap(progress=lambda done, total: started.set())
+    presser.join()
+    assert ignored == []
+    assert signal.getsignal(signal.SIGINT) is signal.default_int_handler
+    sim.set_time_scale(0)
+    colour.exposure_us = 20000
+    assert colour.snap().shape == colour.image_shape
