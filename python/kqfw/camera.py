@@ -144,8 +144,10 @@ def _interrupt_aborts(abort: threading.Event) -> Iterator[list[bool]]:
 class _Setting:
     """A camera setting read back from the library on every access."""
 
-    def __init__(self, getter, setter=None, doc=None):
+    def __init__(self, getter: Any, setter: Any = None, doc: str | None = None,
+                 describe_range: Any = None) -> None:
         self.getter, self.setter, self.__doc__ = getter, setter, doc
+        self.describe_range = describe_range
 
     def __set_name__(self, owner, name):
         self.name = name
@@ -158,7 +160,15 @@ class _Setting:
     def __set__(self, camera, value):
         if self.setter is None:
             raise AttributeError(f"{self.name} cannot be set")
-        self.setter(camera, value)
+        try:
+            self.setter(camera, value)
+        except BadArgument as error:
+            # The library's status says only that a value was refused: say which, and what
+            # the camera accepts, asked from the library now.
+            accepted = f" ({self.describe_range(camera)})" if self.describe_range else ""
+            raise BadArgument(error.status, error.call,
+                              f"{self.name} = {value!r} refused{accepted}: {error.text}",
+                              error.report) from None
 
 
 def _flag(get_name: str, set_name: str, doc: str) -> _Setting:
@@ -173,7 +183,8 @@ def _flag(get_name: str, set_name: str, doc: str) -> _Setting:
     return _Setting(getter, setter, doc)
 
 
-def _number(get_name: str, set_name: str | None, doc: str) -> _Setting:
+def _number(get_name: str, set_name: str | None, doc: str,
+            describe_range: Any = None) -> _Setting:
     def getter(camera):
         value = c_uint32()
         camera._call(get_name, byref(value))
@@ -182,7 +193,7 @@ def _number(get_name: str, set_name: str | None, doc: str) -> _Setting:
     def setter(camera, value):
         camera._call(set_name, _uint(value, set_name))
 
-    return _Setting(getter, setter if set_name else None, doc)
+    return _Setting(getter, setter if set_name else None, doc, describe_range)
 
 
 def _from_settings(field: str, set_name: str, doc: str) -> _Setting:
@@ -242,7 +253,12 @@ class Camera:
         state = "closed" if self.closed else f"slot {self.index}"
         return f"<kqfw.Camera {self.info.model} serial {self.info.serial}, {state}>"
 
-    def _call(self, name: str, *arguments) -> int:
+    def _refuse_if_closed(self, name: str) -> None:
+        if self.closed:
+            raise NoCamera(3, name, f"the camera (serial {self.info.serial}) is closed")
+
+    def _call(self, name: str, *arguments: Any) -> int:
+        self._refuse_if_closed(name)
         status = getattr(lib(), name)(self.index, *arguments)
         check(status, name)
         return status
@@ -270,9 +286,8 @@ class Camera:
     # -- geometry --------------------------------------------------------------------------
 
     def _get_resolution(self) -> int:
+        self._refuse_if_closed("IxenmGetCurrentResolution")
         value = lib().IxenmGetCurrentResolution(self.index)
-        if self.closed:
-            check(3, "IxenmGetCurrentResolution")
         return value
 
     resolution = _Setting(_get_resolution,
@@ -292,9 +307,8 @@ class Camera:
         return sizes
 
     def _get_bits(self) -> int:
+        self._refuse_if_closed("IxenmGetCurrentBitsPerPixel")
         value = lib().IxenmGetCurrentBitsPerPixel(self.index)
-        if self.closed:
-            check(3, "IxenmGetCurrentBitsPerPixel")
         return value
 
     bits = _Setting(_get_bits,
@@ -335,8 +349,13 @@ class Camera:
 
     # -- exposure and sensor -----------------------------------------------------------------
 
+    def _describe_exposure_range(self) -> str:
+        low, high, step = self.exposure_range
+        return f"the range is {low:,} to {high:,} us in steps of {step} us"
+
     exposure_us = _number("IxenmGetCurrentExposure", "IxenmSetExposure",
-                          "Exposure in microseconds, rounded down to the step.")
+                          "Exposure in microseconds, rounded down to the step.",
+                          _describe_exposure_range)
 
     @property
     def exposure_range(self) -> tuple[int, int, int]:

@@ -74,3 +74,19 @@ def test_busy_setters_refuse_during_a_run(mono):
         assert caught.value.status == 10
         assert mono.gain == 0  # getters still answer
     mono.exposure_us = 20000
+
+
+def test_refused_values_name_the_setting_and_the_range_and_a_closed_camera_says_so(colour):
+    low, high, step = colour.exposure_range
+    with pytest.raises(kqfw.BadArgument) as caught:
+        colour.exposure_us = 0
+    message = str(caught.value)
+    assert "exposure_us = 0" in message and f"{low:,} to {high:,} us" in message
+    assert caught.value.status == 8
+    with pytest.raises(kqfw.BadArgument) as caught:
+        colour.gain = 256
+    assert "gain = 256" in str(caught.value)
+    colour.close()
+    for use in (lambda: colour.exposure_us, lambda: colour.bits, colour.snap):
+        with pytest.raises(kqfw.NoCamera, match="is closed"):
+            use()
