@@ -3,22 +3,48 @@
     python -m kqfw list
     python -m kqfw snap out.tiff [--camera 0] [--exposure-us 20000] [--resolution 0] [--bits 42]
 
-TIFF files need tifffile (Debian: python3-tifffile); .npy files need nothing more.
+The file's extension chooses the format: .tif/.tiff (all 14 bits; needs tifffile, Debian:
+python3-tifffile), .png (an 8-bit preview; needs Pillow, Debian: python3-pil) or .npy.
 """
 
 from __future__ import annotations
 
 import argparse
+import os
 import sys
 
 import numpy as np
 
 from . import Camera, KqfwError, cameras
+from .image import Image
 
 
-def _save(path: str, image) -> None:
-    if path.lower().endswith(".npy"):
+FORMATS = {".tif": "tiff", ".tiff": "tiff", ".png": "png", ".npy": "npy"}
+
+
+def _format(path: str) -> str:
+    """The file format the name asks for; a name that asks for none is refused, not written as
+    something else under that name."""
+    extension = os.path.splitext(path)[1].lower()
+    if extension not in FORMATS:
+        raise SystemExit(f"kqfw: cannot tell the format of {path!r}: name it .tiff (all 14 bits), "
+                         f".png (an 8-bit preview) or .npy (the array)")
+    return FORMATS[extension]
+
+
+def _save(path: str, image: Image) -> None:
+    kind = _format(path)
+    if kind == "npy":
         np.save(path, np.asarray(image))
+        return
+    if kind == "png":
+        try:
+            from PIL import Image as PngWriter  # type: ignore[import-not-found, unused-ignore]
+        except ImportError:
+            raise SystemExit("kqfw: writing PNG needs Pillow (apt install python3-pil); "
+                             "or give a .tiff or .npy file") from None
+        # A preview: the top 8 of the 14 bits, as viewers show PNG files.
+        PngWriter.fromarray((np.asarray(image) >> 6).astype(np.uint8)).save(path, format="PNG")
         return
     try:
         import tifffile
@@ -26,16 +52,17 @@ def _save(path: str, image) -> None:
         raise SystemExit("writing TIFF needs tifffile (apt install python3-tifffile); "
                          "or give a .npy file") from None
     meta = image.meta
+    assert meta is not None
     tifffile.imwrite(path, np.asarray(image), photometric="rgb" if image.ndim == 3 else
                      "minisblack", description=f"model={meta.model} serial={meta.serial} "
                      f"exposure_us={meta.exposure_us} resolution={meta.resolution}")
 
 
-def main(argv=None) -> int:
+def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m kqfw", description=__doc__.splitlines()[0])
     commands = parser.add_subparsers(dest="command", required=True)
     commands.add_parser("list", help="list the cameras on the bus")
-    snap = commands.add_parser("snap", help="take an image into a .tiff or .npy file")
+    snap = commands.add_parser("snap", help="take an image into a .tiff, .png or .npy file")
     snap.add_argument("output")
     snap.add_argument("--camera", type=int, default=0, help="slot (default 0)")
     snap.add_argument("--exposure-us", type=int, help="exposure in microseconds")
@@ -48,6 +75,7 @@ def main(argv=None) -> int:
                 print(f"{n}: {info.model} serial {info.serial} firmware 0x{info.firmware:04X} "
                       f"{info.sensor_size[0]} x {info.sensor_size[1]}  {info.path}")
             return 0
+        _format(arguments.output)  # refused before the camera is opened
         with Camera(arguments.camera) as cam:
             if arguments.bits is not None:
                 cam.bits = arguments.bits

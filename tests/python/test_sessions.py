@@ -1,5 +1,6 @@
 """Opening and closing as applications do: with blocks, failures, threads, the front doors."""
 
+import importlib.util
 import os
 import pathlib
 import subprocess
@@ -130,3 +131,18 @@ def test_ctrl_c_during_a_long_snap_aborts_it_and_raises_keyboard_interrupt(colou
     sim.set_time_scale(0)
     colour.exposure_us = 20000
     assert colour.snap().shape == colour.image_shape
+
+
+def test_python_dash_m_snap_writes_the_format_its_extension_names(tmp_path):
+    png = run("-m", "kqfw", "snap", str(tmp_path / "out.PNG"))
+    if importlib.util.find_spec("PIL") is None:
+        assert png.returncode != 0 and "python3-pil" in png.stderr
+    else:
+        assert png.returncode == 0, png.stderr
+        assert (tmp_path / "out.PNG").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+    npy = run("-m", "kqfw", "snap", str(tmp_path / "out.npy"))
+    assert npy.returncode == 0, npy.stderr
+    assert np.load(tmp_path / "out.npy").shape == (1040, 1388, 3)
+    unknown = run("-m", "kqfw", "snap", str(tmp_path / "out.jpg"))
+    assert unknown.returncode != 0 and ".tiff" in unknown.stderr
+    assert not (tmp_path / "out.jpg").exists()
