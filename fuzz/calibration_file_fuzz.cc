@@ -86,8 +86,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     // The largest multi-shot image: 3 x 3 the sensor, three samples a pixel.
     static std::vector<uint16_t> image(size_t{kSensorWidth} * kSensorHeight * 9 * 3);
-    if (IxenmSetResolution(shot.camera, shot.resolution) != 0 ||
-        IxenmAcquisition(shot.camera, image.data(), uint32_t(image.size() * 2), nullptr) != 0) {
+    if (IxenmSetResolution(shot.camera, shot.resolution) != 0) {
+        std::abort();
+    }
+    // A collector held back four frame periods by a loaded machine rightly fails its series
+    // with 30; what the tables ask for must not, so a series is taken again up to twice.
+    uint32_t status = KQFW_STATUS_SHOT_TIMEOUT;
+    for (int attempt = 0; attempt < 3 && status == KQFW_STATUS_SHOT_TIMEOUT; ++attempt) {
+        status = uint32_t(
+            IxenmAcquisition(shot.camera, image.data(), uint32_t(image.size() * 2), nullptr));
+    }
+    if (status != 0) {
         std::abort();
     }
     return 0;
