@@ -23,15 +23,12 @@ constexpr uint32_t kGreyBits = 14;
 constexpr uint32_t kGreyBytes = 2;
 constexpr uint32_t kColourBytes = 6;
 constexpr uint32_t kFirstMultiShot = 3;
-constexpr uint32_t kLastMultiShot = 6;
 constexpr int32_t kProgressState = 2;
 constexpr uint32_t kProgressPollMs = 50;
 constexpr uint32_t kStopSettleMs = 50;
 constexpr uint32_t kReceivePollMs = 5;
 // Beyond this a requested abort stops the camera; a shorter exposure is left to complete.
 constexpr uint32_t kStoppableExposureUs = 2000000;
-// A receive is under way well within this after its thread started; past it a stop goes ahead.
-constexpr uint32_t kReceiveUnderWayMs = 5000;
 // A cancel the driver refused is asked again this often while the call waits for the receive.
 constexpr uint32_t kCancelRetryMs = 1000;
 
@@ -174,8 +171,7 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
     if (image == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    const bool multiShot =
-        c.resolutionIndex >= kFirstMultiShot && c.resolutionIndex <= kLastMultiShot;
+    const bool multiShot = isMultiShotResolution(c.resolutionIndex);
     // The camera is claimed before anything is reaped or touched: a second image asked from a
     // callback of this one, or from another thread, is refused here.
     std::optional<ActivityClaim> claim;

@@ -18,10 +18,6 @@ constexpr size_t kThreadStackBytes = 10000;
 constexpr uint32_t kOverlapFirmware = 266;
 constexpr uint32_t kStopSettleMs = 50;
 constexpr uint32_t kBusyPollMs = 10;
-// The driver says a receive is under way well within this; a start waits no longer for it.
-constexpr uint32_t kUnderWayMs = 5000;
-// How often a stop is sent again while the receive it should have ended goes on.
-constexpr uint32_t kRestopMs = 1000;
 // What the starts return when a thread of the run could not be created.
 constexpr uint32_t kThreadNotCreated = 1;
 // A frame stays in its slot until the driver comes round to it again: the dispatch never
@@ -231,7 +227,7 @@ uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t us
     // The driver signals the trigger event once the receive is under way (and the receive
     // thread when the receive ended before it began).
     lease.leaveSettings();
-    c.triggerEvent->wait(kUnderWayMs);
+    c.triggerEvent->wait(kReceiveUnderWayMs);
     lease.enterSettings();
     return KQFW_STATUS_OK;
 }

@@ -20,10 +20,6 @@ namespace {
 constexpr uint32_t kLastStandard = 2;
 constexpr uint32_t kStopSettleMs = 50;
 constexpr uint32_t kBusyPollMs = 10;
-// The driver says a receive is under way well within this; a start waits no longer for it.
-constexpr uint32_t kUnderWayMs = 5000;
-// How often a stop is sent again while the receive it should have ended goes on.
-constexpr uint32_t kRestopMs = 1000;
 // Beyond this exposure (or with the hardware trigger) an abort stops the camera; a shorter
 // pending frame is left to arrive.
 constexpr uint32_t kStoppableExposureUs = 500000;
@@ -161,7 +157,7 @@ uint32_t StartFast(CameraLease& lease) {
     }
     claim.handOn();
     lease.leaveSettings();
-    c.triggerEvent->wait(kUnderWayMs);
+    c.triggerEvent->wait(kReceiveUnderWayMs);
     lease.enterSettings();
     return KQFW_STATUS_OK;
 }

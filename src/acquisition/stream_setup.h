@@ -15,6 +15,12 @@ namespace kqfw {
 // while the device handle is blocked in a receive.
 
 inline constexpr uint32_t kRingSlots = 5;
+// The driver says a receive is under way (the trigger event) well within this after its thread
+// started; a start or a stop waits no longer for it.
+inline constexpr uint32_t kReceiveUnderWayMs = 5000;
+// How often a stop is sent again while the receive it should have ended goes on: one that
+// reached the driver before the receive was attached is lost, the attach starting the camera.
+inline constexpr uint32_t kRestopMs = 1000;
 
 // (left, top, right, bottom) in sensor pixels; exposureUnits = exposureTime / exposureStep.
 uint32_t SetupStream(CameraContext& c, const Rect& rect, uint32_t binning, uint32_t exposureUnits,
