@@ -37,6 +37,37 @@ TEST_F(Session, SlotsTakeTheFirstFreeCameraInListOrder) {
     EXPECT_EQ(info(3)[2], 1u);
 }
 
+TEST_F(Session, ListedCamerasOpenByPositionIntoAnySlotAndKeepTheirPlace) {
+    int32_t count = -1;
+    EXPECT_EQ(kqfwListCameras(nullptr, 0, &count), 0u);
+    EXPECT_EQ(count, 2);
+    KqfwListedCamera listed[2];
+    EXPECT_EQ(kqfwListCameras(listed, 2, nullptr), 8u);
+    EXPECT_EQ(kqfwListCameras(listed, -1, &count), 8u);
+    EXPECT_EQ(kqfwListCameras(nullptr, 1, &count), 8u);
+
+    ASSERT_EQ(kqfwInitListed(7, 1), 0u);
+    EXPECT_EQ(info(7)[1], kMonoSerial);
+    ASSERT_EQ(kqfwListCameras(listed, 2, &count), 0u);
+    EXPECT_EQ(listed[0].isMono, 0u);
+    EXPECT_EQ(listed[0].slot, -1);
+    EXPECT_EQ(listed[1].isMono, 1u);
+    EXPECT_EQ(listed[1].slot, 7);
+    KqfwCameraDescription described;
+    ASSERT_EQ(kqfwDescribeCamera(7, &described), 0u);
+    EXPECT_STREQ(listed[1].devicePath, described.devicePath);
+
+    EXPECT_EQ(kqfwInitListed(7, 1), 0u);   // the camera it holds
+    EXPECT_EQ(kqfwInitListed(7, 0), 10u);  // another camera
+    EXPECT_EQ(kqfwInitListed(2, 1), 10u);  // held by slot 7
+    EXPECT_EQ(kqfwInitListed(2, 2), 3u);
+    EXPECT_EQ(kqfwInitListed(2, -1), 3u);
+    EXPECT_EQ(kqfwInitListed(10, 0), 3u);
+    EXPECT_EQ(cameraAt(2), nullptr);
+    ASSERT_EQ(IxenmInit(0), 0u);
+    EXPECT_EQ(info(0)[1], kColourSerial);
+}
+
 TEST_F(Session, InitOnAnOpenSlotSucceedsWithoutTouchingTheCamera) {
     ASSERT_EQ(IxenmInit(0), 0u);
     const uint32_t reads = kqsimRequestCount(kIoctlAsyncRead);

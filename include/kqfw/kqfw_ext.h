@@ -47,6 +47,29 @@ typedef struct KqfwCameraDescription {
  * ::KQFW_STATUS_BAD_ARGUMENT for a null description. */
 KQFW_API StatusCode kqfwDescribeCamera(int32_t camera, KqfwCameraDescription* description);
 
+/** One camera of the bus listing. */
+typedef struct KqfwListedCamera {
+    char devicePath[256]; /**< the driver's device path, zero-terminated */
+    uint32_t isMono;      /**< 1 for the monochrome model, 0 for the colour model */
+    int32_t slot;         /**< the slot (0 to 9) this process holds it in, or -1 */
+} KqfwListedCamera;
+
+/** Writes the first `capacity` cameras of the bus listing, in its order: the order in which
+ * IxenmInit() on slots 0, 1, ... of a process that holds none takes them, and in which tools
+ * number them. `*count` gets how many the listing holds (it may exceed `capacity`; call again
+ * with more room). The listing reads the bus and opens no camera.
+ * @return ::KQFW_STATUS_BAD_ARGUMENT for a null count, a negative capacity, or null cameras
+ * with a capacity above 0. */
+KQFW_API StatusCode kqfwListCameras(KqfwListedCamera* cameras, int32_t capacity,
+                                    int32_t* count);
+
+/** Opens the camera at `position` of the bus listing (kqfwListCameras()) into slot `index`,
+ * which then works as after IxenmInit(). A slot already holding that camera gives 0.
+ * @return ::KQFW_STATUS_NO_CAMERA for a bad index or a position outside the listing,
+ * ::KQFW_STATUS_BUSY when the slot holds another camera or another slot holds this one (also
+ * while the slot is being closed, or from inside a call on it), else IxenmInit()'s statuses. */
+KQFW_API StatusCode kqfwInitListed(int32_t index, int32_t position);
+
 /** The settings that the camera API sets but has no getter for, as the library holds them. */
 typedef struct KqfwSettings {
     uint32_t packingEnabled;      /**< 12-bit packing (IxenmEnablePacking()) */

@@ -145,14 +145,19 @@ StatusCode readField(int32_t index, uint32_t* out, uint32_t CameraContext::*fiel
     return KQFW_STATUS_OK;
 }
 
-bool deviceIsOpen(const char* devicePath) {
-    for (Slot& slot : slots) {
+int32_t slotHoldingDevice(const char* devicePath) {
+    for (int32_t index = 0; index < kCameraSlots; ++index) {
+        Slot& slot = slots[index];
         std::lock_guard lock(slot.mutex);
         if (slot.camera != nullptr && std::strcmp(slot.camera->link.devicePath, devicePath) == 0) {
-            return true;
+            return index;
         }
     }
-    return false;
+    return -1;
+}
+
+bool deviceIsOpen(const char* devicePath) {
+    return slotHoldingDevice(devicePath) >= 0;
 }
 
 bool slotIsOccupied(int32_t index) {

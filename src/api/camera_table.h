@@ -79,6 +79,8 @@ uint32_t valueOfCameraZero(Value value) {
 //
 // True when an open slot holds a camera of this device path. Safe against a concurrent close.
 bool deviceIsOpen(const char* devicePath);
+// The slot whose camera has this device path, or -1.
+int32_t slotHoldingDevice(const char* devicePath);
 bool slotIsOccupied(int32_t index);
 // Waits until a close under way on the slot has emptied it, so an opening that follows a close
 // (also one asked from a callback, which completes on another thread) opens anew. False when

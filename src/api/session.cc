@@ -1,4 +1,5 @@
 // Opening and closing cameras.
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -10,6 +11,7 @@
 #include "api/colour_tables.h"
 #include "api/flash_record.h"
 #include "kqfw/kqfw.h"
+#include "kqfw/kqfw_ext.h"
 #include "platform/error_report.h"
 #include "transport/discovery.h"
 #include "transport/driver_registry.h"
@@ -179,13 +181,10 @@ void closeCamera(int32_t index, CameraContext* c) {
     freeCameraContext(c);
 }
 
-}  // namespace kqfw
-
-using namespace kqfw;
-
-extern "C" {
-
-KQFW_API StatusCode IxenmInit(int32_t index) {
+// Opens camera `position` of the sorted listing into slot `index`, or with -1 the first camera
+// of the listing that no slot holds. A slot already open keeps its camera: 0 when that is the
+// camera asked for (or any, with -1), 10 otherwise; a listed camera another slot holds is 10.
+StatusCode initSlot(int32_t index, int32_t position) {
     if (!validIndex(index)) {
         return KQFW_STATUS_NO_CAMERA;
     }
@@ -193,16 +192,28 @@ KQFW_API StatusCode IxenmInit(int32_t index) {
         return KQFW_STATUS_BUSY;
     }
     std::lock_guard opening(openingLock);
-    if (slotIsOccupied(index)) {
+    if (position < 0 && slotIsOccupied(index)) {
         return KQFW_STATUS_OK;
     }
     const std::vector<std::string> paths = matchingCameras();
+    if (position >= static_cast<int32_t>(paths.size())) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    if (slotIsOccupied(index)) {
+        return slotHoldingDevice(paths[position].c_str()) == index ? KQFW_STATUS_OK
+                                                                    : KQFW_STATUS_BUSY;
+    }
     if (paths.empty()) {
         return KQFW_STATUS_NO_CAMERA;
     }
-    const int32_t k = firstFreeCamera(paths);
+    int32_t k = position;
     if (k < 0) {
-        return KQFW_STATUS_NO_CAMERA;
+        k = firstFreeCamera(paths);
+        if (k < 0) {
+            return KQFW_STATUS_NO_CAMERA;
+        }
+    } else if (deviceIsOpen(paths[k].c_str())) {
+        return KQFW_STATUS_BUSY;
     }
     kqfw::CameraContext* context = allocateCameraContext();
     if (context == nullptr) {
@@ -217,6 +228,39 @@ KQFW_API StatusCode IxenmInit(int32_t index) {
     // Other calls see the record only once it is whole.
     publishCamera(index, context);
     return KQFW_STATUS_OK;
+}
+
+}  // namespace kqfw
+
+using namespace kqfw;
+
+extern "C" {
+
+KQFW_API StatusCode IxenmInit(int32_t index) {
+    return initSlot(index, -1);
+}
+
+KQFW_API StatusCode kqfwListCameras(KqfwListedCamera* cameras, int32_t capacity, int32_t* count) {
+    if (count == nullptr || capacity < 0 || (cameras == nullptr && capacity > 0)) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    const std::vector<std::string> paths = matchingCameras();
+    *count = static_cast<int32_t>(paths.size());
+    for (int32_t k = 0; k < capacity && k < *count; ++k) {
+        KqfwListedCamera& listed = cameras[k];
+        listed = {};
+        std::snprintf(listed.devicePath, sizeof listed.devicePath, "%s", paths[k].c_str());
+        listed.isMono = isMonoPath(paths[k]) ? 1 : 0;
+        listed.slot = slotHoldingDevice(paths[k].c_str());
+    }
+    return KQFW_STATUS_OK;
+}
+
+KQFW_API StatusCode kqfwInitListed(int32_t index, int32_t position) {
+    if (position < 0) {
+        return KQFW_STATUS_NO_CAMERA;
+    }
+    return initSlot(index, position);
 }
 
 KQFW_API StatusCode IxenInit(void) {
