@@ -60,8 +60,7 @@ typedef struct KqfwListedCamera {
  * with more room). The listing reads the bus and opens no camera.
  * @return ::KQFW_STATUS_BAD_ARGUMENT for a null count, a negative capacity, or null cameras
  * with a capacity above 0. */
-KQFW_API StatusCode kqfwListCameras(KqfwListedCamera* cameras, int32_t capacity,
-                                    int32_t* count);
+KQFW_API StatusCode kqfwListCameras(KqfwListedCamera* cameras, int32_t capacity, int32_t* count);
 
 /** Opens the camera at `position` of the bus listing (kqfwListCameras()) into slot `index`,
  * which then works as after IxenmInit(). A slot already holding that camera gives 0.

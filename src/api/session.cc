@@ -201,7 +201,7 @@ StatusCode initSlot(int32_t index, int32_t position) {
     }
     if (slotIsOccupied(index)) {
         return slotHoldingDevice(paths[position].c_str()) == index ? KQFW_STATUS_OK
-                                                                    : KQFW_STATUS_BUSY;
+                                                                   : KQFW_STATUS_BUSY;
     }
     if (paths.empty()) {
         return KQFW_STATUS_NO_CAMERA;
