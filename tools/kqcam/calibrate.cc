@@ -37,7 +37,7 @@ int32_t showIteration(uint32_t iteration, uint32_t iterations, float* s, uintptr
 
 int calibrate(int32_t camera, uint32_t resolution, int32_t iterations) {
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = openListed(camera)) {
         return code;
     }
     if (StatusCode s = IxenmSetResolution(camera, resolution)) {
@@ -83,7 +83,7 @@ int calibrationFile(int32_t camera, const std::string& action, const std::string
         }
     }
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = openListed(camera)) {
         return code;
     }
     StatusCode status = KQFW_STATUS_OK;

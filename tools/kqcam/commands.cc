@@ -1,6 +1,9 @@
 #include "commands.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -86,25 +89,75 @@ int listCameras() {
     return kExitOk;
 }
 
-// Opens cameras 0 to `camera`: slots take cameras in list order, so the one asked for lands on
-// its own index. 0, or the exit code to leave with.
-int openUpTo(int32_t camera) {
-    const uint32_t count = IxenGetNumberofCameras();
-    if (static_cast<uint32_t>(camera) >= count) {
-        std::fprintf(stderr, "kqcam: no camera %d (%u present)\n", camera, count);
+int chooseCamera(const std::string& choice, int32_t* camera) {
+    KqfwListedCamera listed[10];
+    int32_t count = 0;
+    kqfwListCameras(listed, 10, &count);
+    count = std::min(count, 10);
+    if (count == 0) {
+        std::fprintf(stderr, "kqcam: no camera present\n");
         return kExitNoCamera;
     }
-    for (int32_t i = 0; i <= camera; ++i) {
-        if (StatusCode status = IxenmInit(i)) {
-            return openFailure(i, status);
+    const bool place = !choice.empty() && choice.size() <= 2 &&
+                       choice.find_first_not_of("0123456789") == std::string::npos;
+    if (place) {
+        *camera = std::stoi(choice);
+        if (*camera < count) {
+            return kExitOk;
         }
+        std::fprintf(stderr, "kqcam: no camera %d (%d present)\n", *camera, count);
+        return kExitNoCamera;
+    }
+    std::string model = choice;
+    std::transform(model.begin(), model.end(), model.begin(),
+                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
+    if (model == "KQC" || model == "KQM") {
+        const uint32_t mono = model == "KQM" ? 1 : 0;
+        for (int32_t k = 0; k < count; ++k) {
+            if (listed[k].isMono == mono) {
+                *camera = k;
+                return kExitOk;
+            }
+        }
+        std::fprintf(stderr, "kqcam: no %s camera present\n", modelName(!mono));
+        return kExitNoCamera;
+    }
+    char* end = nullptr;
+    const unsigned long serial =
+        choice.size() > 2 && choice[0] == '0' && (choice[1] == 'x' || choice[1] == 'X')
+            ? std::strtoul(choice.c_str() + 2, &end, 16)
+            : 0;
+    if (end == nullptr || *end != '\0') {
+        std::fprintf(stderr,
+                     "kqcam: --camera takes a place in kqcam list (0 to 9), a model (KQC or KQM) "
+                     "or a unique id (0x014a), not '%s'\n",
+                     choice.c_str());
+        return kExitUsage;
+    }
+    // The unique id is the camera's own: each listed camera is opened for a moment to ask it.
+    for (int32_t k = 0; k < count; ++k) {
+        uint32_t info[4] = {};
+        if (kqfwInitListed(k, k) == KQFW_STATUS_OK && IxenmInfo(k, info) == KQFW_STATUS_OK &&
+            info[1] == serial) {
+            *camera = k;
+            return kExitOk;
+        }
+        IxenmClose(k);
+    }
+    std::fprintf(stderr, "kqcam: no camera with unique id 0x%04lx present\n", serial);
+    return kExitNoCamera;
+}
+
+int openListed(int32_t camera) {
+    if (StatusCode status = kqfwInitListed(camera, camera)) {
+        return openFailure(camera, status);
     }
     return kExitOk;
 }
 
 int describeCamera(int32_t camera) {
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = openListed(camera)) {
         return code;
     }
     uint32_t info[4];
@@ -162,7 +215,7 @@ int writeFirmware(int32_t camera, const std::string& path, bool confirmed) {
         return kExitUsage;
     }
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = openListed(camera)) {
         return code;
     }
     std::printf("writing %zu firmware bytes (%zu bytes of text) to camera %d ...\n", bytes,

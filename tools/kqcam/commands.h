@@ -27,8 +27,12 @@ int describeCamera(int32_t camera);
 // Writes firmware text from a file into a camera and starts it; refuses unless confirmed, and
 // refuses a text that yields no byte.
 int writeFirmware(int32_t camera, const std::string& path, bool confirmed);
-// Opens cameras 0 to `camera` (slots take cameras in list order): 0 or the exit code.
-int openUpTo(int32_t camera);
+// The place in the bus listing of the camera a --camera value names: a place ("1"), a model
+// ("KQM", the first listed) or a unique id ("0x027b"). 0, or the exit code after saying why.
+int chooseCamera(const std::string& choice, int32_t* camera);
+// Opens the camera at that place of the listing into the slot of the same number: 0 or the
+// exit code.
+int openListed(int32_t camera);
 
 struct SnapOptions {
     std::string output;  // empty: no file

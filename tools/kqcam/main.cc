@@ -19,10 +19,12 @@ const CLI::Validator kAboveZero(
     },
     "> 0");
 
-void addCamera(CLI::App* command, int32_t& camera) {
-    command->add_option("-c,--camera", camera, "Camera index, 0 to 9")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 9));
+void addCamera(CLI::App* command, std::string& camera) {
+    command
+        ->add_option("-c,--camera", camera,
+                     "Camera: its place in kqcam list (0 to 9), its model (KQC or KQM, the "
+                     "first listed) or its unique id (0x014a)")
+        ->capture_default_str();
 }
 
 int run(int argc, char** argv) {
@@ -33,30 +35,31 @@ int run(int argc, char** argv) {
     app.footer(
         "Each command has its own help with examples: kqcam snap --help.\n"
         "Without camera hardware the cameras are those of the simulated bench (a colour\n"
-        "camera at index 0, a mono one at 1).\n"
+        "camera at place 0 of the list, a mono one at 1). --camera names a camera by its\n"
+        "place in kqcam list, its model or its unique id, as Python's kqfw.Camera does.\n"
         "Exit codes: 0 done, 1 usage error (also a setting the camera refuses, a file that\n"
         "cannot be read or created), 2 no such camera, 3 the camera or a write failed,\n"
         "130 ended by Ctrl-C.");
 
     app.add_subcommand("list", "List the cameras on the bus")->footer("Example:\n  kqcam list");
 
-    int32_t camera = 0;
+    std::string cameraChoice = "0";
     CLI::App* info = app.add_subcommand("info", "Describe one camera");
-    addCamera(info, camera);
+    addCamera(info, cameraChoice);
     info->footer("Example:\n  kqcam info --camera 1");
 
     std::string firmwarePath;
     bool confirmed = false;
     CLI::App* firmware = app.add_subcommand("firmware", "Write firmware text into a camera");
     firmware->add_option("file", firmwarePath, "Firmware text, one byte a line")->required();
-    addCamera(firmware, camera);
+    addCamera(firmware, cameraChoice);
     firmware->add_flag("--yes", confirmed, "Confirm that the camera's firmware is replaced");
     firmware->footer("Example:\n  kqcam firmware kqc-0305.txt --camera 0 --yes");
 
     kqcam::SnapOptions snap;
     snap.output = "kqcam-snap.tif";
     CLI::App* snapCommand = app.add_subcommand("snap", "Take one image and write it as a TIFF");
-    addCamera(snapCommand, camera);
+    addCamera(snapCommand, cameraChoice);
     snapCommand->add_option("-o,--output", snap.output, "TIFF file to write")
         ->capture_default_str();
     snapCommand->add_option("--preview", snap.preview,
@@ -104,7 +107,7 @@ int run(int argc, char** argv) {
     CLI::App* seriesCommand =
         app.add_subcommand("series", "Fast acquisition: a series of frames, shown and written");
     for (CLI::App* command : {streamCommand, seriesCommand}) {
-        addCamera(command, camera);
+        addCamera(command, cameraChoice);
         command->add_option("-o,--output", run.settings.output,
                             "Multi-page TIFF to write (BigTIFF when it may pass 4 GB); without "
                             "it frames are only counted");
@@ -147,7 +150,7 @@ int run(int argc, char** argv) {
     int32_t iterations = 4;
     CLI::App* calibrateCommand =
         app.add_subcommand("calibrate", "Calibrate the sensor shift of a multi-shot resolution");
-    addCamera(calibrateCommand, camera);
+    addCamera(calibrateCommand, cameraChoice);
     calibrateCommand
         ->add_option("-r,--resolution", calResolution,
                      "3, 4 or 5 on the colour model, 4 or 5 on the mono one (5 calibrates 6 too)")
@@ -171,7 +174,7 @@ int run(int argc, char** argv) {
     calibrationCommand->add_option("file", calPath, "The 256-byte calibration file");
     calibrationCommand->add_flag("--yes", confirmed,
                                  "Confirm that load replaces the calibration in the flash");
-    addCamera(calibrationCommand, camera);
+    addCamera(calibrationCommand, cameraChoice);
     calibrationCommand->footer(
         "Examples:\n  kqcam calibration save kqc.cal\n  kqcam calibration load kqc.cal --yes\n"
         "  kqcam calibration reset");
@@ -182,7 +185,7 @@ int run(int argc, char** argv) {
     refsCommand->add_option("kind", refs.kind, "black or white")
         ->required()
         ->check(CLI::IsMember({"black", "white"}));
-    addCamera(refsCommand, camera);
+    addCamera(refsCommand, cameraChoice);
     refsCommand->add_option("-s,--save", refs.output, "File to save the reference to")->required();
     refsCommand->add_option("-e,--exposure", refs.exposureUs,
                             "White: exposure in microseconds (black uses its own)");
@@ -202,6 +205,10 @@ int run(int argc, char** argv) {
     }
     if (app.got_subcommand("list")) {
         return kqcam::listCameras();
+    }
+    int32_t camera = 0;
+    if (int code = kqcam::chooseCamera(cameraChoice, &camera)) {
+        return code;
     }
     if (app.got_subcommand("snap")) {
         return kqcam::snap(camera, snap);

@@ -5,7 +5,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
@@ -44,23 +46,41 @@ bool readFile(const std::string& path, size_t bytes, std::vector<uint8_t>* data)
     return true;
 }
 
-bool writeFile(const std::string& path, const std::vector<uint8_t>& data) {
-    const std::string partial = path + ".partial";
-    std::ofstream file(partial, std::ios::binary);
-    file.write(reinterpret_cast<const char*>(data.data()),
-               static_cast<std::streamsize>(data.size()));
-    file.close();  // a full disk shows when the last bytes go out
-    std::error_code error;
-    if (file) {
-        // The filesystem rename replaces an existing file on Windows too, where the C one refuses.
-        std::filesystem::rename(partial, path, error);
+// A reference file written beside its final name and put in place only whole. Created before
+// the camera is touched, so a path that cannot be written is refused before a minute of
+// measuring.
+class ReferenceFile {
+  public:
+    explicit ReferenceFile(std::string path)
+        : path_(std::move(path)), partial_(path_ + ".partial"), file_(partial_, std::ios::binary) {}
+    ~ReferenceFile() {
+        if (!done_) {
+            file_.close();
+            std::error_code ignored;
+            std::filesystem::remove(partial_, ignored);
+        }
     }
-    if (!file || error) {
-        std::filesystem::remove(partial, error);
-        return false;
+    bool opened() const { return file_.is_open(); }
+    bool write(const std::vector<uint8_t>& data) {
+        file_.write(reinterpret_cast<const char*>(data.data()),
+                    static_cast<std::streamsize>(data.size()));
+        file_.close();  // a full disk shows when the last bytes go out
+        if (!file_) {
+            return false;
+        }
+        // The filesystem rename replaces an existing file on Windows too, where the C one
+        // refuses.
+        std::error_code error;
+        std::filesystem::rename(partial_, path_, error);
+        done_ = !error;
+        return done_;
     }
-    return true;
-}
+
+  private:
+    std::string path_, partial_;
+    std::ofstream file_;
+    bool done_ = false;
+};
 
 }  // namespace
 
@@ -108,8 +128,13 @@ int measureReference(int32_t camera, const ReferenceOptions& o) {
         std::fprintf(stderr, "kqcam: no scene %s (slide, flat or dark)\n", o.scene.c_str());
         return kExitUsage;
     }
+    ReferenceFile file(o.output);
+    if (!file.opened()) {
+        std::fprintf(stderr, "kqcam: cannot create %s\n", o.output.c_str());
+        return kExitUsage;
+    }
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = openListed(camera)) {
         return code;
     }
     const bool black = o.kind == "black";
@@ -136,7 +161,7 @@ int measureReference(int32_t camera, const ReferenceOptions& o) {
     if (status != KQFW_STATUS_OK) {
         return fail("reference not read back", status);
     }
-    if (!writeFile(o.output, data)) {
+    if (!file.write(data)) {
         std::fprintf(stderr, "kqcam: cannot write %s\n", o.output.c_str());
         return kExitCameraError;
     }

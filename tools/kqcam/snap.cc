@@ -75,7 +75,7 @@ int snap(int32_t camera, const SnapOptions& o) {
         setBenchScene(o.scene);
     }
     ClosesCameras closer;
-    if (int code = openUpTo(camera)) {
+    if (int code = openListed(camera)) {
         return code;
     }
     if (int code = applySettings(camera, o)) {

@@ -99,7 +99,7 @@ int prepareRun(int32_t camera, const RunOptions& o, Recording& out) {
     if (!o.settings.scene.empty()) {
         setBenchScene(o.settings.scene);
     }
-    if (int code = openUpTo(camera)) {
+    if (int code = openListed(camera)) {
         return code;
     }
     if (int code = applySettings(camera, o.settings)) {
