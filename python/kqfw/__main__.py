@@ -12,6 +12,7 @@ from __future__ import annotations
 import argparse
 import os
 import sys
+from typing import Any
 
 import numpy as np
 
@@ -58,25 +59,44 @@ def _save(path: str, image: Image) -> None:
                      f"exposure_us={meta.exposure_us} resolution={meta.resolution}")
 
 
+def _camera_choice(text: str) -> dict[str, Any]:
+    """A --camera value as Camera's keywords: the same forms kqcam takes."""
+    if text.isdigit():
+        return {"place": int(text)}
+    if text.upper() in ("KQC", "KQM"):
+        return {"model": text.upper()}
+    if text[:2].lower() == "0x":
+        try:
+            return {"serial": int(text, 16)}
+        except ValueError:
+            pass
+    raise argparse.ArgumentTypeError(
+        f"a place in the list (0 to 9), a model (KQC or KQM) or a unique id (0x014a), not {text!r}")
+
+
 def main(argv: list[str] | None = None) -> int:
     parser = argparse.ArgumentParser(prog="python -m kqfw", description=__doc__.splitlines()[0])
     commands = parser.add_subparsers(dest="command", required=True)
     commands.add_parser("list", help="list the cameras on the bus")
     snap = commands.add_parser("snap", help="take an image into a .tiff, .png or .npy file")
     snap.add_argument("output")
-    snap.add_argument("--camera", type=int, default=0, help="slot (default 0)")
+    snap.add_argument("--camera", type=_camera_choice, default={"place": 0},
+                      help="the camera: its place in the list (default 0), its model (KQC or "
+                           "KQM) or its unique id (0x014a), as kqcam's --camera")
     snap.add_argument("--exposure-us", type=int, help="exposure in microseconds")
     snap.add_argument("--resolution", type=int, help="resolution index 0 to 6")
     snap.add_argument("--bits", type=int, choices=(14, 42), help="bits per pixel")
     arguments = parser.parse_args(argv)
     try:
         if arguments.command == "list":
-            for n, info in enumerate(cameras()):
-                print(f"{n}: {info.model} serial {info.serial} firmware 0x{info.firmware:04X} "
-                      f"{info.sensor_size[0]} x {info.sensor_size[1]}  {info.path}")
+            for info in cameras():
+                kind = "simulated" if info.simulated else "hardware"
+                print(f"{info.position}: {info.model} serial 0x{info.serial:04x} firmware "
+                      f"0x{info.firmware:04X} {info.sensor_size[0]} x {info.sensor_size[1]} "
+                      f"{kind}  {info.path}")
             return 0
         _format(arguments.output)  # refused before the camera is opened
-        with Camera(arguments.camera) as cam:
+        with Camera(**arguments.camera) as cam:
             if arguments.bits is not None:
                 cam.bits = arguments.bits
             if arguments.resolution is not None:

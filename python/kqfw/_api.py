@@ -16,6 +16,10 @@ CalibrationCallback = CFUNCTYPE(c_int32, c_uint32, c_uint32, POINTER(c_float), c
 KqfwMessageSink = CFUNCTYPE(None, c_char_p, c_void_p)
 
 
+class KqfwListedCamera(Structure):
+    _fields_ = [("devicePath", c_char * 256), ("isMono", c_uint32), ("slot", c_int32)]
+
+
 class KqfwCameraDescription(Structure):
     _fields_ = [("devicePath", c_char * 256), ("isMono", c_uint32),
                 ("sensorWidth", c_uint32), ("sensorHeight", c_uint32),
@@ -242,6 +246,8 @@ FUNCTIONS = {
     "IxenResetCalibration": (c_uint32, []),
     "kqfwSetMessageSink": (None, [KqfwMessageSink, c_void_p]),
     "kqfwDescribeCamera": (c_uint32, [c_int32, POINTER(KqfwCameraDescription)]),
+    "kqfwListCameras": (c_uint32, [POINTER(KqfwListedCamera), c_int32, POINTER(c_int32)]),
+    "kqfwInitListed": (c_uint32, [c_int32, c_int32]),
     "kqfwGetSettings": (c_uint32, [c_int32, POINTER(KqfwSettings)]),
     "kqfwGetRunStatistics": (c_uint32, [c_int32, POINTER(KqfwRunStatistics)]),
     "kqfwGetShotProgress": (c_uint32, [c_int32, POINTER(c_uint32), POINTER(c_uint32)]),

@@ -18,7 +18,7 @@ import numpy as np
 
 from . import _api
 from ._lib import check, lib
-from .errors import BadArgument, NoCamera
+from .errors import BadArgument, Busy, NoCamera
 from .image import Image, Metadata
 
 if TYPE_CHECKING:
@@ -29,14 +29,17 @@ SLOTS = 10
 
 @dataclasses.dataclass(frozen=True)
 class CameraInfo:
-    """A camera on the bus. `slot` is the slot this process holds it in, or None."""
+    """A camera on the bus. `position` is its place in the bus listing (what Camera(n) and
+    `kqcam --camera n` open); `slot` is the slot this process holds it in, or None."""
 
     model: str
     serial: int
     firmware: int
     path: str
-    sensor_size: tuple
+    sensor_size: tuple[int, int]
     slot: int | None
+    position: int = -1
+    simulated: bool = False
 
 
 @dataclasses.dataclass(frozen=True)
@@ -60,15 +63,33 @@ def _uint(value: int, name: str) -> int:
     return int(value)
 
 
-def _describe(slot: int) -> CameraInfo:
+def _simulated_paths() -> set[str]:
+    path = ctypes.create_string_buffer(256)
+    paths = set()
+    for k in range(lib().kqsimCameraCount()):
+        if lib().kqsimDevicePath(k, path, len(path)) == 0:
+            paths.add(path.value.decode("latin-1"))
+    return paths
+
+
+def _describe(slot: int, position: int = -1) -> CameraInfo:
     info = (c_uint32 * 4)()
     check(lib().IxenmInfo(slot, info), "IxenmInfo")
     description = _api.KqfwCameraDescription()
     check(lib().kqfwDescribeCamera(slot, byref(description)), "kqfwDescribeCamera")
+    path = description.devicePath.decode("latin-1")
     return CameraInfo(model="KQC" if info[2] else "KQM", serial=info[1], firmware=info[0],
-                      path=description.devicePath.decode("latin-1"),
-                      sensor_size=(description.sensorWidth, description.sensorHeight),
-                      slot=slot)
+                      path=path, sensor_size=(description.sensorWidth, description.sensorHeight),
+                      slot=slot, position=position, simulated=path in _simulated_paths())
+
+
+def _listing() -> list[_api.KqfwListedCamera]:
+    """The bus listing, in the order the library numbers it."""
+    count = ctypes.c_int32()
+    check(lib().kqfwListCameras(None, 0, byref(count)), "kqfwListCameras")
+    listed = (_api.KqfwListedCamera * max(1, count.value))()
+    check(lib().kqfwListCameras(listed, count.value, byref(count)), "kqfwListCameras")
+    return list(listed[:min(count.value, len(listed))])
 
 
 # The cameras this process holds, by slot. Weak, so that a camera nobody holds any more (a
@@ -90,28 +111,58 @@ def _close_all() -> None:
         camera.close()
 
 
+def _free_slot(preferred: int) -> int:
+    """`preferred` when this process has it free, else the lowest free slot."""
+    held = {listed.slot for listed in _listing()} | set(_open_slots)
+    for slot in (preferred, *range(SLOTS)):
+        if 0 <= slot < SLOTS and slot not in held:
+            return slot
+    raise NoCamera(3, "Camera", "every slot of this process is open")
+
+
 def cameras() -> list[CameraInfo]:
-    """Every camera on the bus: those this process holds first (by slot), then the others in
-    the bus listing's order, which opening slots 0, 1, ... in turn follows. Cameras not held
-    are opened for a moment to read their identity (a camera another program holds is not
-    listed)."""
+    """Every camera on the bus, in the bus listing's order: the order `kqcam list` shows and
+    Camera(n) counts, whichever cameras this process holds. Cameras not held are opened for a
+    moment to read their identity; one that cannot be (another program holds it) is left
+    out."""
     with _registry_lock:
-        held = {slot: _describe(slot) for slot in _open_slots}
         found = []
-        borrowed = []
-        try:
-            for slot in range(SLOTS):
-                if slot in _open_slots:
-                    continue
-                if lib().IxenmInit(slot) != 0:
-                    break
-                borrowed.append(slot)
-                info = _describe(slot)
-                found.append(dataclasses.replace(info, slot=None))
-        finally:
-            for slot in borrowed:
+        for position, listed in enumerate(_listing()):
+            if listed.slot >= 0:
+                found.append(_describe(listed.slot, position))
+                continue
+            slot = _free_slot(SLOTS - 1)
+            if lib().kqfwInitListed(slot, position) != 0:
+                continue
+            try:
+                found.append(dataclasses.replace(_describe(slot, position), slot=None))
+            finally:
                 lib().IxenmClose(slot)
-    return [held[slot] for slot in sorted(held)] + found
+    return found
+
+
+def _choose(place: int | None, serial: int | None, model: str | None) -> CameraInfo:
+    """The camera of cameras() that a place, a serial or a model names: one rule with kqcam's
+    --camera (a model names the first listed camera of that model)."""
+    if sum(choice is not None for choice in (place, serial, model)) != 1:
+        raise TypeError("name a camera by one of its place, serial= or model=")
+    listed = cameras()
+    if place is not None:
+        if not isinstance(place, int) or isinstance(place, bool):
+            raise TypeError(f"a camera's place is an integer, not {type(place).__name__}")
+        if not 0 <= place < len(listed):
+            raise NoCamera(3, "Camera", f"no camera {place} ({len(listed)} listed)")
+        return listed[place]
+    if serial is not None:
+        for info in listed:
+            if info.serial == serial:
+                return info
+        raise NoCamera(3, "Camera", f"no camera with serial {serial} (0x{serial:04x}) listed")
+    assert model is not None
+    for info in listed:
+        if info.model == model.upper():
+            return info
+    raise NoCamera(3, "Camera", f"no {model} camera listed (models: KQC colour, KQM mono)")
 
 
 @contextlib.contextmanager
@@ -209,26 +260,32 @@ def _from_settings(field: str, set_name: str, doc: str) -> _Setting:
 
 
 class Camera:
-    """An open camera in slot `index` (0 to 9): the first camera of the bus listing that no
-    other slot holds. Use it as a context manager, or call close(); it is closed on exit from
-    the `with` block also when an exception (Ctrl-C included) leaves it.
+    """An open camera: Camera(n) opens the n-th camera of cameras() (the bus listing, as
+    `kqcam list` numbers it), Camera(serial=...) the camera of that serial (unique id) and
+    Camera(model="KQM") the first listed camera of that model. It takes a slot of this process
+    (`index`: slot n when free, else the lowest free one). Use it as a context manager, or call
+    close(); it is closed on exit from the `with` block also when an exception (Ctrl-C
+    included) leaves it.
 
     Settings are properties read back from the library on every access. Times are in
     microseconds; images are numpy arrays of 14-bit samples (see snap())."""
 
-    def __init__(self, index: int = 0):
-        if not 0 <= index < SLOTS:
-            raise NoCamera(3, "Camera", f"slot {index} is outside 0 to 9")
-        self.index = index
+    def __init__(self, place: int | None = None, *, serial: int | None = None,
+                 model: str | None = None) -> None:
+        if place is None and serial is None and model is None:
+            place = 0
         self._abort = threading.Event()
-        self._frame_callback = None  # kept alive while the library may call it
+        self._frame_callback: Any = None  # kept alive while the library may call it
         with _registry_lock:
-            if index in _open_slots:
-                raise BadArgument(8, "Camera", f"slot {index} is already open in this process")
-            check(lib().IxenmInit(index), "IxenmInit")
-            self._finalizer = weakref.finalize(self, _release, index)
-            _open_slots[index] = self
-        self.info = _describe(index)
+            chosen = _choose(place, serial, model)
+            if chosen.slot is not None:
+                raise Busy(10, "Camera", f"the {chosen.model} camera serial {chosen.serial} is "
+                           f"already open in this process (slot {chosen.slot})")
+            self.index = _free_slot(chosen.position)
+            check(lib().kqfwInitListed(self.index, chosen.position), "kqfwInitListed")
+            self._finalizer = weakref.finalize(self, _release, self.index)
+            _open_slots[self.index] = self
+        self.info = _describe(self.index, chosen.position)
 
     # -- life ------------------------------------------------------------------------------
 

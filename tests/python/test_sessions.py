@@ -36,6 +36,26 @@ def test_cameras_lists_both_models_and_leaves_them_closed():
         assert cam.info == kqfw.cameras()[0]
 
 
+def test_cameras_are_chosen_by_place_serial_or_model_as_the_list_shows_them():
+    listed = kqfw.cameras()
+    assert [(info.position, info.model, info.simulated) for info in listed] == [
+        (0, "KQC", True), (1, "KQM", True)]
+    with kqfw.Camera(1) as mono:  # the list's second camera, though slot 0 is free
+        assert mono.model == "KQM" and mono.index == 1
+        assert [info.slot for info in kqfw.cameras()] == [None, 1]
+        with kqfw.Camera(model="kqc") as colour:
+            assert colour.serial == listed[0].serial
+        with kqfw.Camera(serial=listed[0].serial) as colour:
+            assert colour.model == "KQC"
+        with pytest.raises(kqfw.Busy, match="already open in this process"):
+            kqfw.Camera(serial=mono.serial)
+        for wrong in ({"place": 2}, {"serial": 0x9999}, {"model": "KQX"}):
+            with pytest.raises(kqfw.NoCamera):
+                kqfw.Camera(**wrong)
+        with pytest.raises(TypeError):
+            kqfw.Camera(0, model="KQC")
+
+
 def test_two_threads_take_images_on_two_cameras_at_once():
     results = {}
 
