@@ -30,4 +30,16 @@ cmake --build "$work/consumer" >/dev/null
 
 # The installed tool finds the installed library next to it.
 "$prefix/bin/kqcam" list | grep -q "KQC (colour)"
-echo "installed, and built against both ways"
+# The installed Python package, as Debian's interpreter finds it under the prefix, loads the
+# installed library without being told where it is (and not this tree's copies).
+pydir="$(dirname "$(find "$prefix" -path '*dist-packages/kqfw/__init__.py' | head -n 1)")"
+(cd "$work" && env -u KQFW_LIBRARY -u LD_LIBRARY_PATH PYTHONPATH="$(dirname "$pydir")" \
+    /usr/bin/python3 -c '
+import kqfw, sys
+loaded = kqfw.library()._name
+assert loaded.startswith(sys.argv[1]), loaded
+with kqfw.Camera(model="KQM") as cam:
+    assert cam.snap().shape == (1040, 1388)
+' "$prefix")
+
+echo "installed, and built against both ways, and from Python"

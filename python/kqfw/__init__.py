@@ -6,8 +6,8 @@
         image = cam.snap()          # numpy uint16, H x W x 3 RGB (or H x W grey)
 
 The package loads the kqfw shared library through ctypes: from the KQFW_LIBRARY environment
-variable, else the package's own folder, else the source tree's build/, else the system's
-library path. Without camera hardware the library runs the simulated bench (kqfw.sim).
+variable, else the package's own folder, else where `cmake --install` put it (a package it
+installed records that), else the source tree's build/, else the system's library path. Without camera hardware the library runs the simulated bench (kqfw.sim).
 """
 
 from ._lib import candidates as library_candidates

@@ -33,6 +33,11 @@ def candidates() -> list[str]:
     if named:
         found.append(named)
     found += [str(_PACKAGE / name) for name in _NAMES]
+    try:  # a copy installed by cmake --install knows where the library went
+        from ._installed import LIBRARY  # type: ignore[import-not-found, unused-ignore]
+        found.append(str(LIBRARY))
+    except ImportError:
+        pass
     found += [str(tree / name) for tree in _BUILD_TREES for name in _NAMES]
     system = ctypes.util.find_library("kqfw")
     found.append(system if system else _NAMES[0])
