@@ -31,4 +31,4 @@ __all__ = [
 
 def library_version() -> str:
     """The loaded library's version."""
-    return library().kqfwVersion().decode()
+    return str(library().kqfwVersion().decode())

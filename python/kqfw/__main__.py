@@ -40,7 +40,7 @@ def _save(path: str, image: Image) -> None:
         return
     if kind == "png":
         try:
-            from PIL import Image as PngWriter  # type: ignore[import-not-found, unused-ignore]
+            from PIL import Image as PngWriter
         except ImportError:
             raise SystemExit("kqfw: writing PNG needs Pillow (apt install python3-pil); "
                              "or give a .tiff or .npy file") from None
@@ -53,7 +53,6 @@ def _save(path: str, image: Image) -> None:
         raise SystemExit("writing TIFF needs tifffile (apt install python3-tifffile); "
                          "or give a .npy file") from None
     meta = image.meta
-    assert meta is not None
     tifffile.imwrite(path, np.asarray(image), photometric="rgb" if image.ndim == 3 else
                      "minisblack", description=f"model={meta.model} serial={meta.serial} "
                      f"exposure_us={meta.exposure_us} resolution={meta.resolution}")

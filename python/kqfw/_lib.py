@@ -34,7 +34,7 @@ def candidates() -> list[str]:
         found.append(named)
     found += [str(_PACKAGE / name) for name in _NAMES]
     try:  # a copy installed by cmake --install knows where the library went
-        from ._installed import LIBRARY  # type: ignore[import-not-found, unused-ignore]
+        from ._installed import LIBRARY
         found.append(str(LIBRARY))
     except ImportError:
         pass
@@ -121,4 +121,4 @@ def check(status: int, call: str) -> None:
 
 
 def status_text(status: int) -> str:
-    return lib().kqfwStatusText(ctypes.c_uint32(status & 0xFFFFFFFF).value).decode()
+    return str(lib().kqfwStatusText(ctypes.c_uint32(status & 0xFFFFFFFF).value).decode())

@@ -12,9 +12,10 @@ import threading
 import weakref
 from ctypes import byref, c_double, c_uint32, c_void_p
 from collections.abc import Iterator
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, Callable, Generic, TypeVar, overload
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _api
 from ._lib import check, lib
@@ -116,7 +117,7 @@ def _free_slot(preferred: int) -> int:
     held = {listed.slot for listed in _listing()} | set(_open_slots)
     for slot in (preferred, *range(SLOTS)):
         if 0 <= slot < SLOTS and slot not in held:
-            return slot
+            return int(slot)
     raise NoCamera(3, "Camera", "every slot of this process is open")
 
 
@@ -192,23 +193,37 @@ def _interrupt_aborts(abort: threading.Event) -> Iterator[list[bool]]:
         signal.signal(signal.SIGINT, previous)
 
 
-class _Setting:
-    """A camera setting read back from the library on every access."""
+T = TypeVar("T")
+Frame = npt.NDArray[np.uint16]
 
-    def __init__(self, getter: Any, setter: Any = None, doc: str | None = None,
-                 describe_range: Any = None) -> None:
+
+class _Setting(Generic[T]):
+    """A camera setting read back from the library on every access. A refused value raises
+    BadArgument naming the setting, the value and what the camera accepts (`accepts`, asked
+    from the library when the refusal happens)."""
+
+    def __init__(self, getter: Callable[[Camera], T],
+                 setter: Callable[[Camera, Any], object] | None = None, doc: str | None = None,
+                 accepts: Callable[[Camera], str] | None = None) -> None:
         self.getter, self.setter, self.__doc__ = getter, setter, doc
-        self.describe_range = describe_range
+        self.describe_range = accepts
 
-    def __set_name__(self, owner, name):
+    def __set_name__(self, owner: type, name: str) -> None:
         self.name = name
 
-    def __get__(self, camera, owner=None):
+    @overload
+    def __get__(self, camera: None, owner: type | None = None) -> _Setting[T]: ...
+
+    @overload
+    def __get__(self, camera: Camera, owner: type | None = None) -> T: ...
+
+    def __get__(self, camera: Camera | None,
+                owner: type | None = None) -> T | _Setting[T]:
         if camera is None:
             return self
         return self.getter(camera)
 
-    def __set__(self, camera, value):
+    def __set__(self, camera: Camera, value: Any) -> None:
         if self.setter is None:
             raise AttributeError(f"{self.name} cannot be set")
         try:
@@ -222,41 +237,52 @@ class _Setting:
                               error.report) from None
 
 
-def _flag(get_name: str, set_name: str, doc: str) -> _Setting:
-    def getter(camera):
+def _flag(get_name: str, set_name: str, doc: str) -> _Setting[bool]:
+    def getter(camera: Camera) -> bool:
         value = c_uint32()
         camera._call(get_name, byref(value))
         return bool(value.value)
 
-    def setter(camera, on):
+    def setter(camera: Camera, on: object) -> None:
         camera._call(set_name, 1 if on else 0)
 
     return _Setting(getter, setter, doc)
 
 
 def _number(get_name: str, set_name: str | None, doc: str,
-            describe_range: Any = None) -> _Setting:
-    def getter(camera):
+            accepts: Callable[[Camera], str] | None = None) -> _Setting[int]:
+    def getter(camera: Camera) -> int:
         value = c_uint32()
         camera._call(get_name, byref(value))
-        return value.value
+        return int(value.value)
 
-    def setter(camera, value):
+    def setter(camera: Camera, value: int) -> None:
+        assert set_name is not None
         camera._call(set_name, _uint(value, set_name))
 
-    return _Setting(getter, setter if set_name else None, doc, describe_range)
+    return _Setting(getter, setter if set_name else None, doc, accepts)
 
 
-def _from_settings(field: str, set_name: str, doc: str) -> _Setting:
+def _from_settings(field: str, set_name: str, doc: str) -> _Setting[bool]:
     """A switch whose value the camera API has no getter for: read through kqfwGetSettings."""
 
-    def getter(camera):
+    def getter(camera: Camera) -> bool:
         return bool(getattr(camera._settings(), field))
 
-    def setter(camera, value):
+    def setter(camera: Camera, value: object) -> None:
         camera._call(set_name, 1 if value else 0)
 
     return _Setting(getter, setter, doc)
+
+
+def _listed(values: list[int]) -> str:
+    """1, 3 or 5."""
+    words = [str(v) for v in values]
+    return words[0] if len(words) == 1 else ", ".join(words[:-1]) + " or " + words[-1]
+
+
+def _fixed(text: str) -> Callable[[Camera], str]:
+    return lambda _camera: text
 
 
 class Camera:
@@ -303,7 +329,7 @@ class Camera:
     def __enter__(self) -> "Camera":
         return self
 
-    def __exit__(self, *exc) -> None:
+    def __exit__(self, *exc: object) -> None:
         self.close()
 
     def __repr__(self) -> str:
@@ -316,7 +342,7 @@ class Camera:
 
     def _call(self, name: str, *arguments: Any) -> int:
         self._refuse_if_closed(name)
-        status = getattr(lib(), name)(self.index, *arguments)
+        status = int(getattr(lib(), name)(self.index, *arguments))
         check(status, name)
         return status
 
@@ -344,12 +370,32 @@ class Camera:
 
     def _get_resolution(self) -> int:
         self._refuse_if_closed("IxenmGetCurrentResolution")
-        value = lib().IxenmGetCurrentResolution(self.index)
-        return value
+        return int(lib().IxenmGetCurrentResolution(self.index))
+
+    def _accepted(self, values: range, name: str, *arguments: Any) -> str:
+        """Which of `values` the library says it has now, through a Has... call."""
+        found = []
+        for value in values:
+            available = c_uint32()
+            if getattr(lib(), name)(self.index, value, *arguments, byref(available)) == 0 \
+                    and available.value:
+                found.append(value)
+        return _listed(found) if found else "none"
+
+    def _accepted_resolutions(self) -> str:
+        # Setting a resolution only stores it, and a refused one changes nothing: trying each
+        # and going back is how the library tells which this model has.
+        current, found = self.resolution, []
+        for r in range(7):
+            if lib().IxenmSetResolution(self.index, r) == 0:
+                found.append(r)
+        lib().IxenmSetResolution(self.index, current)
+        return f"this camera has {_listed(found)}"
 
     resolution = _Setting(_get_resolution,
                           lambda self, r: self._call("IxenmSetResolution", _uint(r, "resolution")),
-                          "Resolution index 0 to 6 (3 to 6 are multi-shot images).")
+                          "Resolution index 0 to 6 (3 to 6 are multi-shot images).",
+                          _accepted_resolutions)
 
     def resolutions(self) -> list[tuple[int, int]]:
         """Image size (width, height) of each resolution index this model has."""
@@ -365,22 +411,25 @@ class Camera:
 
     def _get_bits(self) -> int:
         self._refuse_if_closed("IxenmGetCurrentBitsPerPixel")
-        value = lib().IxenmGetCurrentBitsPerPixel(self.index)
-        return value
+        return int(lib().IxenmGetCurrentBitsPerPixel(self.index))
 
     bits = _Setting(_get_bits,
                     lambda self, b: self._call("IxenmSetBitsPerPixel", int(b)),
-                    "Bits per pixel: 42 (colour, three 14-bit samples) or 14 (one sample).")
+                    "Bits per pixel: 42 (colour, three 14-bit samples) or 14 (one sample).",
+                    lambda self: f"at resolution {self.resolution} this camera takes "
+                                 f"{self._accepted(range(14, 43, 28), 'IxenmHasBitsPerPixel')}")
     binning = _Setting(_number("IxenmGetCurrentBinning", None, "").getter,
                        lambda self, f: self._call("IxenmSetBinning", int(f)),
-                       "Binning factor 1 to 5 (indexes 0 and 1; which ones depends on bits).")
+                       "Binning factor 1 to 5 (indexes 0 and 1; which ones depends on bits).",
+                       lambda self: "with these settings this camera takes "
+                                    + self._accepted(range(1, 6), "IxenmHasBinning"))
 
-    def _get_rect(self, name: str) -> tuple:
+    def _get_rect(self, name: str) -> tuple[int, int, int, int]:
         rect = (c_uint32 * 4)()
         self._call(name, rect)
-        return tuple(rect)
+        return (rect[0], rect[1], rect[2], rect[3])
 
-    def _set_rect(self, name: str, rect) -> None:
+    def _set_rect(self, name: str, rect: tuple[int, int, int, int] | None) -> None:
         if rect is None:
             self._call(name, None)
             return
@@ -398,7 +447,7 @@ class Camera:
                      "Sensor area read out (left, top, right, bottom) in sensor pixels.")
 
     @property
-    def image_shape(self) -> tuple:
+    def image_shape(self) -> tuple[int, ...]:
         """The shape of the images the current settings produce."""
         w, h = c_uint32(), c_uint32()
         self._call("IxenmGetCurrentDataSize", byref(w), byref(h))
@@ -421,26 +470,28 @@ class Camera:
         self._call("IxenmGetExposureRange", byref(low), byref(high), byref(step))
         return low.value, high.value, step.value
 
-    def set_exposure_sequence(self, times_us) -> None:
+    def set_exposure_sequence(self, times_us: list[int] | tuple[int, ...]) -> None:
         """Exposure sequence of 1 to 5 times for continuous runs (the first is the exposure)."""
         values = [_uint(t, "exposure") for t in times_us]
         array = (c_uint32 * max(1, len(values)))(*values)
         self._call("IxenmSetExposureSequence", len(values), array)
 
     @property
-    def exposure_sequence(self) -> tuple:
+    def exposure_sequence(self) -> tuple[int, ...]:
         """The exposure followed by the sequence's further times (0 where unused)."""
         return (self.exposure_us, *self._settings().exposureSequence)
 
     gain = _number("IxenmReadAnalogGain", "IxenmWriteAnalogGain",
-                   "Analog gain 0 to 255, relative to the camera's gain when it was opened.")
+                   "Analog gain 0 to 255, relative to the camera's gain when it was opened.",
+                   _fixed("the range is 0 to 255"))
     blooming_voltage = _number("IxenmGetBloomingVoltage", "IxenmSetBloomingVoltage",
-                               "Anti-blooming voltage code 0 to 63.")
-    frame_delay_us = _Setting(lambda self: self._settings().frameDelay,
+                               "Anti-blooming voltage code 0 to 63.",
+                               _fixed("the range is 0 to 63"))
+    frame_delay_us = _Setting(lambda self: int(self._settings().frameDelay),
                               lambda self, t: self._call("IxenmSetFrameDelay",
                                                          _uint(t, "frame delay")),
                               "Pause between the frames of a run, in whole steps.")
-    frame_time_us = _Setting(lambda self: self._settings().frameTime,
+    frame_time_us = _Setting(lambda self: int(self._settings().frameTime),
                              lambda self, t: self._call("IxenmSetFrameTime",
                                                         _uint(t, "frame time")),
                              "Frame period of a run, in whole steps.")
@@ -450,10 +501,10 @@ class Camera:
                                   "8-bit compressed transfer.")
     hardware_trigger = _flag("IxenmIsHardwareTriggerEnabled", "IxenmEnableHardwareTrigger",
                              "Wait for a pulse on the trigger input.")
-    trigger_polarity = _Setting(lambda self: self._settings().triggerPolarity,
+    trigger_polarity = _Setting(lambda self: int(self._settings().triggerPolarity),
                                 lambda self, p: self._call("IxenmSetHardwareTriggerPolarity",
                                                            _uint(p, "polarity")),
-                                "Edge of the trigger input (0 or 1).")
+                                "Edge of the trigger input (0 or 1).", _fixed("it is 0 or 1"))
     overlapped_trigger = _from_settings("overlappedTrigger",
                                         "IxenmEnableOverlappedTriggeredAcquisition",
                                         "Accept a trigger while a frame is read out.")
@@ -465,7 +516,7 @@ class Camera:
         return bool(s.shutter1Enable), s.shutter1Polarity
 
     @shutter.setter
-    def shutter(self, value) -> None:
+    def shutter(self, value: tuple[bool, int]) -> None:
         enable, polarity = value
         self._call("IxenmShutterControl", 1 if enable else 0, _uint(polarity, "polarity"))
 
@@ -476,7 +527,7 @@ class Camera:
         return bool(s.ttl2Enable), s.ttl2Polarity, s.ttl2Bits
 
     @shutter2.setter
-    def shutter2(self, value) -> None:
+    def shutter2(self, value: tuple[bool, int, int]) -> None:
         enable, polarity, bits = value
         bits = _uint(bits, "bits")
         self._call("IxenmShutterControlTTLOut2", 1 if enable else 0, _uint(polarity, "polarity"),
@@ -490,7 +541,7 @@ class Camera:
         return (ctypes.c_int32(opening.value).value, ctypes.c_int32(closing.value).value)
 
     @shutter_delay_us.setter
-    def shutter_delay_us(self, value) -> None:
+    def shutter_delay_us(self, value: tuple[int, int]) -> None:
         opening, closing = (int(v) for v in value)
         self._call("IxenmSetShutterDelay", opening, closing)
 
@@ -499,7 +550,8 @@ class Camera:
     fading_correction = _flag("IxenmGetCurrentFadingCorrection", "IxenmSetFadingCorrection",
                               "Correct lamp changes between the shots of a multi-shot image.")
     multishot_filter = _number("IxenmGetCurrentMultiShotFilter", "IxenmSetMultiShotFilter",
-                               "Multi-shot filter: 0 off, 1 plain, 2 weighted.")
+                               "Multi-shot filter: 0 off, 1 plain, 2 weighted (any other "
+                               "non-zero value acts as 1).")
 
     def set_fading_gain_limit(self, limit: float) -> None:
         """Largest gain of the fading correction (default 5.0; the library keeps it for the
@@ -530,23 +582,24 @@ class Camera:
         """White-balance factors (red, green, blue); a larger factor lowers its colour."""
         values = (c_double(), c_double(), c_double())
         self._call("IxenmGetCurrentWhiteBalance", *(byref(v) for v in values))
-        return tuple(v.value for v in values)
+        return values[0].value, values[1].value, values[2].value
 
     @white_balance.setter
-    def white_balance(self, factors) -> None:
+    def white_balance(self, factors: tuple[float, float, float]) -> None:
         self._call("IxenmSetWhiteBalance", *(float(f) for f in factors))
 
-    def white_balance_from(self, levels) -> None:
+    def white_balance_from(self, levels: tuple[float, float, float]) -> None:
         """Balances on the mean (red, green, blue) levels of an area that should be grey."""
         self._call("IxenmSetImageWhiteBalance", *(float(v) for v in levels))
 
     @property
     def saturation(self) -> tuple[float, float, float]:
         """Colour saturation of red, green and blue (1: the camera's colour matrix)."""
-        return tuple(self._settings().saturation)
+        red, green, blue = self._settings().saturation
+        return float(red), float(green), float(blue)
 
     @saturation.setter
-    def saturation(self, values) -> None:
+    def saturation(self, values: tuple[float, float, float]) -> None:
         self._call("IxenmSetColorSaturation", *(float(v) for v in values))
 
     colour_processing = _flag("IxenmIsColorProcessingEnabled", "IxenmEnableColorProcessing",
@@ -554,7 +607,7 @@ class Camera:
 
     # -- single images -----------------------------------------------------------------------
 
-    def _metadata(self, channel_order: str, frame_index=None) -> Metadata:
+    def _metadata(self, channel_order: str, frame_index: int | None = None) -> Metadata:
         return Metadata(model=self.model, serial=self.serial, resolution=self.resolution,
                         bits=self.bits, binning=self.binning, region=self.region,
                         exposure_us=self.exposure_us, gain=self.gain,
@@ -562,7 +615,7 @@ class Camera:
                         channel_order=channel_order if self.bits == 42 else "grey",
                         frame_index=frame_index)
 
-    def _buffer(self, out, shape) -> np.ndarray:
+    def _buffer(self, out: Frame | None, shape: tuple[int, ...]) -> Frame:
         if out is None:
             return np.empty(shape, dtype=np.uint16)
         if (not isinstance(out, np.ndarray) or out.dtype != np.uint16 or out.shape != shape
@@ -571,7 +624,7 @@ class Camera:
                                          f"of shape {shape}")
         return out
 
-    def snap(self, out: np.ndarray | None = None, progress=None,
+    def snap(self, out: Frame | None = None, progress: Any = None,
              channel_order: str = "rgb") -> Image:
         """Takes one image with the current settings and returns it as an Image (an ndarray
         H x W x 3 in `channel_order` "rgb" or "bgr" for 42 bits, H x W for 14 bits, uint16).
@@ -583,11 +636,11 @@ class Camera:
         shape = self.image_shape
         image = self._buffer(out, shape)
         self._abort.clear()
-        raised = []
+        raised: list[BaseException] = []
         multishot = self.resolution >= 3
         reported = [0]
 
-        def report(elapsed_ms, total_ms, _state, _user):
+        def report(elapsed_ms: int, total_ms: int, _state: int, _user: int) -> int:
             try:
                 done, total = elapsed_ms, total_ms
                 if multishot:
@@ -651,10 +704,10 @@ class Camera:
 
     # -- references --------------------------------------------------------------------------
 
-    def _measure(self, name: str, progress) -> None:
-        raised = []
+    def _measure(self, name: str, progress: Callable[[int, int], object] | None) -> None:
+        raised: list[BaseException] = []
 
-        def report(done, total, _state, _user):
+        def report(done: int, total: int, _state: int, _user: int) -> int:
             try:
                 if progress is not None:
                     progress(done, total)
@@ -672,11 +725,13 @@ class Camera:
             raise raised[0]
         check(status, name)
 
-    def measure_black_reference(self, progress=None) -> None:
+    def measure_black_reference(self, progress: Callable[[int, int], object] | None = None
+                                ) -> None:
         """Measures the black reference (cover the camera first; takes 3 to 7 s)."""
         self._measure("IxenmCalculateBlackRefEx", progress)
 
-    def measure_white_reference(self, progress=None) -> None:
+    def measure_white_reference(self, progress: Callable[[int, int], object] | None = None
+                                ) -> None:
         """Measures the white reference on an empty, evenly lit field."""
         self._measure("IxenmCalculateWhiteRefEx", progress)
 
@@ -700,7 +755,7 @@ class Camera:
         self._call("IxenmRestoreBlackRef", data, len(block))
 
     @property
-    def white_table(self) -> np.ndarray:
+    def white_table(self) -> Frame:
         """The white reference: one gain a sensor pixel, 4096 = 1.0 (H x W uint16)."""
         width, height = self.info.sensor_size
         table = np.empty((height, width), dtype=np.uint16)
@@ -708,22 +763,24 @@ class Camera:
         return table
 
     @white_table.setter
-    def white_table(self, table) -> None:
+    def white_table(self, table: npt.ArrayLike) -> None:
         width, height = self.info.sensor_size
-        table = np.ascontiguousarray(table, dtype=np.uint16)
-        if table.shape != (height, width):
+        array = np.ascontiguousarray(table, dtype=np.uint16)
+        if array.shape != (height, width):
             raise BadArgument(8, "IxenmSetWhiteTable", f"a white table is {height} x {width}")
-        self._call("IxenmSetWhiteTable", table.ctypes.data)
+        self._call("IxenmSetWhiteTable", array.ctypes.data)
 
     # -- calibration and firmware --------------------------------------------------------------
 
-    def calibrate(self, iterations: int = 3, callback=None) -> None:
+    def calibrate(self, iterations: int = 3,
+                  callback: Callable[[int, int, tuple[float, ...]], object] | None = None
+                  ) -> None:
         """Calibrates the sensor shift of the current resolution. `callback(iteration,
         iterations, statistics)` gets each round's eight statistics (see the C header) and
         may return True to stop."""
-        raised = []
+        raised: list[BaseException] = []
 
-        def report(iteration, total, statistics, _user):
+        def report(iteration: int, total: int, statistics: Any, _user: int) -> int:
             try:
                 if callback is not None and callback(iteration, total,
                                                      tuple(statistics[k] for k in range(8))):
@@ -743,10 +800,10 @@ class Camera:
             raise raised[0]
         check(status, "IxenmCalibrateEx")
 
-    def save_calibration(self, path) -> None:
+    def save_calibration(self, path: str | os.PathLike[str]) -> None:
         self._call("IxenmSaveCalibration", os.fsencode(path))
 
-    def load_calibration(self, path) -> None:
+    def load_calibration(self, path: str | os.PathLike[str]) -> None:
         self._call("IxenmLoadCalibration", os.fsencode(path))
 
     def reset_calibration(self) -> None:

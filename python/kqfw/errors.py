@@ -15,7 +15,17 @@ class KqfwError(Exception):
         message = f"{call}: status {status}: {text}"
         if report:
             message += f"; the library said: {report}"
+        if status in _HINTS:
+            message += f" ({_HINTS[status]})"
         super().__init__(message)
+
+
+# What to do about a status whose text names only the symptom.
+_HINTS = {
+    22: "another camera on this bus is receiving: each takes the bus's full packet size, so "
+        "take the images in turn (catch CameraIOError with status 22 and try again when the "
+        "other is done), or put the cameras on separate FireWire cards",
+}
 
 
 class LibraryNotFound(ImportError):

@@ -10,8 +10,10 @@ listing, from 0 (not the library's slots). Reset the bench only while no camera 
 from __future__ import annotations
 
 from ctypes import byref, c_uint32
+from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from . import _api
 from ._lib import lib
@@ -35,7 +37,7 @@ def reset(default: bool = True) -> None:
         lib().kqsimReset()
 
 
-def add_camera(model: str = "KQC", **fields) -> int:
+def add_camera(model: str = "KQC", **fields: Any) -> int:
     """Adds a camera at the end of the bus listing and returns its id. `fields` override the
     model's defaults by the configuration's names (uniqueIdLow, firmwareVersion, maxWidth,
     maxHeight, modeWidth, modeHeight, packingCapable, gain, ...); `blemishes` is a list of
@@ -57,7 +59,7 @@ def add_camera(model: str = "KQC", **fields) -> int:
 
 
 def camera_count() -> int:
-    return lib().kqsimCameraCount()
+    return int(lib().kqsimCameraCount())
 
 
 def unplug(camera: int) -> None:
@@ -74,7 +76,7 @@ def set_time_scale(scale: float) -> None:
     lib().kqsimSetTimeScale(float(scale))
 
 
-def set_scene(scene, level: float = 1.0) -> None:
+def set_scene(scene: str | npt.ArrayLike, level: float = 1.0) -> None:
     """What lies under every camera: "slide", "flat" (uniform at `level`, white = 1), "dark",
     or a numpy image — H x W grey or H x W x 3 RGB, uint16 (65535 white) or float (1.0
     white) — stretched over each sensor."""
@@ -133,7 +135,8 @@ def clear_faults() -> None:
     lib().kqsimClearFaults()
 
 
-def ground_truth(camera: int, region, scale: int = 1, colour: bool = True) -> np.ndarray:
+def ground_truth(camera: int, region: tuple[int, int, int, int], scale: int = 1,
+                 colour: bool = True) -> npt.NDArray[np.uint16]:
     """The scene as a perfect camera shows it at `scale` (1 to 12) times the sensor
     resolution, over `region` (left, top, width, height) of that grid: 14-bit samples, RGB
     (H x W x 3) for a colour camera, grey (H x W) for a monochrome one (`colour` says which
@@ -148,7 +151,7 @@ def ground_truth(camera: int, region, scale: int = 1, colour: bool = True) -> np
     return out[:height * width].reshape(height, width).copy()
 
 
-def last_frame(camera: int) -> np.ndarray:
+def last_frame(camera: int) -> npt.NDArray[np.uint16]:
     """The last frame the camera read out, as 14-bit samples before its transfer coding."""
     width, height = c_uint32(), c_uint32()
     count = lib().kqsimLastFrame(camera, None, 0, byref(width), byref(height))
@@ -159,8 +162,8 @@ def last_frame(camera: int) -> np.ndarray:
 
 
 def open_handles() -> int:
-    return lib().kqsimOpenHandles()
+    return int(lib().kqsimOpenHandles())
 
 
 def bandwidth_in_use() -> int:
-    return lib().kqsimBandwidthInUse()
+    return int(lib().kqsimBandwidthInUse())

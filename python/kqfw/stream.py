@@ -13,15 +13,18 @@ from ctypes import byref, c_uint32, c_void_p
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
+import numpy.typing
 
 from . import _api
 from ._lib import check, lib
 from .image import Image, Metadata
 
+Frame = np.typing.NDArray[np.uint16]
+
 if TYPE_CHECKING:
     from .camera import Camera, RunStatistics
 
-_END = np.empty(0, dtype=np.uint8)  # the queue's end mark; never a frame buffer
+_END: Frame = np.empty(0, dtype=np.uint16)  # the queue's end mark; never a frame buffer
 
 
 def _forwarder(stream: "Stream") -> Any:
@@ -72,9 +75,9 @@ class Stream:
         self.mode = mode
         self.channel_order = channel_order
         self._capacity = 1 if mode == "latest" else queue_size
-        self._queue: collections.deque[tuple[np.ndarray, int]] = collections.deque()
+        self._queue: collections.deque[tuple[Frame, int]] = collections.deque()
         self._ready = threading.Condition()
-        self._free: list[np.ndarray] = []
+        self._free: list[Frame] = []
         self._dropped = 0
         self._started = False
         self._running = False

@@ -43,6 +43,7 @@ def test_errors_carry_status_text_and_the_librarys_report():
         assert caught.value.status == 22
         assert caught.value.text == _lib.status_text(22)
         assert "IxenAcquisition error 22" in caught.value.report
+        assert "another camera on this bus is receiving" in str(caught.value)  # what to do
         assert cam.snap().shape == cam.image_shape  # the camera is usable again
     with pytest.raises(kqfw.NoCamera) as caught:
         kqfw.Camera(12)

@@ -66,8 +66,8 @@ def test_two_threads_take_images_on_two_cameras_at_once():
                 shapes.append(cam.snap().shape)
             except kqfw.CameraIOError as error:
                 # Each camera streams at the bus's full packet size, so while one receives the
-                # other is refused its bandwidth, cleanly, and tries again.
-                assert error.status == 22
+                # other is refused its bandwidth, cleanly, is told why, and tries again.
+                assert error.status == 22 and "another camera on this bus" in str(error)
         results[cam.model] = shapes
 
     with kqfw.Camera(0) as colour, kqfw.Camera(1) as mono:

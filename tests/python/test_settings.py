@@ -83,9 +83,18 @@ def test_refused_values_name_the_setting_and_the_range_and_a_closed_camera_says_
     message = str(caught.value)
     assert "exposure_us = 0" in message and f"{low:,} to {high:,} us" in message
     assert caught.value.status == 8
-    with pytest.raises(kqfw.BadArgument) as caught:
-        colour.gain = 256
-    assert "gain = 256" in str(caught.value)
+    for name, value, accepted in (
+            ("gain", 256, "the range is 0 to 255"),
+            ("blooming_voltage", 64, "the range is 0 to 63"),
+            ("binning", 2, "with these settings this camera takes 1, 3 or 5"),
+            ("bits", 16, "at resolution 0 this camera takes 14 or 42")):
+        with pytest.raises(kqfw.BadArgument) as caught:
+            setattr(colour, name, value)
+        assert f"{name} = {value} refused ({accepted})" in str(caught.value)
+    with kqfw.Camera(model="KQM") as mono:
+        with pytest.raises(kqfw.BadArgument, match=r"this camera has 0, 1, 2, 4, 5 or 6\)"):
+            mono.resolution = 3
+        assert mono.resolution == 0
     colour.close()
     for use in (lambda: colour.exposure_us, lambda: colour.bits, colour.snap):
         with pytest.raises(kqfw.NoCamera, match="is closed"):
