@@ -6,7 +6,8 @@
  * @section kqfw_cameras Cameras and slots
  * The library keeps ten camera slots, 0 to 9. `IxenmInit(i)` opens the first camera of the bus
  * listing that no other slot holds into slot i, so the index names a slot, not a camera: open
- * slots 0, 1, ... in order to have the slots follow the listing. Functions named `Ixenm...` take
+ * slots 0, 1, ... in order to have the slots follow the listing, or choose a camera of the
+ * listing with kqfwListCameras() and kqfwInitListed() (kqfw_ext.h). Functions named `Ixenm...` take
  * the slot index first; each has a twin named `Ixen...` (without the `m`) that addresses slot 0
  * and otherwise behaves the same, except where a twin's own comment says how its form differs
  * (several twins return the value itself instead of a status, 0 when camera 0 is not open).
