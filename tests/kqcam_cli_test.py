@@ -261,6 +261,18 @@ class FilesOtherProgramsRead(unittest.TestCase):
         self.assertEqual(ij["max"], 65532)
         self.assertEqual(ij["processing"], "black_reference,blemish_correction,scale16")
 
+    def test_imagemagick_opens_snapshots_and_every_page_of_a_recording(self):
+        colour, grey = scratch("im_colour.tif"), scratch("im_grey.tif")
+        self.assertEqual(kqcam("snap", "--exposure", "10000", "--output", colour).returncode, 0)
+        self.assertEqual(kqcam("stream", "--camera", "1", "--frames", "3", "--exposure",
+                               "10000", "--output", grey).returncode, 0)
+        for path, expected in ((colour, ["1388 1040 16 srgb"]),
+                               (grey, ["1388 1040 16 gray"] * 3)):
+            done = subprocess.run(["/usr/bin/identify", "-format", "%w %h %z %[colorspace]\n",
+                                   path], capture_output=True, text=True, check=False)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(done.stdout.lower().split("\n")[:-1], expected, path)
+
     def test_the_preview_is_stretched_to_the_full_8_bit_range(self):
         path, preview = scratch("dim.tif"), scratch("dim.png")
         # A short exposure leaves the 14-bit image dim: well under a quarter of its range.
