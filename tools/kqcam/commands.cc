@@ -1,15 +1,13 @@
 #include "commands.h"
 
-#include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "camera_choice.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "kqfw/kqsim.h"
@@ -90,61 +88,17 @@ int listCameras() {
 }
 
 int chooseCamera(const std::string& choice, int32_t* camera) {
-    KqfwListedCamera listed[10];
-    int32_t count = 0;
-    kqfwListCameras(listed, 10, &count);
-    count = std::min(count, 10);
-    if (count == 0) {
-        std::fprintf(stderr, "kqcam: no camera present\n");
-        return kExitNoCamera;
-    }
-    const bool place = !choice.empty() && choice.size() <= 2 &&
-                       choice.find_first_not_of("0123456789") == std::string::npos;
-    if (place) {
-        *camera = std::stoi(choice);
-        if (*camera < count) {
+    std::string why;
+    switch (kqtools::chooseCamera(choice, camera, &why)) {
+        case kqtools::Choice::kFound:
             return kExitOk;
-        }
-        std::fprintf(stderr, "kqcam: no camera %d (%d present)\n", *camera, count);
-        return kExitNoCamera;
+        case kqtools::Choice::kMalformed:
+            std::fprintf(stderr, "kqcam: --camera: %s\n", why.c_str());
+            return kExitUsage;
+        case kqtools::Choice::kAbsent:
+            break;
     }
-    std::string model = choice;
-    std::transform(model.begin(), model.end(), model.begin(),
-                   [](unsigned char ch) { return static_cast<char>(std::toupper(ch)); });
-    if (model == "KQC" || model == "KQM") {
-        const uint32_t mono = model == "KQM" ? 1 : 0;
-        for (int32_t k = 0; k < count; ++k) {
-            if (listed[k].isMono == mono) {
-                *camera = k;
-                return kExitOk;
-            }
-        }
-        std::fprintf(stderr, "kqcam: no %s camera present\n", modelName(!mono));
-        return kExitNoCamera;
-    }
-    char* end = nullptr;
-    const unsigned long serial =
-        choice.size() > 2 && choice[0] == '0' && (choice[1] == 'x' || choice[1] == 'X')
-            ? std::strtoul(choice.c_str() + 2, &end, 16)
-            : 0;
-    if (end == nullptr || *end != '\0') {
-        std::fprintf(stderr,
-                     "kqcam: --camera takes a place in kqcam list (0 to 9), a model (KQC or KQM) "
-                     "or a unique id (0x014a), not '%s'\n",
-                     choice.c_str());
-        return kExitUsage;
-    }
-    // The unique id is the camera's own: each listed camera is opened for a moment to ask it.
-    for (int32_t k = 0; k < count; ++k) {
-        uint32_t info[4] = {};
-        if (kqfwInitListed(k, k) == KQFW_STATUS_OK && IxenmInfo(k, info) == KQFW_STATUS_OK &&
-            info[1] == serial) {
-            *camera = k;
-            return kExitOk;
-        }
-        IxenmClose(k);
-    }
-    std::fprintf(stderr, "kqcam: no camera with unique id 0x%04lx present\n", serial);
+    std::fprintf(stderr, "kqcam: %s\n", why.c_str());
     return kExitNoCamera;
 }
 
