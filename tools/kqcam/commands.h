@@ -60,7 +60,7 @@ std::string acceptedBits(int32_t camera);
 // The camera and its settings, for a TIFF's description.
 std::string describeSettings(int32_t camera);
 // What a file of the camera's images records of them.
-FileFacts factsOf(int32_t camera, const SnapOptions& options, const ImageShape& shape);
+FileFacts factsOf(int32_t camera, const SnapOptions& options, const kqtools::ImageShape& shape);
 // Prints what failed with the status and its text; the exit code for it.
 int fail(const char* what, StatusCode status);
 

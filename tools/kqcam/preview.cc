@@ -30,7 +30,7 @@ std::pair<uint16_t, uint16_t> stretchBounds(const uint16_t* image, size_t sample
 }
 
 // libpng leaves by longjmp on an error: nothing here needs unwinding.
-bool writePng(std::FILE* file, const png_byte* rows, const ImageShape& shape) {
+bool writePng(std::FILE* file, const png_byte* rows, const kqtools::ImageShape& shape) {
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png == nullptr ? nullptr : png_create_info_struct(png);
     if (info == nullptr) {
@@ -69,7 +69,7 @@ PreviewWriter::~PreviewWriter() {
     }
 }
 
-bool PreviewWriter::write(const uint16_t* image, const ImageShape& shape) {
+bool PreviewWriter::write(const uint16_t* image, const kqtools::ImageShape& shape) {
     if (file_ == nullptr) {
         return false;
     }

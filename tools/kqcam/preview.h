@@ -21,7 +21,7 @@ class PreviewWriter {
 
     bool created() const { return file_ != nullptr; }
     // `image` as the library delivers it (colour pixels blue, green, red).
-    bool write(const uint16_t* image, const ImageShape& shape);
+    bool write(const uint16_t* image, const kqtools::ImageShape& shape);
 
   private:
     std::string path_, partial_;

@@ -12,7 +12,7 @@ PreviewWriter::PreviewWriter(std::string path) : path_(std::move(path)) {
 
 PreviewWriter::~PreviewWriter() = default;
 
-bool PreviewWriter::write(const uint16_t*, const ImageShape&) {
+bool PreviewWriter::write(const uint16_t*, const kqtools::ImageShape&) {
     return false;
 }
 

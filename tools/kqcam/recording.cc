@@ -12,7 +12,7 @@ using Clock = std::chrono::steady_clock;
 // A classic TIFF's offsets end at 4 GB: a recording that may pass it (one without a frame
 // limit, or a long one) is written as BigTIFF; one known to fit stays classic, which more
 // readers take. A margin covers the directories and descriptions.
-bool needsBigTiff(const RunOptions& o, const ImageShape& shape) {
+bool needsBigTiff(const RunOptions& o, const kqtools::ImageShape& shape) {
     if (o.frames == 0) {
         return true;
     }
@@ -45,7 +45,7 @@ int Recording::checkFiles() const {
 }
 
 void Recording::prepare() {
-    shape = deliveredImage(camera);
+    shape = kqtools::deliveredImage(camera);
     image.resize(shape.bufferSamples);
     facts = factsOf(camera, options.settings, shape);
     if (tiff != nullptr && needsBigTiff(options, shape)) {

@@ -18,7 +18,7 @@ class Recording {
   public:
     int32_t camera;
     const RunOptions& options;
-    ImageShape shape;
+    kqtools::ImageShape shape;
     FileFacts facts;
     std::vector<uint16_t> image, previewImage;
     std::unique_ptr<TiffWriter> tiff;

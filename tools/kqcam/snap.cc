@@ -39,12 +39,12 @@ std::string describeSettings(int32_t camera) {
                   "model=%s serial=0x%04x firmware=0x%04x exposure_us=%u gain=%u resolution=%u "
                   "binning=%u bits=%u white_balance=%.4g,%.4g,%.4g",
                   info[2] ? "KQC" : "KQM", info[1], info[0], exposure, gain,
-                  IxenmGetCurrentResolution(camera), binning, deliveredImage(camera).channels * 14,
-                  wb[0], wb[1], wb[2]);
+                  IxenmGetCurrentResolution(camera), binning,
+                  kqtools::deliveredImage(camera).channels * 14, wb[0], wb[1], wb[2]);
     return text;
 }
 
-FileFacts factsOf(int32_t camera, const SnapOptions& o, const ImageShape& shape) {
+FileFacts factsOf(int32_t camera, const SnapOptions& o, const kqtools::ImageShape& shape) {
     FileFacts facts;
     facts.settings = describeSettings(camera);
     facts.blackRef = o.blackRef;
@@ -81,7 +81,7 @@ int snap(int32_t camera, const SnapOptions& o) {
     if (int code = applySettings(camera, o)) {
         return code;
     }
-    const ImageShape shape = deliveredImage(camera);
+    const kqtools::ImageShape shape = kqtools::deliveredImage(camera);
     std::vector<uint16_t> image(shape.bufferSamples);
     int32_t status = 0;
     {

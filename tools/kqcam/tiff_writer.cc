@@ -104,8 +104,8 @@ TiffWriter::~TiffWriter() {
     }
 }
 
-bool TiffWriter::addPage(const uint16_t* image, const ImageShape& shape, uint16_t maxSample,
-                         std::time_t taken, const std::string& description) {
+bool TiffWriter::addPage(const uint16_t* image, const kqtools::ImageShape& shape,
+                         uint16_t maxSample, std::time_t taken, const std::string& description) {
     if (failed_ || file_ == nullptr) {
         return false;
     }

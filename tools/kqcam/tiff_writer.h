@@ -30,7 +30,7 @@ class TiffWriter {
     // BigTIFF, whose offsets pass 4 GB (not every reader takes it); before the first page.
     void useBigTiff() { big_ = true; }
     // `maxSample`: the largest value the samples can take (the display range's top).
-    bool addPage(const uint16_t* image, const ImageShape& shape, uint16_t maxSample,
+    bool addPage(const uint16_t* image, const kqtools::ImageShape& shape, uint16_t maxSample,
                  std::time_t taken, const std::string& description);
     // Replaces the first page's description (what is known only once the run ended).
     bool rewriteFirstDescription(const std::string& description);

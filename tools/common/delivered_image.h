@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace kqcam {
+namespace kqtools {
 
 struct ImageShape {
     uint32_t width = 0, height = 0, channels = 1;
@@ -16,4 +16,4 @@ struct ImageShape {
 // one) a stored 42 still yields one sample a pixel, though the buffer must hold three.
 ImageShape deliveredImage(int32_t camera);
 
-}  // namespace kqcam
+}  // namespace kqtools

@@ -2,7 +2,7 @@
 
 #include "kqfw/kqfw.h"
 
-namespace kqcam {
+namespace kqtools {
 
 ImageShape deliveredImage(int32_t camera) {
     ImageShape shape;
@@ -15,4 +15,4 @@ ImageShape deliveredImage(int32_t camera) {
     return shape;
 }
 
-}  // namespace kqcam
+}  // namespace kqtools
