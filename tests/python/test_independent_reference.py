@@ -67,7 +67,7 @@ def test_every_simd_level_agrees_with_the_independent_reference(level, tmp_path)
     assert child.returncode == 0, child.stdout[-6000:] + child.stderr[-2000:]
     counts = json.loads(tally.read_text())
     assert all(counts.get(f"{path} frames", 0) > 0 for path in ("2x2", "binned", "grey",
-                                                                 "ratio grey"))
+                                                                 "ratio grey", "regression"))
     print(level, counts)
 
 
@@ -176,7 +176,9 @@ def reference_image(offline: Offline, raw: np.ndarray, colour: Colour) -> np.nda
     white = colour.white()
     if offline.bits == 14:
         return ref.assemble_ratio_grey(raw, white)
-    if b == 1:
+    if b == 1 and offline.resolution == 1:
+        image = ref.assemble_regression(raw, white)
+    elif b == 1:
         image = ref.assemble_blocks(raw, white)
     else:
         image = ref.assemble_binned(raw, width, height, b, white)
@@ -188,7 +190,9 @@ def reference_image(offline: Offline, raw: np.ndarray, colour: Colour) -> np.nda
 def frames(rng, shape):
     """Random and structured 14-bit mosaics: full range, around the pedestal, ramps with
     saturated and black areas and sharp edges, a coloured scene, strong colour over greens
-    at and just above black (ratios at their limit), all-full and all-black."""
+    at and just above black (ratios at their limit), a field one step from flat (gradient
+    measures of a few sixteenths), pairs of equal and opposite colour outliers, all-full and
+    all-black."""
     h, w = shape
     y, x = np.mgrid[0:h, 0:w]
     yield "random", rng.integers(0, 16384, shape)
@@ -206,6 +210,22 @@ def frames(rng, shape):
     green_site = ((y + x) & 1) == 1
     yield "faint green", np.where(green_site, rng.integers(0, 140, shape),
                                   rng.integers(8000, 16384, shape))
+    yield "nearly flat", 3000 + rng.integers(0, 2, shape)
+    # A grey field whose colour sites go up and down by equal steps in neighbouring pairs:
+    # with equal white-balance factors a fit through both sees them as equal worst points.
+    ties = np.full(shape, 6000)
+    for oy, ox in ((0, 0), (1, 1)):
+        sites = ties[oy::2, ox::2]
+        cells = rng.integers(0, sites.size, max(1, sites.size // 40))
+        i, j = np.unravel_index(cells, sites.shape)
+        step = rng.integers(100, 3000, cells.size)
+        down = rng.integers(0, 2, cells.size).astype(bool)
+        i2, j2 = np.where(down, np.minimum(i + 1, sites.shape[0] - 1), i), \
+            np.where(down, j, np.minimum(j + 1, sites.shape[1] - 1))
+        sign = rng.choice([-1, 1], cells.size)
+        sites[i, j] += sign * step
+        sites[i2, j2] -= sign * step
+    yield "equal outliers", ties
     yield "full", np.full(shape, 16383)
     yield "black", np.zeros(shape, dtype=np.int64)
 
@@ -337,3 +357,15 @@ def test_grey_images_match(camera, resolution, binning):
         camera.region = region
         compare(camera, colour, "ratio grey" if (resolution, binning) == (0, 1) else "grey",
                 rng, 1)
+
+
+@pinned
+def test_regression_colour_images_match(camera):
+    """Resolution index 1: the whole sensor, the corner with blemishes at its edges and two
+    random regions, each setting once (the first with the matrix off)."""
+    rng = np.random.default_rng(20)
+    camera.resolution = 1
+    for colour, region in zip(settings(rng), regions(rng, camera)):
+        colour.apply(camera)
+        camera.region = region
+        compare(camera, colour, "regression", rng, 3)
