@@ -98,6 +98,27 @@ def correct_blemishes(raw: np.ndarray, positions, rect, binning: int,
     return raw
 
 
+def correct_mono_blemishes(raw: np.ndarray, positions, rect, binning: int,
+                           sensor_width: int) -> np.ndarray:
+    """Monochrome model: the frame bins columns too, so a listed pixel is its frame pixel,
+    which takes the mean of its row neighbours (the one there is at the row's ends)."""
+    raw = raw.copy()
+    left, top, right, bottom = rect
+    for index in positions:
+        row, column = divmod(int(index), sensor_width)
+        if not (top <= row < bottom and left <= column < right):
+            continue
+        x = (column - left) // binning
+        line = raw[(row - top) // binning]
+        if x < 1:
+            line[x] = line[x + 1]
+        elif x == line.size - 1:
+            line[x] = line[x - 1]
+        else:
+            line[x] = (int(line[x - 1]) + int(line[x + 1]) + 1) >> 1
+    return raw
+
+
 # -- colour interpolation, 2x2 blocks ----------------------------------------------------------
 
 def assemble_blocks(raw: np.ndarray, tables: np.ndarray) -> np.ndarray:
@@ -419,6 +440,13 @@ def assemble_binned(raw: np.ndarray, width: int, height: int, binning: int,
             out[row, :, 1] = tables[1][np.clip(g, 0, FULL)]
             out[row, :, 0] = tables[2][np.clip(bl, 0, FULL)]
     return out
+
+
+def assemble_mono(raw: np.ndarray, width: int, height: int, binning: int) -> np.ndarray:
+    """Monochrome model: the image is the first (h / b / 2) x (w / b / 2) x 4 samples of the
+    frame as they lie, in rows of the output width."""
+    w, h = output_size(width, height, binning)
+    return raw.ravel()[:w * h].reshape(h, w).copy()
 
 
 # -- colour matrix -----------------------------------------------------------------------------

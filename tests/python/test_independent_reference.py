@@ -67,7 +67,8 @@ def test_every_simd_level_agrees_with_the_independent_reference(level, tmp_path)
     assert child.returncode == 0, child.stdout[-6000:] + child.stderr[-2000:]
     counts = json.loads(tally.read_text())
     assert all(counts.get(f"{path} frames", 0) > 0 for path in ("2x2", "binned", "grey",
-                                                                 "ratio grey", "regression"))
+                                                                 "ratio grey", "regression",
+                                                                 "mono"))
     print(level, counts)
 
 
@@ -81,10 +82,10 @@ def tally_out():
         pathlib.Path(TALLY_FILE).write_text(json.dumps(dict(TALLY), sort_keys=True))
 
 
-@pytest.fixture
-def camera():
+@pytest.fixture(params=["KQC"])
+def camera(request):
     sim.reset(default=False)
-    sim.add_camera("KQC", blemishes=BLEMISHES)
+    sim.add_camera(request.param, blemishes=BLEMISHES)
     with kqfw.Camera(0) as cam:
         cam.packing = False  # 16-bit frames: the test writes the samples as they are
         yield cam
@@ -113,6 +114,7 @@ class Offline:
         assert u32(120100) == 1  # the blemish list is valid
         self.blemishes = self.read(100, np.uint32, self.read(92, np.int32, 1)[0])
         self.sensor_width = u32(132392)
+        self.mono = bool(u32(1017672))
 
     def read(self, offset, dtype, count) -> np.ndarray:
         size = np.dtype(dtype).itemsize * int(count)
@@ -133,7 +135,7 @@ class Offline:
 
     def raw_shape(self):
         width, height = self.size
-        return height // self.binning, width
+        return height // self.binning, width // (self.binning if self.mono else 1)
 
     def process(self, raw: np.ndarray, samples: int) -> np.ndarray:
         """The library's image of raw, `samples` long; the buffer beyond it must stay as
@@ -170,6 +172,10 @@ class Colour:
 def reference_image(offline: Offline, raw: np.ndarray, colour: Colour) -> np.ndarray:
     width, height = offline.size
     b = offline.binning
+    if offline.mono:
+        raw = ref.correct_mono_blemishes(raw, offline.blemishes, offline.rect, b,
+                                         offline.sensor_width)
+        return ref.assemble_mono(raw, width, height, b)
     raw = ref.correct_blemishes(raw, offline.blemishes, offline.rect, b, offline.sensor_width)
     if offline.resolution == 2 or (offline.bits == 14 and b != 1):
         return ref.assemble_grey(raw, width, height, b)
@@ -369,3 +375,18 @@ def test_regression_colour_images_match(camera):
         colour.apply(camera)
         camera.region = region
         compare(camera, colour, "regression", rng, 3)
+
+
+@pinned
+@pytest.mark.parametrize("camera", ["KQM"], indirect=True)
+@pytest.mark.parametrize("resolution, binning", [(0, 1), (0, 2), (0, 3), (0, 4), (0, 5),
+                                                 (1, 2), (2, 1)])
+def test_monochrome_images_match(camera, resolution, binning):
+    """The frame is the image, its blemishes corrected along the binned row."""
+    rng = np.random.default_rng(30 + binning)
+    camera.resolution = resolution
+    camera.binning = binning
+    colour = Colour()
+    for region in regions(rng, camera):
+        camera.region = region
+        compare(camera, colour, "mono", rng, 1)
