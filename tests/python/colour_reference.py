@@ -98,6 +98,27 @@ def correct_blemishes(raw: np.ndarray, positions, rect, binning: int,
     return raw
 
 
+def correct_mono_blemishes(raw: np.ndarray, positions, rect, binning: int,
+                           sensor_width: int) -> np.ndarray:
+    """Monochrome model: the frame bins columns too, so a listed pixel is its frame pixel,
+    which takes the mean of its row neighbours (the one there is at the row's ends)."""
+    raw = raw.copy()
+    left, top, right, bottom = rect
+    for index in positions:
+        row, column = divmod(int(index), sensor_width)
+        if not (top <= row < bottom and left <= column < right):
+            continue
+        x = (column - left) // binning
+        line = raw[(row - top) // binning]
+        if x < 1:
+            line[x] = line[x + 1]
+        elif x == line.size - 1:
+            line[x] = line[x - 1]
+        else:
+            line[x] = (int(line[x - 1]) + int(line[x + 1]) + 1) >> 1
+    return raw
+
+
 # -- colour interpolation, 2x2 blocks ----------------------------------------------------------
 
 def assemble_blocks(raw: np.ndarray, tables: np.ndarray) -> np.ndarray:
@@ -220,6 +241,139 @@ def assemble_ratio_grey(raw: np.ndarray, tables: np.ndarray) -> np.ndarray:
     return ((((blue + red) >> 1) + g) >> 1).astype(np.uint16)
 
 
+# -- colour interpolation by local regression --------------------------------------------------
+
+def _directional_green(m: np.ndarray, oy: int, ox: int):
+    """Green at the sites (oy + 2i, ox + 2j) of mosaic m, weighting the horizontal and the
+    vertical mean by the square of the other direction's activity, and the site's pair
+    (green, own) scaled by min(H, V) / max(H, V). Neighbours beyond the frame are mirrored
+    across its edge; the first and last column pair leave the diagonal differences out."""
+    h, w = m.shape
+    rows = np.arange(oy, h, 2)[:, None]
+    columns = np.arange(ox, w, 2)[None, :]
+    up, down = np.abs(rows - 1), np.where(rows + 1 >= h, h - 2, rows + 1)
+    left, right = np.abs(columns - 1), np.where(columns + 1 >= w, w - 2, columns + 1)
+    own = m[rows, columns]
+    n_up, n_down = m[up, columns], m[down, columns]
+    n_left, n_right = m[rows, left], m[rows, right]
+    ul, ur, dl, dr = m[up, left], m[up, right], m[down, left], m[down, right]
+    H, V, D = n_left + n_right, n_up + n_down, ul + ur + dl + dr
+    dh, dv = (n_left - n_right).astype(np.float64), (n_up - n_down).astype(np.float64)
+    Dh = ((ul + dl) - (ur + dr)).astype(np.float64)
+    Dv = ((ul + ur) - (dl + dr)).astype(np.float64)
+    inner = (columns >= 2) & (columns < w - 2)
+    cross_v = (3 * H - D - V).astype(np.float64)
+    cross_h = (3 * V - D - H).astype(np.float64)
+    Mv = cross_v * cross_v / 16.0 + dv * dv + np.where(inner, Dv * Dv / 4.0, 0.0)
+    Mh = cross_h * cross_h / 16.0 + dh * dh + np.where(inner, Dh * Dh / 4.0, 0.0)
+    Wh, Wv = Mv * Mv, Mh * Mh
+    total = Wh + Wv
+    flat = total < 1.0
+    blended = (H.astype(np.float64) * Wh + V.astype(np.float64) * Wv) \
+        / np.where(flat, 1.0, total * 2.0)
+    green = np.where(flat, (H + V) >> 2, np.trunc(blended).astype(np.int64))
+    big, small = np.maximum(H, V), np.minimum(H, V)
+    safe = np.maximum(big, 1)
+    x = np.where(H == V, green, green * small // safe)
+    y = np.where(H == V, own, own * small // safe)
+    return green, x, y
+
+
+def _lattices(values: np.ndarray) -> np.ndarray:
+    """For every inner cell (i, j), 1 <= i < rows - 1, 1 <= j < columns - 1, the nine
+    values of sites (i - 1 .. i + 1, j - 1 .. j + 1), row by row."""
+    r, c = values.shape
+    return np.stack([values[a:r - 2 + a, b:c - 2 + b] for a in range(3) for b in range(3)],
+                    axis=-1)
+
+
+def fit_colour_lines(x: np.ndarray, y: np.ndarray) -> tuple[np.ndarray, np.ndarray]:
+    """Least-squares lines through the nine pairs along the last axis and the anchors
+    (16383, 16383), (0, 0), sums in 32-bit unsigned integers, refitted without the point of
+    the largest squared residual (the first of equals)."""
+    shape = x.shape[:-1]
+    anchors = np.broadcast_to(np.array([FULL, 0], dtype=np.uint64), shape + (2,))
+    x = np.concatenate([x.astype(np.uint64), anchors], axis=-1)
+    y = np.concatenate([y.astype(np.uint64), anchors], axis=-1)
+    wrap = np.uint64(0xFFFFFFFF)
+    sx, sy = x.sum(axis=-1) & wrap, y.sum(axis=-1) & wrap
+    sxx, sxy = (1 + (x * x).sum(axis=-1)) & wrap, (1 + (x * y).sum(axis=-1)) & wrap
+
+    def line(n, sx, sy, sxx, sxy):
+        sx, sy, sxx, sxy = (v.astype(np.float64) for v in (sx, sy, sxx, sxy))
+        delta = n * sxx - sx * sx
+        return (n * sxy - sy * sx) / delta, (sy * sxx - sxy * sx) / delta
+
+    slope, intercept = line(11.0, sx, sy, sxx, sxy)
+    xf, yf = x.astype(np.float64), y.astype(np.float64)
+    residual = xf * slope[..., None] + intercept[..., None] - yf
+    worst = np.argmax(residual * residual, axis=-1)[..., None]
+    xk = np.take_along_axis(x, worst, -1)[..., 0]
+    yk = np.take_along_axis(y, worst, -1)[..., 0]
+    return line(10.0, (sx - xk) & wrap, (sy - yk) & wrap, (sxx - xk * xk) & wrap,
+                (sxy - xk * yk) & wrap)
+
+
+def _resample_half_pixel(c: np.ndarray) -> np.ndarray:
+    """(6 * the 2x2 block up-left of each pixel - the block's eight edge neighbours) >> 4; a
+    row beyond the frame is the pixel's own row, a column beyond it the edge column."""
+    h, w = c.shape
+    y = np.arange(h)[:, None]
+    x = np.arange(w)[None, :]
+
+    def row(dy):
+        r = y + dy
+        return np.where((r < 0) | (r >= h), y, r)
+
+    def column(dx):
+        return np.clip(x + dx, 0, w - 1)
+
+    inside = c[row(-1), column(-1)] + c[row(-1), column(0)] + c[row(0), column(-1)] + c
+    outside = (c[row(-2), column(-1)] + c[row(-2), column(0)] + c[row(-1), column(-2)]
+               + c[row(0), column(-2)] + c[row(-1), column(1)] + c[row(0), column(1)]
+               + c[row(1), column(-1)] + c[row(1), column(0)])
+    return np.clip((6 * inside - outside) >> 4, 0, FULL)
+
+
+def assemble_regression(raw: np.ndarray, tables: np.ndarray) -> np.ndarray:
+    """Colour at binning 1 through local regression: directional green at the colour sites,
+    per cell a line of red (blue) on green fitted to the scaled pairs of its 3x3 red (blue)
+    sites and applied to the cell's four greens, a two-pixel frame from colour differences
+    to the nearest inner row and column, then every channel resampled half a pixel."""
+    h, w = raw.shape
+    s = raw.astype(np.int64)
+    t = tables.astype(np.int64)
+    colour = np.ones((h, w), dtype=np.int64)
+    colour[0::2, 0::2], colour[1::2, 1::2] = 0, 2
+    m = np.choose(colour, [t[0][s], t[1][s], t[2][s]])
+    green = m.copy()
+    pairs = {}
+    for name, (oy, ox) in (("red", (0, 0)), ("blue", (1, 1))):
+        green[oy::2, ox::2], *pairs[name] = _directional_green(m, oy, ox)
+    channels = {}
+    for name, (x, y) in pairs.items():
+        slope, intercept = fit_colour_lines(_lattices(x), _lattices(y))
+        # Cell (i, j) of the fits covers pixels 2i .. 2i + 1, 2j .. 2j + 1.
+        slope = np.repeat(np.repeat(slope, 2, 0), 2, 1)
+        intercept = np.repeat(np.repeat(intercept, 2, 0), 2, 1)
+        channels[name] = np.zeros((h, w), dtype=np.int64)
+        channels[name][2:h - 2, 2:w - 2] = np.trunc(np.clip(
+            green[2:h - 2, 2:w - 2].astype(np.float64) * slope + intercept, 0.0, float(FULL)))
+    for c in channels.values():
+        for rows, source in ((slice(0, 2), 2), (slice(h - 2, h), h - 3)):
+            c[rows, 2:w - 2] = np.clip(green[rows, 2:w - 2]
+                                       + (c[source, 2:w - 2] - green[source, 2:w - 2]), 0, FULL)
+        for columns, source in ((slice(0, 2), 2), (slice(w - 2, w), w - 3)):
+            c[:, columns] = np.clip(green[:, columns]
+                                    + (c[:, source:source + 1] - green[:, source:source + 1]),
+                                    0, FULL)
+    out = np.empty((h, w, 3), dtype=np.uint16)
+    out[..., 2] = _resample_half_pixel(channels["red"])
+    out[..., 1] = _resample_half_pixel(green)
+    out[..., 0] = _resample_half_pixel(channels["blue"])
+    return out
+
+
 # -- grey and binned output --------------------------------------------------------------------
 
 def output_size(width: int, height: int, binning: int) -> tuple[int, int]:
@@ -286,6 +440,13 @@ def assemble_binned(raw: np.ndarray, width: int, height: int, binning: int,
             out[row, :, 1] = tables[1][np.clip(g, 0, FULL)]
             out[row, :, 0] = tables[2][np.clip(bl, 0, FULL)]
     return out
+
+
+def assemble_mono(raw: np.ndarray, width: int, height: int, binning: int) -> np.ndarray:
+    """Monochrome model: the image is the first (h / b / 2) x (w / b / 2) x 4 samples of the
+    frame as they lie, in rows of the output width."""
+    w, h = output_size(width, height, binning)
+    return raw.ravel()[:w * h].reshape(h, w).copy()
 
 
 # -- colour matrix -----------------------------------------------------------------------------

@@ -67,7 +67,8 @@ def test_every_simd_level_agrees_with_the_independent_reference(level, tmp_path)
     assert child.returncode == 0, child.stdout[-6000:] + child.stderr[-2000:]
     counts = json.loads(tally.read_text())
     assert all(counts.get(f"{path} frames", 0) > 0 for path in ("2x2", "binned", "grey",
-                                                                 "ratio grey"))
+                                                                 "ratio grey", "regression",
+                                                                 "mono"))
     print(level, counts)
 
 
@@ -81,10 +82,10 @@ def tally_out():
         pathlib.Path(TALLY_FILE).write_text(json.dumps(dict(TALLY), sort_keys=True))
 
 
-@pytest.fixture
-def camera():
+@pytest.fixture(params=["KQC"])
+def camera(request):
     sim.reset(default=False)
-    sim.add_camera("KQC", blemishes=BLEMISHES)
+    sim.add_camera(request.param, blemishes=BLEMISHES)
     with kqfw.Camera(0) as cam:
         cam.packing = False  # 16-bit frames: the test writes the samples as they are
         yield cam
@@ -113,6 +114,7 @@ class Offline:
         assert u32(120100) == 1  # the blemish list is valid
         self.blemishes = self.read(100, np.uint32, self.read(92, np.int32, 1)[0])
         self.sensor_width = u32(132392)
+        self.mono = bool(u32(1017672))
 
     def read(self, offset, dtype, count) -> np.ndarray:
         size = np.dtype(dtype).itemsize * int(count)
@@ -133,7 +135,7 @@ class Offline:
 
     def raw_shape(self):
         width, height = self.size
-        return height // self.binning, width
+        return height // self.binning, width // (self.binning if self.mono else 1)
 
     def process(self, raw: np.ndarray, samples: int) -> np.ndarray:
         """The library's image of raw, `samples` long; the buffer beyond it must stay as
@@ -170,13 +172,19 @@ class Colour:
 def reference_image(offline: Offline, raw: np.ndarray, colour: Colour) -> np.ndarray:
     width, height = offline.size
     b = offline.binning
+    if offline.mono:
+        raw = ref.correct_mono_blemishes(raw, offline.blemishes, offline.rect, b,
+                                         offline.sensor_width)
+        return ref.assemble_mono(raw, width, height, b)
     raw = ref.correct_blemishes(raw, offline.blemishes, offline.rect, b, offline.sensor_width)
     if offline.resolution == 2 or (offline.bits == 14 and b != 1):
         return ref.assemble_grey(raw, width, height, b)
     white = colour.white()
     if offline.bits == 14:
         return ref.assemble_ratio_grey(raw, white)
-    if b == 1:
+    if b == 1 and offline.resolution == 1:
+        image = ref.assemble_regression(raw, white)
+    elif b == 1:
         image = ref.assemble_blocks(raw, white)
     else:
         image = ref.assemble_binned(raw, width, height, b, white)
@@ -188,7 +196,9 @@ def reference_image(offline: Offline, raw: np.ndarray, colour: Colour) -> np.nda
 def frames(rng, shape):
     """Random and structured 14-bit mosaics: full range, around the pedestal, ramps with
     saturated and black areas and sharp edges, a coloured scene, strong colour over greens
-    at and just above black (ratios at their limit), all-full and all-black."""
+    at and just above black (ratios at their limit), a field one step from flat (gradient
+    measures of a few sixteenths), pairs of equal and opposite colour outliers, all-full and
+    all-black."""
     h, w = shape
     y, x = np.mgrid[0:h, 0:w]
     yield "random", rng.integers(0, 16384, shape)
@@ -206,6 +216,22 @@ def frames(rng, shape):
     green_site = ((y + x) & 1) == 1
     yield "faint green", np.where(green_site, rng.integers(0, 140, shape),
                                   rng.integers(8000, 16384, shape))
+    yield "nearly flat", 3000 + rng.integers(0, 2, shape)
+    # A grey field whose colour sites go up and down by equal steps in neighbouring pairs:
+    # with equal white-balance factors a fit through both sees them as equal worst points.
+    ties = np.full(shape, 6000)
+    for oy, ox in ((0, 0), (1, 1)):
+        sites = ties[oy::2, ox::2]
+        cells = rng.integers(0, sites.size, max(1, sites.size // 40))
+        i, j = np.unravel_index(cells, sites.shape)
+        step = rng.integers(100, 3000, cells.size)
+        down = rng.integers(0, 2, cells.size).astype(bool)
+        i2, j2 = np.where(down, np.minimum(i + 1, sites.shape[0] - 1), i), \
+            np.where(down, j, np.minimum(j + 1, sites.shape[1] - 1))
+        sign = rng.choice([-1, 1], cells.size)
+        sites[i, j] += sign * step
+        sites[i2, j2] -= sign * step
+    yield "equal outliers", ties
     yield "full", np.full(shape, 16383)
     yield "black", np.zeros(shape, dtype=np.int64)
 
@@ -337,3 +363,30 @@ def test_grey_images_match(camera, resolution, binning):
         camera.region = region
         compare(camera, colour, "ratio grey" if (resolution, binning) == (0, 1) else "grey",
                 rng, 1)
+
+
+@pinned
+def test_regression_colour_images_match(camera):
+    """Resolution index 1: the whole sensor, the corner with blemishes at its edges and two
+    random regions, each setting once (the first with the matrix off)."""
+    rng = np.random.default_rng(20)
+    camera.resolution = 1
+    for colour, region in zip(settings(rng), regions(rng, camera)):
+        colour.apply(camera)
+        camera.region = region
+        compare(camera, colour, "regression", rng, 3)
+
+
+@pinned
+@pytest.mark.parametrize("camera", ["KQM"], indirect=True)
+@pytest.mark.parametrize("resolution, binning", [(0, 1), (0, 2), (0, 3), (0, 4), (0, 5),
+                                                 (1, 2), (2, 1)])
+def test_monochrome_images_match(camera, resolution, binning):
+    """The frame is the image, its blemishes corrected along the binned row."""
+    rng = np.random.default_rng(30 + binning)
+    camera.resolution = resolution
+    camera.binning = binning
+    colour = Colour()
+    for region in regions(rng, camera):
+        camera.region = region
+        compare(camera, colour, "mono", rng, 1)
