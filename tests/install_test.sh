@@ -42,4 +42,13 @@ with kqfw.Camera(model="KQM") as cam:
     assert cam.snap().shape == (1040, 1388)
 ' "$prefix")
 
+# The GStreamer plugin, when this build has it, loads from its installed place and finds the
+# installed library there.
+plugin="$(find "$prefix" -name libgstkqfw.so | head -n 1)"
+if [ -n "$plugin" ]; then
+    GST_PLUGIN_PATH="$(dirname "$plugin")" GST_REGISTRY="$work/registry.bin" \
+        env -u LD_LIBRARY_PATH gst-launch-1.0 -q kqfwsrc camera=KQM num-buffers=2 ! fakesink
+    ldd "$plugin" | grep -q "$prefix/.*libkqfw.so"
+fi
+
 echo "installed, and built against both ways, and from Python"
