@@ -9,7 +9,7 @@ G_BEGIN_DECLS
 #define GST_TYPE_KQFW_SRC (gst_kqfw_src_get_type())
 G_DECLARE_FINAL_TYPE(GstKqfwSrc, gst_kqfw_src, GST, KQFW_SRC, GstPushSrc)
 
-// Registers the element with a plugin, or with no plugin (a program's own registration).
+// Registers the element with the plugin.
 gboolean gst_kqfw_src_register(GstPlugin* plugin);
 
 G_END_DECLS
