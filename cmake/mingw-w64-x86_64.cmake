@@ -6,9 +6,10 @@ set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
 set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
 set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
 # Debian packages no Windows libtiff or CLI11: scripts/windows builds and stages them in a prefix
-# of their own, searched beside mingw's.
+# of their own, searched beside mingw's. The prefixes a build names in CMAKE_PREFIX_PATH hold
+# Windows files too (an application's build names the kqfw SDK folder so): searched as well.
 set(KQFW_WINDOWS_DEPS "" CACHE PATH "Prefix holding the tool's Windows builds of its libraries")
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${KQFW_WINDOWS_DEPS})
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${KQFW_WINDOWS_DEPS} ${CMAKE_PREFIX_PATH})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
