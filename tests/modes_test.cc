@@ -9,8 +9,10 @@
 #include <thread>
 #include <vector>
 
+#include "acquisition/continuous.h"
 #include "acquisition/multishot.h"
 #include "acquisition/stream_setup.h"
+#include "api/camera_activity.h"
 #include "api_fixture.h"
 #include "platform/clock.h"
 #include "platform/event.h"
@@ -489,6 +491,34 @@ TEST_F(Seams, AnAbortOfAFastSeriesEndsAContinuousRunAtAnyExposure) {
     EXPECT_EQ(iso, 0u);
     EXPECT_EQ(IxenmAbortFastAcquisition(0), 11) << "nothing left to abort";
     EXPECT_EQ(snap(), before);
+}
+
+// A run's stop joins its threads without the settings lock; a start that came when the run had
+// given the camera back would put its threads into the handles the stop still waits on, and
+// the stop would wait for the new run.
+std::atomic<StatusCode> startBetweenJoins{99};
+
+TEST_F(Seams, AStartWhileAStopJoinsTheRunsThreadsIsBusyAndTheStopReturns) {
+    IpContext* context = nullptr;
+    uint32_t bytes = 0, frameBytes = 0;
+    ASSERT_EQ(IxenmGetIPInfo(0, &context, &bytes, onFrameKeepGoing, &frameBytes), 0u);
+    ASSERT_EQ(IxenmStartContinuousAcquisition(0, 0, 0), 0);
+    betweenStopJoins = [] {
+        // The dispatch thread gives the camera back after its tear-down; this waits for that,
+        // not for a time.
+        while (activityOf(*cameraAt(0)) != Activity::kIdle) {
+            std::this_thread::yield();
+        }
+        startBetweenJoins = static_cast<StatusCode>(IxenmStartContinuousAcquisition(0, 0, 0));
+    };
+    EXPECT_EQ(IxenmStopContinuousAcquisition(0), 0);
+    betweenStopJoins = nullptr;
+    EXPECT_EQ(startBetweenJoins.load(), KQFW_STATUS_BUSY);
+    KqfwRunStatistics s{};
+    ASSERT_EQ(kqfwGetRunStatistics(0, &s), 0u);
+    EXPECT_EQ(s.running, 0u);
+    EXPECT_EQ(IxenmStartContinuousAcquisition(0, 0, 0), 0) << "the camera is free once stopped";
+    EXPECT_EQ(IxenmStopContinuousAcquisition(0), 0);
 }
 
 TEST_F(Seams, ReferencesAreMeasuredFromFullSamplesWhateverTheTransfer) {

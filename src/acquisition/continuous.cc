@@ -232,6 +232,8 @@ uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t us
     return KQFW_STATUS_OK;
 }
 
+void (*betweenStopJoins)() = nullptr;
+
 uint32_t StopContinuous(CameraLease& lease) {
     CameraContext& c = *lease.get();
     if (currentDispatch != nullptr && currentDispatch->camera == &c) {
@@ -240,30 +242,35 @@ uint32_t StopContinuous(CameraLease& lease) {
         return KQFW_STATUS_OK;
     }
     // A stop names a continuous run: the receive and the events of any other activity (a
-    // single frame, a series, a fast frame) are not its to end or wait for.
+    // single frame, a series, a fast frame) are not its to end or wait for. It counts itself
+    // before it looks, so that no activity claimed after the look starts threads it would join.
+    c.stopsJoining.fetch_add(1);
     const Activity activity = activityOf(c);
     if (activity == Activity::kIdle) {
         // A run that ended by itself may still be in its end notification: the stop waits for
-        // it, holding the camera so that no new run's threads are taken for the old one's.
-        ActivityClaim reaping(c, Activity::kContinuous);
-        if (reaping.held()) {
-            lease.leaveSettings();
-            c.receiveThread.join();
-            c.continuousThread.join();
-            lease.enterSettings();
-        }
+        // it, counted, so that no new run's threads are taken for the old one's.
+        lease.leaveSettings();
+        c.receiveThread.join();
+        c.continuousThread.join();
+        lease.enterSettings();
+        c.stopsJoining.fetch_sub(1);
         return KQFW_STATUS_OK;
     }
     if (activity != Activity::kContinuous) {
+        c.stopsJoining.fetch_sub(1);
         return KQFW_STATUS_OK;
     }
     c.stopRequested = 1;
     c.frameEvent->set();
     lease.leaveSettings();
     c.receiveThread.join();
+    if (betweenStopJoins != nullptr) {
+        betweenStopJoins();
+    }
     c.continuousThread.join();
     lease.enterSettings();
     c.stopRequested = 0;
+    c.stopsJoining.fetch_sub(1);
     return KQFW_STATUS_OK;
 }
 

@@ -19,6 +19,10 @@ namespace kqfw {
 // 0 once the camera streams; 18, 10, a set-up status, or 1.
 uint32_t StartContinuous(CameraLease& lease, int32_t threadPriority, uint64_t userValue);
 // Always 0. Waits for the run's threads, except when asked from the run's own callback.
+// Until it has, no activity of the camera can start (they give 10).
 uint32_t StopContinuous(CameraLease& lease);
+// Test hook: called by a stop between joining the receive and the dispatch thread (null:
+// nothing), so a test can start something in that window.
+extern void (*betweenStopJoins)();
 
 }  // namespace kqfw

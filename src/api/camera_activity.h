@@ -26,9 +26,18 @@ enum class Activity : uint32_t {
 };
 
 // Claims the camera for `activity` when it is idle. Thread context: any; the claim is atomic.
+// While a stop is still joining the last run's threads the camera is not idle: a new activity
+// would start its threads into the handles the stop waits on, and the stop would wait for them.
 inline bool claimActivity(CameraContext& c, Activity activity) {
     uint32_t idle = static_cast<uint32_t>(Activity::kIdle);
-    return c.activity.compare_exchange_strong(idle, static_cast<uint32_t>(activity));
+    if (!c.activity.compare_exchange_strong(idle, static_cast<uint32_t>(activity))) {
+        return false;
+    }
+    if (c.stopsJoining.load() != 0) {
+        c.activity.store(static_cast<uint32_t>(Activity::kIdle));
+        return false;
+    }
+    return true;
 }
 
 // Gives the camera back; only the activity that holds it can.

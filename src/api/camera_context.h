@@ -116,6 +116,9 @@ struct CameraContext {
     // What the camera is doing (an Activity, camera_activity.h), and whether the application
     // holds a stream it prepared: from IxenmInitializeAcquisition to IxenmFinalizeAcquisition.
     std::atomic<uint32_t> activity;
+    // Stops of a continuous run that are joining its threads: no activity may start threads
+    // into the handles they wait on until they are done (camera_activity.h).
+    std::atomic<uint32_t> stopsJoining;
     uint32_t applicationStream;
 
     // Stream state (written by the stream set-up under registerLock)
