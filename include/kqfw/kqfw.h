@@ -694,11 +694,13 @@ KQFW_API int32_t IxenmFinalizeAcquisition(int32_t camera);
  * `threadPriority` is given to the dispatch thread (Windows thread priority values; ignored
  * elsewhere), `userValue` to every frame callback. Returns once the camera is streaming.
  * @return 0; ::KQFW_STATUS_FIRMWARE_TOO_OLD for overlapped triggering on firmware before
- * 0x010A; ::KQFW_STATUS_BUSY unless the camera is idle (also over a prepared stream); the
- * set-up's status; 1 when a thread cannot be created (nothing is left running). */
+ * 0x010A; ::KQFW_STATUS_BUSY unless the camera is idle (also over a prepared stream, and while a
+ * stop of the last run is still waiting for its threads); the set-up's status; 1 when a thread
+ * cannot be created (nothing is left running). */
 KQFW_API int32_t IxenmStartContinuousAcquisition(int32_t camera, int32_t threadPriority,
                                                  uint64_t userValue);
-/** Stops the continuous run and waits for its threads; no end notification follows. From the
+/** Stops the continuous run and waits for its threads; no end notification follows, and no
+ * acquisition of the camera starts (::KQFW_STATUS_BUSY) until it has returned. From the
  * frame callback it returns at once and the run ends when the callback returns. During another
  * activity (a single image, a multi-shot series, a fast series, a reference) it returns at once
  * and ends nothing. @return 0, also when nothing runs; ::KQFW_STATUS_NO_CAMERA. */
