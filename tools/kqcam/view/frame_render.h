@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -25,6 +26,7 @@ inline constexpr uint16_t kFullScale = 16383;
 struct ShownFrame {
     uint64_t sequence = 0;  // counts every frame shown since the viewer started
     int32_t index = -1;     // the driver's frame index within its run
+    std::chrono::steady_clock::time_point arrival;  // handed over by the library
     kqtools::ImageShape shape;
     std::shared_ptr<const std::vector<uint16_t>> image;  // as the library delivers it (B, G, R)
     std::string jpeg;

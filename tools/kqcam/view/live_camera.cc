@@ -30,6 +30,7 @@ int32_t LiveCamera::onFrame(uint16_t* frame, uint32_t bytes, int32_t index, uint
         const auto* b = reinterpret_cast<const uint8_t*>(frame);
         h.frame.assign(b, b + bytes);
         h.index = index;
+        h.arrival = std::chrono::steady_clock::now();
         h.pending = true;
     }
     h.changed.notify_all();
@@ -123,6 +124,7 @@ void LiveCamera::process() {
     std::vector<uint8_t> raw;
     for (;;) {
         int32_t index = -1;
+        std::chrono::steady_clock::time_point arrival;
         bool ended = false;
         {
             std::unique_lock lock(handoff_.lock);
@@ -135,6 +137,7 @@ void LiveCamera::process() {
             if (!ended) {
                 raw.swap(handoff_.frame);
                 index = handoff_.index;
+                arrival = handoff_.arrival;
                 handoff_.pending = false;
             }
         }
@@ -157,6 +160,7 @@ void LiveCamera::process() {
             frame->image = std::move(image);
         }
         frame->index = index;
+        frame->arrival = arrival;
         if (!render(frame.get(), display(), encoder)) {
             continue;
         }

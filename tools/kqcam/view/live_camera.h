@@ -61,6 +61,7 @@ class LiveCamera {
         std::condition_variable changed;
         std::vector<uint8_t> frame;
         int32_t index = -1;
+        std::chrono::steady_clock::time_point arrival;
         bool pending = false, ended = false, quitting = false;
     };
 

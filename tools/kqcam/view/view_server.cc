@@ -92,12 +92,13 @@ void addRoutes(httplib::Server& server, kqview::LiveCamera& live, kqview::Contro
         uint64_t after = 0;
         if (req.has_param("after")) {
             const std::string text = req.get_param_value("after");
-            char* end = nullptr;
-            after = std::strtoull(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || text.size() > 19) {
+            const bool digits = !text.empty() && text.size() <= 19 &&
+                                text.find_first_not_of("0123456789") == std::string::npos;
+            if (!digits) {
                 replyJson(res, 400, {{"ok", false}, {"error", "after must be a frame number"}});
                 return;
             }
+            after = std::stoull(text);
         }
         const auto frame = live.newerThan(after, kFrameWait);
         if (!frame) {
@@ -107,6 +108,12 @@ void addRoutes(httplib::Server& server, kqview::LiveCamera& live, kqview::Contro
         res.set_header("Cache-Control", "no-store");
         res.set_header("X-Frame-Sequence", std::to_string(frame->sequence));
         res.set_header("X-Frame-Index", std::to_string(frame->index));
+        // How long ago the library handed the frame over: the page adds its own decoding to
+        // tell the latency from frame to screen.
+        const auto age = std::chrono::steady_clock::now() - frame->arrival;
+        res.set_header(
+            "X-Frame-Age-Ms",
+            std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(age).count()));
         res.set_content(frame->jpeg, "image/jpeg");
     });
     server.Get("/status", [&](const httplib::Request&, httplib::Response& res) {
