@@ -295,8 +295,13 @@ Reply Control::whiteBalanceAt(const json& request) {
             ++n;
         }
     }
-    // The image's pixels are blue, green, red; the library's levels red, green, blue.
-    const double red = sum[2] / n, green = sum[1] / n, blue = sum[0] / n;
+    // The image's pixels are blue, green, red; the library's levels red, green, blue, on any
+    // common scale: relative to their mean, so the factors keep their size.
+    const double mean = (sum[0] + sum[1] + sum[2]) / 3;
+    if (!(mean > 0)) {
+        return {422, {{"ok", false}, {"error", "white balance needs a lit grey area, not black"}}};
+    }
+    const double red = sum[2] / mean, green = sum[1] / mean, blue = sum[0] / mean;
     const int32_t cam = camera_.slot();
     std::string refusal;
     const StatusCode s = camera_.change(
@@ -304,8 +309,8 @@ Reply Control::whiteBalanceAt(const json& request) {
         [=] {
             char text[160];
             std::snprintf(text, sizeof text,
-                          "white balance from levels %.0f %.0f %.0f refused: the area must be "
-                          "lit grey, not black",
+                          "white balance from relative levels %.3f %.3f %.3f refused: the area "
+                          "must be lit grey, not black",
                           red, green, blue);
             return std::string(text);
         },
