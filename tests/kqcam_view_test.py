@@ -40,6 +40,9 @@ class Requests(unittest.TestCase):
         status, body = self.view.command(command="format_disk")
         self.refused(status, body, "unknown command \"format_disk\"")
         self.assertIn("exposure", body["commands"])
+        # The name is quoted cut short, here in the middle of a character.
+        status, body = self.view.command(command="x" + "\u00e9" * 40)
+        self.refused(status, body, "unknown command")
 
     def test_values_of_the_wrong_type_or_size_are_refused_before_the_camera(self):
         for fields, words in (
@@ -85,6 +88,9 @@ class Requests(unittest.TestCase):
         self.assertEqual(status, 404)
         status, body = self.view.request("/frame.jpg?after=-1")
         self.assertEqual(status, 400)
+        # A page left from an earlier viewer asks after a number this one has not reached.
+        status, body = self.view.request("/frame.jpg?after=999999")
+        self.assertEqual(status, 200)
 
     def test_a_request_naming_another_host_is_turned_away(self):
         status, body = self.view.request("/status", headers={"Host": "camera.example:80"})

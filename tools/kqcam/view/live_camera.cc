@@ -180,9 +180,10 @@ std::shared_ptr<const ShownFrame> LiveCamera::latest() {
 std::shared_ptr<const ShownFrame> LiveCamera::newerThan(uint64_t sequence,
                                                         std::chrono::milliseconds limit) {
     std::unique_lock lock(published_);
-    arrived_.wait_for(lock, limit,
-                      [&] { return closed_ || (latest_ && latest_->sequence > sequence); });
-    return latest_ && latest_->sequence > sequence ? latest_ : nullptr;
+    // A page that knew an earlier viewer may hold a later number: it gets the newest at once.
+    const auto fresh = [&] { return latest_ && latest_->sequence != sequence; };
+    arrived_.wait_for(lock, limit, [&] { return closed_ || fresh(); });
+    return fresh() ? latest_ : nullptr;
 }
 
 StatusCode LiveCamera::change(bool shaping, const std::function<StatusCode()>& set,

@@ -36,7 +36,8 @@ class LiveCamera {
 
     int32_t slot() const { return slot_; }
     std::shared_ptr<const ShownFrame> latest();
-    // A frame after `sequence`, waiting at most `limit`; null when none came.
+    // A frame other than `sequence` (the one a page shows), waiting at most `limit`; null when
+    // none came.
     std::shared_ptr<const ShownFrame> newerThan(uint64_t sequence, std::chrono::milliseconds limit);
 
     // Runs `set` on the camera. A shaping setting (resolution, binning, region) stops the run

@@ -54,7 +54,8 @@ bool sameToken(const std::string& given, const std::string& token) {
 
 void replyJson(httplib::Response& res, int status, const json& body) {
     res.status = status;
-    res.set_content(body.dump(), "application/json");
+    // A name cut in the middle of a character must not fail the reply.
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace), "application/json");
 }
 
 // The bench's number of the camera open in `slot`, or -1 for a camera on real hardware.
@@ -119,6 +120,10 @@ void addRoutes(httplib::Server& server, kqview::LiveCamera& live, kqview::Contro
     server.Get("/status", [&](const httplib::Request&, httplib::Response& res) {
         replyJson(res, 200, control.status());
     });
+    server.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+            replyJson(res, 500, {{"ok", false}, {"error", "the request could not be served"}});
+        });
     server.Post("/control", [&](const httplib::Request& req, httplib::Response& res) {
         // JSON only: a page elsewhere cannot send it without asking first, which is not answered.
         if (req.get_header_value("Content-Type").rfind("application/json", 0) != 0) {
@@ -207,6 +212,10 @@ int view(int32_t camera, const ViewOptions& o) {
     std::atomic<bool> serving{true};
     std::thread watcher([&] {
         while (serving && interrupted == 0) {
+            std::this_thread::sleep_for(kSignalPoll);
+        }
+        // A stop before the server runs would be lost, and it would then run for ever.
+        while (serving && !server.is_running()) {
             std::this_thread::sleep_for(kSignalPoll);
         }
         control.finish();  // aborts a job under way
