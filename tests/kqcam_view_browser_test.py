@@ -28,7 +28,7 @@ def browser():
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
     for argument in ("--headless=new", "--no-sandbox", "--disable-gpu",
-                     "--disable-dev-shm-usage", "--window-size=1400,900"):
+                     "--disable-dev-shm-usage", "--window-size=1400,1100"):
         options.add_argument(argument)
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
