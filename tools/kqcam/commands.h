@@ -95,6 +95,14 @@ int calibrate(int32_t camera, uint32_t resolution, int32_t iterations);
 int calibrationFile(int32_t camera, const std::string& action, const std::string& path,
                     bool confirmed);
 
+struct ViewOptions {
+    uint16_t port = 8473;  // 0: any free port
+    std::string listen;    // an address to listen on instead of 127.0.0.1 (a token is needed)
+};
+// A live view in the browser until Ctrl-C: the camera on continuous acquisition, its settings,
+// snaps and references, served by a local web server.
+int view(int32_t camera, const ViewOptions& options);
+
 // Lays a scene under the simulated bench's cameras: "slide", "flat" or "dark"; false for
 // another name.
 bool setBenchScene(const std::string& scene);

@@ -197,6 +197,22 @@ int run(int argc, char** argv) {
         "  kqcam refs white --exposure 30000 --save white.ref\n"
         "  kqcam snap --black-ref black.ref --white-ref white.ref --output flat.tif");
 
+    kqcam::ViewOptions viewOptions;
+    CLI::App* viewCommand = app.add_subcommand(
+        "view", "A live view in the browser: settings, snaps, references, statistics");
+    addCamera(viewCommand, cameraChoice);
+    viewCommand->add_option("-p,--port", viewOptions.port, "Port to serve on (0: any free one)")
+        ->capture_default_str();
+    viewCommand->add_option("--listen", viewOptions.listen,
+                            "Address to listen on instead of 127.0.0.1 only (0.0.0.0: every "
+                            "network); then each request needs the token printed at start");
+    viewCommand->footer(
+        "Open the address it prints in a browser; Ctrl-C stops the camera and the server.\n"
+        "Examples:\n"
+        "  kqcam view\n"
+        "  kqcam view --camera KQM --port 9000\n"
+        "  kqcam view --listen 0.0.0.0          (from another machine, with the token)");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -216,6 +232,9 @@ int run(int argc, char** argv) {
     if (app.got_subcommand("stream") || app.got_subcommand("series")) {
         return app.got_subcommand("stream") ? kqcam::stream(camera, run)
                                             : kqcam::series(camera, run);
+    }
+    if (app.got_subcommand("view")) {
+        return kqcam::view(camera, viewOptions);
     }
     if (app.got_subcommand("calibrate")) {
         return kqcam::calibrate(camera, calResolution, iterations);
