@@ -27,9 +27,7 @@ class AcquisitionTest : public ApiTest {
   protected:
     void SetUp() override {
         ApiTest::SetUp();
-        kqsimSetTimeScale(0.01);
-        kqsimSetNoise(0, 0);
-        kqsimSetNoise(1, 0);
+        exactBench(0.01);
         ASSERT_EQ(IxenmInit(kColour), 0u);
         ASSERT_EQ(IxenmInit(kMono), 0u);
     }

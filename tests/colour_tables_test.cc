@@ -38,30 +38,6 @@ class ColourTables : public ::testing::Test {
     std::unique_ptr<CameraContext, ContextDeleter> context;
 };
 
-TEST_F(ColourTables, DefaultWhiteBalanceLeavesGreenAloneAndRaisesBlueMost) {
-    saturationStep(*context);
-    const double wb[3] = {1.49, 1.98, 1.0};
-    ASSERT_EQ(buildColourTables(*context, wb), 0u);
-    for (int i = 0; i < 16384; i += 97) {
-        ASSERT_EQ(context->whiteLuts[1][i], i);
-    }
-    // Blue gain 1.98: 1000 above the pedestal becomes 1980.5 above it, truncated.
-    EXPECT_EQ(context->whiteLuts[2][1128], 2108);
-    // Red gain 1.98 / 1.49.
-    EXPECT_EQ(context->whiteLuts[0][1128], static_cast<uint16_t>(1000 * (1.98 / 1.49) + 128.5));
-    // The pedestal stays, the ends clamp.
-    EXPECT_EQ(context->whiteLuts[2][128], 128);
-    EXPECT_EQ(context->whiteLuts[2][0], 0);
-    EXPECT_EQ(context->whiteLuts[2][16383], 16383);
-}
-
-TEST_F(ColourTables, ZeroFactorIsRefusedAndChangesNothing) {
-    context->whiteLuts[0][500] = 4242;
-    const double wb[3] = {1, 0, 1};
-    EXPECT_EQ(buildColourTables(*context, wb), 5u);
-    EXPECT_EQ(context->whiteLuts[0][500], 4242);
-}
-
 TEST_F(ColourTables, NoSaturationMeansTheIdentityMatrix) {
     for (double& s : context->saturation) {
         s = 0.0;

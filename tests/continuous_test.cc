@@ -73,10 +73,7 @@ class Continuous : public ApiTest {
         open();
     }
     void open() {
-        ASSERT_EQ(IxenmInit(0), 0u);
-        uint32_t frame[4] = {0, 0, kW, kH};
-        ASSERT_EQ(IxenmSetFrameSize(0, frame), 0u);
-        ASSERT_EQ(IxenmSetExposure(0, kExposureUs), 0u);
+        openFramed(0, kW, kH, kExposureUs);
         prepare(0);
     }
     void prepare(int32_t camera) {

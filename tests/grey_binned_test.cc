@@ -62,49 +62,36 @@ std::vector<uint16_t> mixedRows(int32_t width, int32_t rows, uint16_t a, uint16_
     return raw;
 }
 
-TEST_F(GreyBinned, Binned3SolvesTheRowMixturesBackIntoColour) {
+// Binned by 3 the rows mix 2 : 1, by 5 they mix 3 : 2, and both solve back to the scene's
+// colour at every pixel. By 3, R = 3000, G = 6000, B = 1500: a = (2R + G) / 3 and so on. By 5,
+// R = 2000, G = 7000, B = 4000: a = (3R + 2G) / 5 = 4000, b' = (3G + 2B) / 5 = 5800,
+// c = (3G + 2R) / 5 = 5000, d = (3B + 2G) / 5 = 5200; groups of five alternate in parity, which
+// the weighted means of a uniform row do not see. Grey stays grey, and dark falls back to zero.
+TEST_F(GreyBinned, BinnedRowMixturesSolveBackIntoTheirColour) {
     identityTables();
-    context->binning = 3;
-    frame(12, 12);  // 4 raw rows, output 4 x 4
-    // R = 3000, G = 6000, B = 1500 mixed 2 : 1: a = (2R + G) / 3 and so on.
-    auto raw = mixedRows(12, 4, 4000, 4500, 5000, 3000);
-    std::vector<uint16_t> out(4 * 4 * 3, 0);
-    AssembleBinned3(*context, out.data(), raw.data());
-    for (int32_t y = 0; y < 4; ++y) {
-        for (int32_t x = 0; x < 4; ++x) {
-            ASSERT_EQ(pixelAt(out, 4, y, x), (Px{1500, 6000, 3000})) << y << "," << x;
-        }
-    }
-}
-
-TEST_F(GreyBinned, BinnedGreyStaysGreyAndDarkFallsBackToZero) {
-    identityTables();
+    struct Case {
+        int32_t binning;
+        uint16_t a, bp, c, d;
+        Px pixel;
+    };
+    std::vector<Case> cases = {{3, 4000, 4500, 5000, 3000, {1500, 6000, 3000}},
+                               {5, 4000, 5800, 5000, 5200, {4000, 7000, 2000}}};
     for (int32_t b : {3, 5}) {
-        context->binning = b;
-        frame(4 * b, 4 * b);
         for (uint16_t v : {uint16_t(16383), uint16_t(700), uint16_t(0)}) {
-            auto raw = mixedRows(4 * b, 4, v, v, v, v);
-            std::vector<uint16_t> out(4 * 4 * 3, 1);
-            (b == 3 ? AssembleBinned3 : AssembleBinned5)(*context, out.data(), raw.data());
-            for (int32_t i = 0; i < 16; ++i) {
-                ASSERT_EQ(pixelAt(out, 4, i / 4, i % 4), (Px{v, v, v})) << b << " " << v;
-            }
+            cases.push_back({b, v, v, v, v, {v, v, v}});
         }
     }
-}
-
-TEST_F(GreyBinned, Binned5SolvesItsThreeToTwoMixture) {
-    identityTables();
-    context->binning = 5;
-    frame(20, 20);
-    // R = 2000, G = 7000, B = 4000: a = (3R + 2G) / 5 = 4000, b' = (3G + 2B) / 5 = 5800,
-    // c = (3G + 2R) / 5 = 5000, d = (3B + 2G) / 5 = 5200. Groups of five alternate in parity,
-    // which the weighted means of a uniform row do not see.
-    auto raw = mixedRows(20, 4, 4000, 5800, 5000, 5200);
-    std::vector<uint16_t> out(4 * 4 * 3, 0);
-    AssembleBinned5(*context, out.data(), raw.data());
-    EXPECT_EQ(pixelAt(out, 4, 0, 0), (Px{4000, 7000, 2000}));
-    EXPECT_EQ(pixelAt(out, 4, 1, 1), (Px{4000, 7000, 2000}));
+    for (const Case& k : cases) {
+        context->binning = k.binning;
+        frame(4 * k.binning, 4 * k.binning);  // 4 raw rows, output 4 x 4
+        auto raw = mixedRows(4 * k.binning, 4, k.a, k.bp, k.c, k.d);
+        std::vector<uint16_t> out(4 * 4 * 3, 1);
+        (k.binning == 3 ? AssembleBinned3 : AssembleBinned5)(*context, out.data(), raw.data());
+        for (int32_t i = 0; i < 16; ++i) {
+            ASSERT_EQ(pixelAt(out, 4, i / 4, i % 4), k.pixel)
+                << k.binning << " " << k.a << " " << i;
+        }
+    }
 }
 
 TEST_F(GreyBinned, OutputsAreWhiteBalanced) {

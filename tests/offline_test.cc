@@ -33,9 +33,7 @@ class Offline : public ApiTest {
   protected:
     void SetUp() override {
         ApiTest::SetUp();
-        kqsimSetTimeScale(0.001);
-        kqsimSetNoise(kColour, 0);
-        kqsimSetNoise(kMono, 0);
+        exactBench(0.001);
         ASSERT_EQ(IxenmInit(kColour), 0u);
         ASSERT_EQ(IxenmInit(kMono), 0u);
     }
@@ -194,19 +192,6 @@ TEST_F(Offline, TheContextHoldsTheLayoutAndOnlyTheAreasItsSettingsUse) {
     EXPECT_EQ(kqsimBandwidthInUse(), 0u) << "the probe gave the stream back";
 }
 
-TEST_F(Offline, APreparedContextKeepsItsSettingsUntilItIsPreparedAgain) {
-    ASSERT_EQ(IxenmEnablePacking(kColour, 0), 0u);
-    const Prepared p = prepare(kColour);
-    const std::vector<uint16_t> first = acquire(kColour);
-    std::vector<uint8_t> raw = receivedFrame(kColour, 5, p.frameBytes);
-    ASSERT_EQ(IxenmSetWhiteBalance(kColour, 1.0, 1.0, 1.0), 0u);
-    ASSERT_EQ(IxenmEnableColorProcessing(kColour, 0), 0u);
-    EXPECT_EQ(offline(p, kColour, raw.data()), first);
-    prepare(kColour);
-    EXPECT_NE(offline(p, kColour, raw.data()), first);
-    EXPECT_EQ(offline(p, kColour, raw.data()), acquire(kColour));
-}
-
 TEST_F(Offline, ContextsThatDoNotDescribeAFrameAreRefused) {
     const Prepared p = prepare(kColour);
     std::vector<uint8_t> raw(p.frameBytes, 0);
@@ -270,8 +255,9 @@ TEST_F(Offline, AFrameShorterThanTheSensorLeavesTheRestZero) {
     }
 }
 
-// Several threads process frames with one context while the camera prepares it again: each
-// image is made from one whole context, the old or the new one.
+// A prepared context keeps its settings until it is prepared again, and then follows them. Several
+// threads process frames with one context while the camera prepares it again: each image is
+// made from one whole context, the old or the new one.
 TEST_F(Offline, ThreadsShareAContextThatIsRefilledMeanwhile) {
     ASSERT_EQ(IxenmEnablePacking(kColour, 0), 0u);
     const Prepared p = prepare(kColour);
@@ -283,7 +269,7 @@ TEST_F(Offline, ThreadsShareAContextThatIsRefilledMeanwhile) {
     raw = receivedFrame(kColour, 5, p.frameBytes);
     prepare(kColour);
     ASSERT_EQ(IxenmSetWhiteBalance(kColour, 1.49, 1.98, 1.0), 0u);
-    ASSERT_EQ(offline(p, kColour, raw.data()), after);
+    ASSERT_EQ(offline(p, kColour, raw.data()), after) << "the context kept its white balance";
 
     constexpr int kThreads = 3, kFrames = 4;
     std::latch start(kThreads + 1);

@@ -21,22 +21,20 @@ using SimFaults = SimBenchTest;
 constexpr uint32_t kCmd = 0xF0F00000;
 constexpr uint32_t kAdv = 0xF2F00000;
 
-TEST_F(SimDriver, ListsTheDefaultCamerasAndLeavesOtherClassesEmpty) {
+TEST_F(SimDriver, ListsCamerasAndForeignDevicesButNotUnpluggedOnesOrOtherClasses) {
     auto paths = driver().listInterfaces(kCameraInterfaceClass);
     ASSERT_EQ(paths.size(), 2u);
     EXPECT_TRUE(isColourPath(paths[0]));
     EXPECT_TRUE(isMonoPath(paths[1]));
     EXPECT_NE(paths[0].find("#{5d3a7c41-92e6-4f0b-8b1d-3e6a0c94f257}"), std::string::npos);
     EXPECT_TRUE(driver().listInterfaces("{00000000-0000-0000-0000-000000000000}").empty());
-}
 
-TEST_F(SimDriver, ForeignDevicesAreListedUnpluggedCamerasAreNot) {
     KqsimCameraConfig foreign;
     kqsimDefaultConfig(KQSIM_MODEL_FOREIGN, &foreign);
     foreign.uniqueIdLow = 0x99;
     ASSERT_EQ(kqsimAddCamera(&foreign), 2);
     ASSERT_EQ(kqsimUnplug(0), 0);
-    auto paths = driver().listInterfaces(kCameraInterfaceClass);
+    paths = driver().listInterfaces(kCameraInterfaceClass);
     ASSERT_EQ(paths.size(), 2u);
     EXPECT_TRUE(isMonoPath(paths[0]));
     EXPECT_FALSE(isColourPath(paths[1]) || isMonoPath(paths[1]));

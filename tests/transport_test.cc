@@ -23,6 +23,8 @@ using test::ScopedDriver;
 
 constexpr uint32_t kAdvanced = 0xF2F00000;
 
+const std::string kClassTail = "#{5d3a7c41-92e6-4f0b-8b1d-3e6a0c94f257}";
+
 DeviceLink linkTo(bool mono = false) {
     DeviceLink link;
     link.deviceHandle = 1;
@@ -32,6 +34,25 @@ DeviceLink linkTo(bool mono = false) {
     link.isMono = mono;
     return link;
 }
+
+// The library's requests go to a scripted driver for the life of each test.
+class Faked : public ::testing::Test {
+  protected:
+    // The (address, value) of every quadlet write, in order.
+    std::vector<std::pair<uint32_t, uint32_t>> writes() const {
+        std::vector<std::pair<uint32_t, uint32_t>> w;
+        for (const auto& r : fake.ofCode(kIoctlAsyncWrite)) {
+            w.emplace_back(loadLe32(r.input.data() + 16), loadBe32(r.input.data() + 36));
+        }
+        return w;
+    }
+    FakeDriver fake;
+    ScopedDriver scoped{fake};
+};
+using AsyncRequest = Faked;
+using RegisterAccess = Faked;
+using Flash = Faked;
+using Selection = Faked;
 
 TEST(DriverBackends, TheCameraClassParsesAndMalformedClassesDoNot) {
     InterfaceClass parsed;
@@ -60,9 +81,7 @@ TEST(DriverBackends, TheOperatingSystemsDriverComesFirstUnlessTheBenchIsAskedFor
     }
 }
 
-TEST(AsyncRequest, QuadletWriteCarriesItsHeaderAndBigEndianData) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(AsyncRequest, QuadletWriteCarriesItsHeaderAndBigEndianData) {
     ASSERT_EQ(writeQuadlet(linkTo(), 0xF0F00820, 0x12345678), 0u);
     ASSERT_EQ(fake.requests.size(), 1u);
     const auto& r = fake.requests[0];
@@ -79,9 +98,7 @@ TEST(AsyncRequest, QuadletWriteCarriesItsHeaderAndBigEndianData) {
     EXPECT_EQ(std::vector<uint8_t>(b + 36, b + 40), (std::vector<uint8_t>{0x12, 0x34, 0x56, 0x78}));
 }
 
-TEST(AsyncRequest, BlockReadAsksFor128BytesAndCopiesThemUnchanged) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(AsyncRequest, BlockReadAsksFor128BytesAndCopiesThemUnchanged) {
     fake.registers[0x1000] = 0xA1B2C3D4;
     uint8_t block[128];
     ASSERT_EQ(readBlock(linkTo(), 0x1000, block), 0u);
@@ -92,9 +109,7 @@ TEST(AsyncRequest, BlockReadAsksFor128BytesAndCopiesThemUnchanged) {
     EXPECT_EQ(block[3], 0xD4);
 }
 
-TEST(RegisterAccess, ReadsTryThreeTimesAndReturnTheLastError) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(RegisterAccess, ReadsTryThreeTimesAndReturnTheLastError) {
     fake.registers[0x2000] = 7;
     uint32_t value = 0;
     fake.failNext = 2;
@@ -109,9 +124,7 @@ TEST(RegisterAccess, ReadsTryThreeTimesAndReturnTheLastError) {
     EXPECT_EQ(fake.requests.size(), 3u);
 }
 
-TEST(RegisterAccess, InvalidHandleFailsWithoutReachingTheDriver) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(RegisterAccess, InvalidHandleFailsWithoutReachingTheDriver) {
     DeviceLink link = linkTo();
     link.deviceHandle = kInvalidDeviceHandle;
     uint32_t value = 0;
@@ -119,72 +132,54 @@ TEST(RegisterAccess, InvalidHandleFailsWithoutReachingTheDriver) {
     EXPECT_TRUE(fake.requests.empty());
 }
 
-TEST(RegisterAccess, FailedWriteToALockedBlockUnlocksBeforeTryingAgain) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(RegisterAccess, FailedWriteToALockedBlockUnlocksBeforeTryingAgain) {
     fake.registers[kAdvanced] = 0xFFFFFFFF;
     fake.failNext = 1;
     ASSERT_EQ(writeQuadlet(linkTo(true), kAdvanced + 0x1C, 0x30000000), 0u);
-    std::vector<std::pair<uint32_t, uint32_t>> writes;
-    for (const auto& r : fake.ofCode(kIoctlAsyncWrite)) {
-        writes.emplace_back(loadLe32(r.input.data() + 16), loadBe32(r.input.data() + 36));
-    }
     const std::vector<std::pair<uint32_t, uint32_t>> expected = {
         {kAdvanced + 0x1C, 0x30000000},
         {kAdvanced + 0x00, kAccessCode},
         {kAdvanced + 0x04, kAccessMaskMono},
         {kAdvanced + 0x1C, 0x30000000}};
-    EXPECT_EQ(writes, expected);
+    EXPECT_EQ(writes(), expected);
 }
 
-TEST(RegisterAccess, FailedWriteToAnOpenBlockRetriesWithoutUnlocking) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(RegisterAccess, FailedWriteToAnOpenBlockRetriesWithoutUnlocking) {
     fake.registers[kAdvanced] = kAccessCode;
     fake.failWritesTo = 0x3000;
     EXPECT_EQ(writeQuadlet(linkTo(), 0x3000, 1), 31u);
     EXPECT_EQ(fake.ofCode(kIoctlAsyncWrite).size(), 3u);
 }
 
-TEST(RegisterAccess, AccessRegisterThatRefusesWritesDoesNotRecurse) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(RegisterAccess, AccessRegisterThatRefusesWritesDoesNotRecurse) {
     fake.registers[kAdvanced] = 0xFFFFFFFF;
     fake.failNext = 1000;
     EXPECT_NE(writeQuadlet(linkTo(), kAdvanced + 0x18, 1), 0u);
     EXPECT_LT(fake.requests.size(), 30u);
 }
 
-TEST(Flash, WritesOnlyWholeBlocks) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(Flash, WritesOnlyWholeBlocks) {
     std::vector<uint8_t> data(300, 0x5A);
     ASSERT_EQ(writeFlash(linkTo(), 0x1000, 300, data.data()), 0u);
     std::vector<uint32_t> commands;
-    for (const auto& r : fake.ofCode(kIoctlAsyncWrite)) {
-        if (loadLe32(r.input.data() + 16) == kAdvanced + kAdvFlashControl) {
-            commands.push_back(loadBe32(r.input.data() + 36));
+    for (auto [address, value] : writes()) {
+        if (address == kAdvanced + kAdvFlashControl) {
+            commands.push_back(value);
         }
     }
     EXPECT_EQ(commands, (std::vector<uint32_t>{0x88001000, 0x88001080}));
     // Unlock, two windows with their commands, and the lock at the end.
-    const auto writes = fake.ofCode(kIoctlAsyncWrite);
-    EXPECT_EQ(loadBe32(writes.back().input.data() + 36), kAccessLock);
+    EXPECT_EQ(writes().back().second, kAccessLock);
 }
 
-TEST(Flash, ErrorBitEndsTheOperationWithBadArgumentAndLocks) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(Flash, ErrorBitEndsTheOperationWithBadArgumentAndLocks) {
     fake.flashError = true;
     uint8_t block[128];
     EXPECT_EQ(readFlashBlock(linkTo(), 0, block, kFlashReadCommand), 8u);
-    const auto writes = fake.ofCode(kIoctlAsyncWrite);
-    EXPECT_EQ(loadBe32(writes.back().input.data() + 36), kAccessLock);
+    EXPECT_EQ(writes().back().second, kAccessLock);
 }
 
-TEST(Flash, FailedUnlockIsAReadFailureAndFailedCommandAWriteFailure) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
+TEST_F(Flash, FailedUnlockIsAReadFailureAndFailedCommandAWriteFailure) {
     uint8_t block[128];
     fake.failWritesTo = kAdvanced + kAdvAccessMask;
     EXPECT_EQ(readFlashBlock(linkTo(), 0, block, kFlashReadCommand), 20u);
@@ -192,37 +187,28 @@ TEST(Flash, FailedUnlockIsAReadFailureAndFailedCommandAWriteFailure) {
     EXPECT_EQ(readFlashBlock(linkTo(), 0, block, kFlashReadCommand), 27u);
 }
 
-TEST(SortKey, ReordersThePaddedInstanceSegment) {
+// The instance segment is padded to fifteen and its pairs reordered; one of sixteen characters
+// or more, or a path of fewer than three '#', has no key and the full path decides.
+TEST(SortKey, ReordersThePaddedInstanceSegmentAndFallsBackToTheFullPath) {
     // P = "000abcdefghijkl", K = "000abcd0ef", its pairs reversed.
     EXPECT_EQ(sortKey("x#y#abcdefghijkl#z"), "efd0bc0a00");
     // P = "000000123456789", K = "0000001023".
     EXPECT_EQ(sortKey("x#y#123456789#z"), "2310000000");
-    // Short segments are padded the same way.
     EXPECT_EQ(sortKey("x#y#42#z"), "0000000000");
-    EXPECT_EQ(sortKey("x#y#0123456789abcdef#z"), "");  // 16 characters: full path decides
-    EXPECT_EQ(sortKey("x#y#abc"), "");                 // fewer than three '#'
-}
-
-TEST(SortKey, SegmentsDifferingOnlyInTheirLastSixCharactersCompareEqual) {
+    EXPECT_EQ(sortKey("x#y#0123456789abcdef#z"), "");
+    EXPECT_EQ(sortKey("x#y#abc"), "");
+    // The last six characters are not in the key.
     EXPECT_EQ(comparePaths("a#b#000000000111111#c", "z#b#000000000222222#c"), 0);
     EXPECT_NE(comparePaths("a#b#000000001111111#c", "a#b#000000002111111#c"), 0);
+    EXPECT_LT(comparePaths("a#x#0123456789abcdefg#c", "b#x#123456789#c"), 0);
+    EXPECT_GT(comparePaths("b#x#123456789#c", "a#x#0123456789abcdefg#c"), 0);
 }
 
-TEST(SortKey, LongSegmentsAreOrderedByTheFullPath) {
-    const std::string keyed = "b#x#123456789#c";
-    const std::string unkeyed = "a#x#0123456789abcdefg#c";
-    EXPECT_LT(comparePaths(unkeyed, keyed), 0);
-    EXPECT_GT(comparePaths(keyed, unkeyed), 0);
-}
-
-TEST(Selection, CountsBothModelsInSortedOrderAndSkipsOtherDevices) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
-    const std::string tail = "#{5d3a7c41-92e6-4f0b-8b1d-3e6a0c94f257}";
+TEST_F(Selection, CountsBothModelsInSortedOrderAndSkipsOtherDevices) {
     // Nine-character segments are keyed by their first three characters.
-    const std::string mono = std::string(kMonoPrefix) + "200000000" + tail;
-    const std::string colour = std::string(kColourPrefix) + "100000000" + tail;
-    const std::string other = "\\\\?\\1394#somebody&scanner#000000000" + tail;
+    const std::string mono = std::string(kMonoPrefix) + "200000000" + kClassTail;
+    const std::string colour = std::string(kColourPrefix) + "100000000" + kClassTail;
+    const std::string other = "\\\\?\\1394#somebody&scanner#000000000" + kClassTail;
     fake.paths = {mono, other, colour};
     std::string path;
     EXPECT_EQ(selectCamera(0, &path), 2u);
@@ -234,14 +220,11 @@ TEST(Selection, CountsBothModelsInSortedOrderAndSkipsOtherDevices) {
     EXPECT_TRUE(path.empty());
 }
 
-TEST(Selection, SkipsInterfacesBeyondTenAndOverlongPaths) {
-    FakeDriver fake;
-    ScopedDriver scoped(fake);
-    const std::string tail = "#{5d3a7c41-92e6-4f0b-8b1d-3e6a0c94f257}";
-    fake.paths.push_back(std::string(kColourPrefix) + std::string(250, '1') + tail);
+TEST_F(Selection, SkipsInterfacesBeyondTenAndOverlongPaths) {
+    fake.paths.push_back(std::string(kColourPrefix) + std::string(250, '1') + kClassTail);
     for (int i = 0; i < 12; ++i) {
         fake.paths.push_back(std::string(kColourPrefix) + "00000000" + std::to_string(i % 10) +
-                             std::to_string(i) + tail);
+                             std::to_string(i) + kClassTail);
     }
     EXPECT_EQ(listCameras().size(), 10u);
     EXPECT_EQ(selectCamera(0, nullptr), 10u);
