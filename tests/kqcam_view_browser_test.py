@@ -51,8 +51,11 @@ class LiveView(unittest.TestCase):
         return self.driver.execute_script("return " + expression)
 
     def until(self, expression, what):
+        # On a timeout the page's own message says what it last heard.
         WebDriverWait(self.driver, WAIT_SECONDS, poll_frequency=0.05).until(
-            lambda d: self.shown(expression), what)
+            lambda d: self.shown(expression),
+            what + "; the page says: " + str(self.shown(
+                "document.getElementById('message').textContent")))
 
     def newer_status(self):
         """The status once a frame newer than the one shown now is on the page."""
@@ -95,8 +98,14 @@ class LiveView(unittest.TestCase):
         self.set_field("exposure", 25000)
 
     def test_4_a_dragged_rectangle_becomes_the_region(self):
+        self.until("kqview.status.settings.exposure_us === 25000 && kqview.sequence > 0",
+                   "the camera at 25000 us, streaming")
+        # The image is shown scaled to the window; while a new frame decodes on a loaded
+        # machine its box can be empty for a moment, and a drag over it would be a click.
+        self.until("document.getElementById('live').getBoundingClientRect().width > 400",
+                   "the image laid out")
         image = self.driver.find_element(By.ID, "live")
-        width = image.size["width"]  # the image is shown scaled to the window
+        width = image.size["width"]
         ActionChains(self.driver).move_to_element_with_offset(image, -width // 4, -width // 8) \
             .click_and_hold().move_by_offset(width // 4, width // 6).release().perform()
         self.until("kqview.status.settings.region[0] > 0", "the region")
