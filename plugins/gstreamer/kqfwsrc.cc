@@ -5,6 +5,7 @@
 
 #include <gst/video/video.h>
 
+#include <atomic>
 #include <cinttypes>
 #include <condition_variable>
 #include <cstdio>
@@ -75,7 +76,7 @@ struct Handoff {
 struct State {
     Settings settings;  // under the object lock
     Handoff handoff;
-    int32_t slot = -1;  // the open camera's slot, -1 when none
+    std::atomic<int32_t> slot{-1};  // the open camera's slot, -1 when none (read by property calls)
     IpContext* context = nullptr;
     GstVideoInfo info{};
     bool colour = false;
