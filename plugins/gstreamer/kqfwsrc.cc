@@ -522,7 +522,7 @@ guint64 statistic(GstKqfwSrc* src, guint id) {
     return run.framesSkipped + s.handoff.skipped;
 }
 
-void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* param) {
     auto* src = GST_KQFW_SRC(object);
     GST_OBJECT_LOCK(src);
     Settings& s = src->state->settings;
@@ -564,12 +564,12 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* spe
             s.scale16 = g_value_get_boolean(value);
             break;
         default:
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     }
     GST_OBJECT_UNLOCK(src);
 }
 
-void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void getProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
     auto* src = GST_KQFW_SRC(object);
     if (id == kPropDelivered || id == kPropLost || id == kPropSkipped) {
         g_value_set_uint64(value, statistic(src, id));
@@ -615,7 +615,7 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
             g_value_set_boolean(value, s.scale16);
             break;
         default:
-            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+            G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     }
     GST_OBJECT_UNLOCK(src);
 }
