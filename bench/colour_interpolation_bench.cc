@@ -11,10 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "api/camera_context.h"
-#include "api/colour_tables.h"
 #include "bench_report.h"
+#include "camera/camera_context.h"
+#include "camera/colour_tables.h"
 #include "processing/assemble_single.h"
+#include "processing/colour_matrix.h"
 #include "processing/grey_binned.h"
 #include "sim/sim_scene.h"
 #include "sim/sim_sensor.h"

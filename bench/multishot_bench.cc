@@ -11,8 +11,8 @@
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
-#include "api/camera_context.h"
-#include "api/colour_tables.h"
+#include "camera/camera_context.h"
+#include "camera/colour_tables.h"
 #include "platform/worker_pool.h"
 #include "processing/multishot_filters.h"
 #include "processing/multishot_merge.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "api/firmware.h"
+#include "camera/firmware_text.h"
 #include "small_bench.h"
 
 namespace {

@@ -8,10 +8,11 @@
 #include <vector>
 
 #include "acquisition/sample_expansion.h"
-#include "api/colour_tables.h"
 #include "api_fixture.h"
+#include "camera/colour_tables.h"
 #include "platform/event.h"
 #include "processing/assemble_single.h"
+#include "processing/colour_matrix.h"
 #include "processing/grey_binned.h"
 #include "processing/raw_corrections.h"
 #include "transport/ioctl_codes.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "kqfw/kqsim.h"

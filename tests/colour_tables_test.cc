@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "api/camera_context.h"
-#include "api/colour_tables.h"
+#include "camera/camera_context.h"
+#include "camera/colour_tables.h"
 
 namespace kqfw {
 namespace {

@@ -7,9 +7,10 @@
 #include <random>
 
 #include "acquisition/sample_expansion.h"
-#include "api/colour_tables.h"
+#include "camera/colour_tables.h"
 #include "platform/worker_pool.h"
 #include "processing/assemble_single.h"
+#include "processing/colour_matrix.h"
 #include "processing/grey_binned.h"
 #include "processing/ratio_interpolation.h"
 #include "processing/raw_corrections.h"

@@ -1,7 +1,7 @@
 #include <string>
 
-#include "api/firmware.h"
 #include "api_fixture.h"
+#include "camera/firmware_text.h"
 
 namespace kqfw {
 namespace {

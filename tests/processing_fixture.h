@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "api/camera_context.h"
+#include "camera/camera_context.h"
 
 namespace kqfw::test {
 

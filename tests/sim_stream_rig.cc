@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "api/colour_tables.h"
+#include "camera/colour_tables.h"
 #include "platform/clock.h"
 #include "transport/register_access.h"
 #include "transport/register_map.h"

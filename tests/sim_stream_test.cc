@@ -2,7 +2,7 @@
 #include <cmath>
 #include <numeric>
 
-#include "api/colour_tables.h"
+#include "camera/colour_tables.h"
 #include "platform/clock.h"
 #include "platform/thread.h"
 #include "sim/sim_piezo.h"

@@ -1,7 +1,8 @@
 #include <cmath>
 
-#include "api/colour_tables.h"
 #include "api_fixture.h"
+#include "camera/colour_tables.h"
+#include "processing/colour_matrix.h"
 
 namespace kqfw {
 namespace {

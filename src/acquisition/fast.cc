@@ -8,7 +8,7 @@
 #include "acquisition/receive_thread.h"
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
-#include "api/camera_activity.h"
+#include "camera/camera_activity.h"
 #include "platform/clock.h"
 #include "platform/error_report.h"
 #include "transport/register_map.h"

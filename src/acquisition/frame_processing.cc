@@ -3,10 +3,11 @@
 #include <cstring>
 
 #include "acquisition/sample_expansion.h"
-#include "api/colour_tables.h"
-#include "api/geometry.h"
+#include "camera/colour_tables.h"
+#include "camera/geometry.h"
 #include "kqfw/kqfw.h"
 #include "processing/assemble_single.h"
+#include "processing/colour_matrix.h"
 #include "processing/grey_binned.h"
 #include "processing/raw_corrections.h"
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "api/camera_context.h"
+#include "camera/camera_context.h"
 #include "platform/thread.h"
 #include "processing/multishot_merge.h"
 

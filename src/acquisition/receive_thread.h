@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 
 namespace kqfw {
 

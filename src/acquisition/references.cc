@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "api/geometry.h"
+#include "camera/geometry.h"
 #include "platform/error_report.h"
 #include "platform/memory.h"
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "acquisition/acquire_image.h"
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 
 namespace kqfw {
 

@@ -3,10 +3,10 @@
 
 #include "acquisition/acquire_image.h"
 #include "acquisition/stream_setup.h"
-#include "api/camera_activity.h"
-#include "api/camera_table.h"
-#include "api/exposure.h"
-#include "api/geometry.h"
+#include "camera/camera_activity.h"
+#include "camera/camera_table.h"
+#include "camera/geometry.h"
+#include "camera/settings_rules.h"
 #include "kqfw/kqfw.h"
 #include "platform/error_report.h"
 

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "acquisition/acquire_image.h"
-#include "api/camera_activity.h"
-#include "api/camera_table.h"
-#include "api/geometry.h"
+#include "camera/camera_activity.h"
+#include "camera/camera_table.h"
+#include "camera/geometry.h"
 #include "kqfw/kqfw.h"
 #include "platform/error_report.h"
 #include "platform/memory.h"

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "processing/multishot_merge.h"
 #include "transport/register_access.h"

@@ -1,6 +1,6 @@
 // Continuous acquisition, the image-done callback, and what runs and series report.
 #include "acquisition/continuous.h"
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 

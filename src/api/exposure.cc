@@ -1,10 +1,10 @@
 // Exposure, trigger, transfer format, gain, vendor-register reads and the processing switches.
 #include <mutex>
 
-#include "api/exposure.h"
+#include "camera/settings_rules.h"
 
 #include "acquisition/stream_setup.h"
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "transport/register_access.h"
 #include "transport/register_map.h"
@@ -74,10 +74,6 @@ StatusCode storeFlag(int32_t index, uint32_t value, uint32_t CameraContext::*fie
 }
 
 }  // namespace
-
-bool exposureInRange(const CameraContext& c, uint32_t t) {
-    return t >= 2 * c.exposureStep && t <= kLongestExposure;
-}
 
 }  // namespace kqfw
 

@@ -1,6 +1,6 @@
 // Fast acquisition and the queries of what a camera can do.
 #include "acquisition/fast.h"
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 
 using namespace kqfw;

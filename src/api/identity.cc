@@ -2,7 +2,7 @@
 // applications.
 #include <cstring>
 
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "platform/error_report.h"

@@ -7,8 +7,9 @@
 #include "acquisition/ip_context.h"
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
-#include "api/camera_activity.h"
-#include "api/camera_table.h"
+#include "camera/camera_activity.h"
+#include "camera/camera_table.h"
+#include "camera/ip_context_lifetime.h"
 #include "kqfw/kqfw.h"
 #include "platform/memory.h"
 
@@ -46,7 +47,7 @@ StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes
         *contextBytes = static_cast<uint32_t>(kCameraContextBytes);
     } else {
         if (c->ipContext == nullptr) {
-            c->ipContext = allocateIpContext();
+            c->ipContext = allocateIpContext(ip::kBytes);
             if (c->ipContext == nullptr) {
                 return KQFW_STATUS_NO_MEMORY;
             }

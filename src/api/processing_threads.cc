@@ -1,6 +1,6 @@
 // How many threads a camera's frame processing shares its rows out to.
-#include "api/camera_context.h"
-#include "api/camera_table.h"
+#include "camera/camera_context.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 

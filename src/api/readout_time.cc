@@ -1,7 +1,7 @@
 // How long the camera needs beyond the exposure for one frame of the current settings.
 #include "acquisition/stream_setup.h"
-#include "api/camera_activity.h"
-#include "api/camera_table.h"
+#include "camera/camera_activity.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "transport/register_access.h"
 #include "transport/register_map.h"

@@ -2,8 +2,8 @@
 #include <cstring>
 
 #include "acquisition/references.h"
-#include "api/camera_activity.h"
-#include "api/camera_table.h"
+#include "camera/camera_activity.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 
 using namespace kqfw;

@@ -7,9 +7,9 @@
 
 #include "acquisition/fast.h"
 #include "acquisition/stream_setup.h"
-#include "api/camera_table.h"
-#include "api/colour_tables.h"
-#include "api/flash_record.h"
+#include "camera/camera_table.h"
+#include "camera/colour_tables.h"
+#include "camera/flash_record.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 #include "platform/error_report.h"

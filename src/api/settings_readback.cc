@@ -1,5 +1,5 @@
 // Read-back of the settings the camera API sets without a getter of its own.
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
 

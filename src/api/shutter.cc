@@ -1,9 +1,9 @@
 // The camera's two shutter outputs and the shutter delay.
-#include "api/shutter.h"
+#include "camera/settings_rules.h"
 
 #include <cstdlib>
 
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 #include "kqfw/kqfw.h"
 #include "transport/register_access.h"
 #include "transport/register_map.h"
@@ -13,15 +13,6 @@ namespace kqfw {
 namespace {
 
 constexpr int32_t kMaxDelaySteps = 4095;
-constexpr uint32_t kDelayMask = 0xFFF;
-constexpr int kOpenShift = 12;
-constexpr uint32_t kCloseNegativeBit = 1u << 24;
-constexpr uint32_t kOpenPositiveBit = 1u << 25;
-constexpr uint32_t kBit24 = 1u << 24;
-constexpr uint32_t kBit25 = 1u << 25;
-constexpr uint32_t kBit26 = 1u << 26;
-constexpr uint32_t kEnableBit = 1u << 28;
-constexpr uint32_t kActiveLowBit = 1u << 29;
 
 // Both words go out whole, inside an opened vendor block.
 StatusCode writeOutput(const CameraContext& c, uint32_t offset, uint32_t word) {
@@ -36,25 +27,6 @@ StatusCode writeOutput(const CameraContext& c, uint32_t offset, uint32_t word) {
 }
 
 }  // namespace
-
-uint32_t shutterOutput1Word(const CameraContext& c) {
-    const int32_t step = static_cast<int32_t>(c.exposureStep);
-    const int32_t open = c.shutterDelayOpen / step;
-    const int32_t close = c.shutterDelayClose / step;
-    uint32_t word = (static_cast<uint32_t>(std::abs(close)) & kDelayMask) |
-                    ((static_cast<uint32_t>(std::abs(open)) & kDelayMask) << kOpenShift);
-    word |= close < 0 ? kCloseNegativeBit : 0;
-    word |= open > 0 ? kOpenPositiveBit : 0;
-    word |= c.shutter1Enable != 0 ? kEnableBit : 0;
-    word |= c.shutter1Polarity == 0 ? kActiveLowBit : 0;
-    return word;
-}
-
-uint32_t shutterOutput2Word(const CameraContext& c) {
-    return (c.ttl2Bit24 != 0 ? kBit24 : 0) | (c.ttl2Bit25 != 0 ? kBit25 : 0) |
-           (c.ttl2Bit26 != 0 ? kBit26 : 0) | (c.ttl2Enable != 0 ? kEnableBit : 0) |
-           (c.ttl2Polarity == 0 ? kActiveLowBit : 0);
-}
 
 }  // namespace kqfw
 

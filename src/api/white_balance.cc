@@ -1,6 +1,6 @@
 // White balance, saturation and the colour-processing switch of an open camera.
-#include "api/camera_table.h"
-#include "api/colour_tables.h"
+#include "camera/camera_table.h"
+#include "camera/colour_tables.h"
 #include "kqfw/kqfw.h"
 
 namespace kqfw {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "transport/driver_port.h"
+#include "transport/driver_registry.h"
 
 namespace kqfw {
 
@@ -11,10 +12,10 @@ namespace kqfw {
 // but Windows).
 DriverPort* win32DriverInstance();
 
-// The backend named by KQFW_DRIVER ("win32" or "sim"); a name of no backend this build can run
-// is reported (naming those it can) and gives a bus without cameras. Without KQFW_DRIVER the
-// first available of the table: the operating system's driver, then the simulated bus, which
-// runs everywhere.
-DriverPort* composeDriver();
+// composeDriver() (declared by transport/driver_registry.h) is defined here: the backend named
+// by KQFW_DRIVER ("win32" or "sim"); a name of no backend this build can run is reported
+// (naming those it can) and gives a bus without cameras. Without KQFW_DRIVER the first
+// available of the table: the operating system's driver, then the simulated bus, which runs
+// everywhere.
 
 }  // namespace kqfw

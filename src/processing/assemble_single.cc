@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "camera/lut.h"
 #include "processing/block_interpolation.h"
-#include "processing/lut.h"
 #include "processing/ratio_interpolation.h"
 #include "processing/regression_interpolation.h"
 

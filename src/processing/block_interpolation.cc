@@ -1,7 +1,7 @@
 #include "processing/block_interpolation.h"
 
+#include "camera/lut.h"
 #include "platform/worker_pool.h"
-#include "processing/lut.h"
 #include "processing/simd_level.h"
 
 namespace kqfw {

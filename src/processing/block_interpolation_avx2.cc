@@ -6,7 +6,7 @@
 
 #include <immintrin.h>
 
-#include "processing/lut.h"
+#include "camera/lut.h"
 
 #define KQFW_AVX2 __attribute__((target("avx2")))
 #define KQFW_AVX2_INLINE inline __attribute__((always_inline, target("avx2")))

@@ -12,7 +12,7 @@
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-#include "processing/lut.h"
+#include "camera/lut.h"
 
 #define KQFW_AVX512 __attribute__((target("avx512f,avx512bw")))
 #define KQFW_AVX512_INLINE inline __attribute__((always_inline, target("avx512f,avx512bw")))

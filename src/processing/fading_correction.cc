@@ -4,8 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "camera/lut.h"
 #include "platform/error_report.h"
-#include "processing/lut.h"
 
 namespace kqfw {
 

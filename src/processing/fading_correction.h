@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "api/camera_context.h"
+#include "camera/camera_context.h"
 
 namespace kqfw {
 

@@ -1,9 +1,9 @@
 #include "processing/grey_binned.h"
 
+#include "camera/lut.h"
 #include "platform/error_report.h"
 #include "platform/memory.h"
 #include "processing/assemble_single.h"
-#include "processing/lut.h"
 
 namespace kqfw {
 

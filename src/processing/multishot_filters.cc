@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "camera/lut.h"
 #include "platform/error_report.h"
 #include "platform/memory.h"
-#include "processing/lut.h"
 #include "processing/rgb_image.h"
 #include "processing/row_filter.h"
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "processing/lut.h"
+#include "camera/lut.h"
 #include "processing/rgb_image.h"
 
 namespace kqfw {

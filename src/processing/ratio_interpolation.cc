@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "camera/lut.h"
 #include "platform/worker_pool.h"
-#include "processing/lut.h"
 #include "processing/rgb_image.h"
 #include "processing/site_rows.h"
 

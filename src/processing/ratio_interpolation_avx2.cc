@@ -11,7 +11,7 @@
 
 #include <algorithm>
 
-#include "processing/lut.h"
+#include "camera/lut.h"
 #include "processing/rgb_image.h"
 #include "processing/site_vectors_avx2.h"
 

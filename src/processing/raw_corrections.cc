@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "api/camera_table.h"
-#include "api/geometry.h"
+#include "camera/camera_table.h"
+#include "camera/geometry.h"
 
 namespace kqfw {
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "api/camera_context.h"
+#include "camera/camera_context.h"
 #include "processing/simd_level.h"
 
 namespace kqfw {

@@ -9,9 +9,9 @@
 #include <immintrin.h>
 #endif
 
+#include "camera/lut.h"
 #include "platform/memory.h"
 #include "platform/worker_pool.h"
-#include "processing/lut.h"
 #include "processing/regression_interpolation.h"
 #include "processing/rgb_image.h"
 

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "camera/lut.h"
 #include "platform/error_report.h"
 #include "platform/memory.h"
 #include "platform/worker_pool.h"
-#include "processing/lut.h"
 #include "processing/rgb_image.h"
 #include "processing/site_rows.h"
 

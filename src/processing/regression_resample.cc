@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "camera/lut.h"
 #include "platform/error_report.h"
 #include "platform/memory.h"
 #include "platform/worker_pool.h"
-#include "processing/lut.h"
 #include "processing/regression_interpolation.h"
 #include "processing/rgb_image.h"
 

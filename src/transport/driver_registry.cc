@@ -2,8 +2,6 @@
 
 #include <atomic>
 
-#include "backends/driver_backends.h"
-
 namespace kqfw {
 
 namespace {

@@ -12,4 +12,9 @@ DriverPort& driver();
 // Only while no camera is open.
 void installDriver(DriverPort* port);
 
+// The backend the process uses, chosen once on the first request. Declared here and defined by
+// the composition point one floor up (backends/driver_backends.cc), which is linked into every
+// build: the transport calls it without knowing any backend.
+DriverPort* composeDriver();
+
 }  // namespace kqfw

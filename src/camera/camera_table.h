@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <tuple>
 
-#include "api/camera_context.h"
+#include "camera/camera_context.h"
 
 namespace kqfw {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "acquisition/run_statistics.h"
+#include "camera/run_statistics.h"
 #include "kqfw/kqfw.h"
 #include "platform/critical_section.h"
 #include "platform/event.h"

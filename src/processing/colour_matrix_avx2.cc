@@ -7,7 +7,7 @@
 // table, and the clamp table a fixed ramp. The kernel computes those, in the same double
 // operations, once every entry of the camera's tables was checked to be that formula; tables
 // of any other content (an offline context's, say) stay with the lookups.
-#include "api/colour_tables.h"
+#include "processing/colour_matrix.h"
 
 #if defined(__x86_64__) && defined(__GNUC__)
 

@@ -1,9 +1,9 @@
-#include "api/camera_context.h"
+#include "camera/camera_context.h"
 
 #include <algorithm>
 #include <new>
 
-#include "acquisition/ip_context.h"
+#include "camera/ip_context_lifetime.h"
 #include "platform/memory.h"
 
 namespace kqfw {

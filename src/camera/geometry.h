@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "api/camera_context.h"
+#include "camera/camera_context.h"
 
 namespace kqfw {
 
@@ -18,6 +18,9 @@ uint32_t magnification(uint32_t resolutionIndex);
 // The base size W x H of the sensor's readout: Format_7 mode 0's vendor mode size.
 uint32_t baseWidth(const CameraContext& context);
 uint32_t baseHeight(const CameraContext& context);
+
+// The whole base image of the resolution, unbinned.
+Rect fullBase(const CameraContext& context);
 
 // Aligns a rectangle to 4 x binning, after the mono model's right-edge limits.
 Rect alignToBinning(const CameraContext& context, Rect rect);

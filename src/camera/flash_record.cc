@@ -1,4 +1,4 @@
-#include "api/flash_record.h"
+#include "camera/flash_record.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "acquisition/run_statistics.h"
+#include "camera/run_statistics.h"
 
 #include <chrono>
 

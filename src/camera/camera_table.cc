@@ -1,6 +1,6 @@
-#include "api/camera_table.h"
+#include "camera/camera_table.h"
 
-#include "api/camera_activity.h"
+#include "camera/camera_activity.h"
 
 #include <condition_variable>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <mutex>
 #include <shared_mutex>
 
-#include "acquisition/ip_context.h"
+#include "camera/ip_context_lifetime.h"
 #include "platform/memory.h"
 
 namespace kqfw {
@@ -24,8 +24,8 @@ std::shared_ptr<std::shared_mutex> lockOf(const void* block) {
 
 }  // namespace
 
-uint8_t* allocateIpContext() {
-    auto* block = static_cast<uint8_t*>(allocZeroed(ip::kBytes));
+uint8_t* allocateIpContext(size_t bytes) {
+    auto* block = static_cast<uint8_t*>(allocZeroed(bytes));
     if (block != nullptr) {
         std::lock_guard lock(blocksMutex);
         blocks[block] = std::make_shared<std::shared_mutex>();
