@@ -106,7 +106,7 @@ void BM_AssembleSingle(benchmark::State& state) {
     b.context->processingPool.setThreads(state.range(1) == 0 ? 1 : defaultProcessingThreads());
     state.counters["threads"] = b.context->processingPool.threads();
     for (auto _ : state) {
-        AssembleSingle(*b.context, out.data(), b.mosaic.data(), int32_t(state.range(0)));
+        AssembleSingle(recipeOf(*b.context), out.data(), b.mosaic.data(), int32_t(state.range(0)));
         benchmark::DoNotOptimize(out.data());
     }
     reportRate(state);
@@ -129,7 +129,7 @@ void BM_BlockKernel(benchmark::State& state) {
     const CameraContext& c = state.range(1) == 0 ? *b.context : *b.greenScaled;
     std::vector<uint16_t> out(size_t(kWidth) * kHeight * 3);
     for (auto _ : state) {
-        AssembleSingleBlock(kernel, c, out.data(), b.mosaic.data());
+        AssembleSingleBlock(kernel, recipeOf(c), out.data(), b.mosaic.data());
         benchmark::DoNotOptimize(out.data());
     }
     reportRate(state);
@@ -145,7 +145,7 @@ void BM_AssembleSingleMono(benchmark::State& state) {
     Bench& b = bench();
     std::vector<uint16_t> out(size_t(kWidth) * kHeight);
     for (auto _ : state) {
-        AssembleSingleMono(simdLevel(), *b.context, out.data(), b.mosaic.data());
+        AssembleSingleMono(simdLevel(), recipeOf(*b.context), out.data(), b.mosaic.data());
         benchmark::DoNotOptimize(out.data());
     }
     reportRate(state);
@@ -158,7 +158,7 @@ void BM_AssembleGrey(benchmark::State& state) {
     std::vector<uint16_t> out(size_t(kWidth) * kHeight);
     const auto& raw = state.range(0) == 1 ? b.mosaic : b.binned3;
     for (auto _ : state) {
-        AssembleGrey(simdLevel(), *b.context, out.data(), raw.data());
+        AssembleGrey(simdLevel(), recipeOf(*b.context), out.data(), raw.data());
         benchmark::DoNotOptimize(out.data());
     }
     b.context->binning = 1;
@@ -173,7 +173,7 @@ void BM_AssembleBinned(benchmark::State& state) {
     std::vector<uint16_t> out(size_t(kWidth) * kHeight * 3);
     const auto& raw = factor == 3 ? b.binned3 : b.binned5;
     for (auto _ : state) {
-        (factor == 3 ? AssembleBinned3 : AssembleBinned5)(*b.context, out.data(), raw.data());
+        (factor == 3 ? AssembleBinned3 : AssembleBinned5)(recipeOf(*b.context), out.data(), raw.data());
         benchmark::DoNotOptimize(out.data());
     }
     b.context->binning = 1;
@@ -243,8 +243,8 @@ std::pair<double, const char*> bestPsnr(const std::vector<uint16_t>& image) {
 std::vector<uint16_t> ours(int32_t mode) {
     Bench& b = bench();
     std::vector<uint16_t> out(size_t(kWidth) * kHeight * 3);
-    AssembleSingle(*b.context, out.data(), b.mosaic.data(), mode);
-    ApplyColorMatrix(*b.context, out.data(), int64_t(kWidth) * kHeight);
+    AssembleSingle(recipeOf(*b.context), out.data(), b.mosaic.data(), mode);
+    ApplyColorMatrix(recipeOf(*b.context), out.data(), int64_t(kWidth) * kHeight);
     return out;
 }
 
@@ -255,7 +255,7 @@ std::vector<uint16_t> openCv(int code) {
     cv::demosaicing(mosaic, bgr, code);
     std::vector<uint16_t> out(bgr.ptr<uint16_t>(),
                               bgr.ptr<uint16_t>() + size_t(kWidth) * kHeight * 3);
-    ApplyColorMatrix(*b.context, out.data(), int64_t(kWidth) * kHeight);
+    ApplyColorMatrix(recipeOf(*b.context), out.data(), int64_t(kWidth) * kHeight);
     return out;
 }
 

@@ -131,8 +131,8 @@ void BM_FramePipeline(benchmark::State& state) {
         state.PauseTiming();
         std::memcpy(raw.data(), prepared.transferred.data(), prepared.transferred.size());
         state.ResumeTiming();
-        expandRawFrame(c, raw.data());
-        if (processStandardFrame(c, image.data(), raw.data()) != 0) {
+        expandRawFrame(recipeOf(c), raw.data());
+        if (processStandardFrame(recipeOf(c), image.data(), raw.data()) != 0) {
             state.SkipWithError("the frame was not processed");
             break;
         }
@@ -192,17 +192,17 @@ void BM_SampleKernel(benchmark::State& state) {
         switch (kernel) {
             case kUnpack12:
                 std::memcpy(frame.data(), coded.data(), samples * 3 / 2);
-                UnpackPacked12(level, *c, frame.data());
+                UnpackPacked12(level, recipeOf(*c), frame.data());
                 break;
             case kExpand8:
                 std::memcpy(frame.data(), coded.data(), samples);
-                Expand8Bit(level, *c, frame.data());
+                Expand8Bit(level, recipeOf(*c), frame.data());
                 break;
             case kReferences:
-                ApplyReferences(level, *c, frame.data(), 16384, c->imageRect, 1, 1, 1);
+                ApplyReferences(level, recipeOf(*c), frame.data(), 16384, c->imageRect, 1, 1, 1);
                 break;
             case kColourMatrix:
-                ApplyColorMatrix(level, *c, frame.data(), int64_t(samples));
+                ApplyColorMatrix(level, recipeOf(*c), frame.data(), int64_t(samples));
         }
         benchmark::DoNotOptimize(frame.data());
     }

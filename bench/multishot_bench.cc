@@ -43,7 +43,7 @@ struct Series {
             shot[i] = uint16_t(128 + (i * 2654435761u >> 20) % 8000);
         }
         for (uint32_t s = 0; s < kShots; ++s) {
-            mergeshot(c, image.data(), shot.data(), kFactor, s, c.imageRect);
+            mergeshot(recipeOf(c), image.data(), shot.data(), kFactor, s, c.imageRect);
         }
     }
 };
@@ -57,7 +57,7 @@ void BM_PlaceSeries(benchmark::State& state) {
     Series& b = series();
     for (auto _ : state) {
         for (uint32_t s = 0; s < kShots; ++s) {
-            mergeshot(*b.context, b.image.data(), b.shot.data(), kFactor, s, b.context->imageRect);
+            mergeshot(recipeOf(*b.context), b.image.data(), b.shot.data(), kFactor, s, b.context->imageRect);
         }
         benchmark::DoNotOptimize(b.image.data());
     }

@@ -90,22 +90,22 @@ TEST_P(AcquisitionPath, ImageIsTheKernelsOutputOfTheDeliveredFrame) {
     CameraContext& c = *cameraAt(p.camera);
     std::vector<uint16_t> raw = deliveredFrame(p.camera, p.packed);
     const uint32_t e = c.exposureTime / c.exposureStep;
-    CorrectBlemishes(c, raw.data(), c.imageRect, int16_t(c.binning), e);
+    CorrectBlemishes(recipeOf(c), raw.data(), c.imageRect, int16_t(c.binning), e);
     std::vector<uint16_t> expected(image.size(), 0xBEEF);
     const int64_t pixels = int64_t(raw.size()) / (p.camera == kMono ? 1 : c.binning);
     if (p.camera == kMono) {
         std::copy_n(raw.begin(), expected.size(), expected.begin());
     } else if (p.resolution == 2 || (p.bits == 14 && p.binning != 1)) {
-        AssembleGrey(SimdLevel::kPlain, c, expected.data(), raw.data());
+        AssembleGrey(SimdLevel::kPlain, recipeOf(c), expected.data(), raw.data());
     } else if (p.bits == 14) {
-        AssembleSingleMono(SimdLevel::kPlain, c, expected.data(), raw.data());
+        AssembleSingleMono(SimdLevel::kPlain, recipeOf(c), expected.data(), raw.data());
     } else {
         if (p.binning == 1) {
-            AssembleSingle(c, expected.data(), raw.data(), p.resolution == 1 ? 2 : -1);
+            AssembleSingle(recipeOf(c), expected.data(), raw.data(), p.resolution == 1 ? 2 : -1);
         } else {
-            AssembleBinned3(c, expected.data(), raw.data());
+            AssembleBinned3(recipeOf(c), expected.data(), raw.data());
         }
-        ApplyColorMatrix(c, expected.data(), pixels);
+        ApplyColorMatrix(recipeOf(c), expected.data(), pixels);
     }
     EXPECT_EQ(image, expected);
     EXPECT_EQ(kqsimBandwidthInUse(), 0u);

@@ -11,7 +11,7 @@ using Px = std::vector<uint16_t>;
 TEST_F(Block, UniformFrameMapsEveryPixelThroughItsColoursTables) {
     frame(6, 4);
     std::vector<uint16_t> raw(24, 700), out(72, 0);
-    AssembleSingle(*context, out.data(), raw.data(), kBlockMethod);
+    AssembleSingle(recipeOf(*context), out.data(), raw.data(), kBlockMethod);
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 6; ++x) {
             ASSERT_EQ(pixelAt(out, 6, y, x), (Px{702, 700, 701})) << y << "," << x;
@@ -25,7 +25,7 @@ TEST_F(Block, EachPixelTakesTheBlockBelowAndRightOfIt) {
     for (int i = 0; i < 16; ++i) {
         raw[i] = static_cast<uint16_t>(100 * (i + 1));  // sample (y, x) = 100 * (4y + x + 1)
     }
-    AssembleSingle(*context, out.data(), raw.data(), kBlockMethod);
+    AssembleSingle(recipeOf(*context), out.data(), raw.data(), kBlockMethod);
     // (0, 1): red (0, 2) = 300, blue (1, 1) = 600, green mean of (0, 1) and (1, 2) = 450.
     EXPECT_EQ(pixelAt(out, 4, 0, 1), (Px{602, 450, 301}));
     // (1, 1) starts on blue: red (2, 2) = 1100, greens (1, 2) and (2, 1) = 700 and 1000.
@@ -43,7 +43,7 @@ TEST_F(Block, EachPixelTakesTheBlockBelowAndRightOfIt) {
 TEST_F(Block, TwoByTwoFrameUsesItsOneCellEverywhere) {
     frame(2, 2);
     std::vector<uint16_t> raw = {1000, 2000, 3000, 4000}, out(12, 0);
-    AssembleSingle(*context, out.data(), raw.data(), kBlockMethod);
+    AssembleSingle(recipeOf(*context), out.data(), raw.data(), kBlockMethod);
     EXPECT_EQ(pixelAt(out, 2, 0, 0), (Px{4002, 2500, 1001}));
     EXPECT_EQ(pixelAt(out, 2, 0, 1), (Px{4002, 2000, 1001}));
     EXPECT_EQ(pixelAt(out, 2, 1, 0), (Px{4002, 3000, 1001}));
@@ -56,25 +56,25 @@ TEST_F(Block, OddSizesRepeatTheirLastColumnAndRow) {
     for (int i = 0; i < 15; ++i) {
         raw[i] = static_cast<uint16_t>(50 * i + 10);
     }
-    AssembleSingle(*context, out.data(), raw.data(), kBlockMethod);
+    AssembleSingle(recipeOf(*context), out.data(), raw.data(), kBlockMethod);
     EXPECT_EQ(pixelAt(out, 5, 0, 4), pixelAt(out, 5, 0, 3));
     EXPECT_EQ(pixelAt(out, 5, 2, 1), pixelAt(out, 5, 1, 1));
     frame(1, 1);
     std::vector<uint16_t> untouched(3, 9);
-    AssembleSingle(*context, untouched.data(), raw.data(), kBlockMethod);
+    AssembleSingle(recipeOf(*context), untouched.data(), raw.data(), kBlockMethod);
     EXPECT_EQ(untouched, (Px{9, 9, 9}));
 }
 
 TEST_F(Block, SamplesBeyond14BitsReadFullScale) {
     frame(2, 2);
     std::vector<uint16_t> raw = {65535, 65535, 65535, 65535}, out(12, 0);
-    AssembleSingle(*context, out.data(), raw.data(), kBlockMethod);
+    AssembleSingle(recipeOf(*context), out.data(), raw.data(), kBlockMethod);
     EXPECT_EQ(pixelAt(out, 2, 0, 0), (Px{16383, 16383, 16383}));
 }
 
 TEST_F(Block, TablePassPutsEverySampleThroughItsOwnTable) {
     std::vector<uint16_t> raw = {10, 20, 30, 40}, out(12, 7);
-    tablePass(*context, out.data(), raw.data(), 2, 2);
+    tablePass(recipeOf(*context), out.data(), raw.data(), 2, 2);
     EXPECT_EQ(pixelAt(out, 2, 0, 0), (Px{7, 11, 7}));  // red table, other channels left
     EXPECT_EQ(pixelAt(out, 2, 0, 1)[1], 20);
     EXPECT_EQ(pixelAt(out, 2, 1, 0)[1], 30);

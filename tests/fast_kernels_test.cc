@@ -115,13 +115,13 @@ TEST_F(FastKernels, BlockMethodKernelsEqualThePlainReference) {
                 frame(s.width, s.height);
                 const auto raw = mosaicOf(pattern, s, rng);
                 std::vector<uint16_t> plain(raw.size() * 3, 1);
-                AssembleSingleBlock(BlockKernel::kPlain, *context, plain.data(), raw.data());
+                AssembleSingleBlock(BlockKernel::kPlain, recipeOf(*context), plain.data(), raw.data());
                 for (BlockKernel kernel : kernels) {
                     // Bands down to one cell row, and more threads than bands.
                     for (int32_t threads : {1, 2, 7}) {
                         context->processingPool.setThreads(threads);
                         std::vector<uint16_t> fast(raw.size() * 3, 1);
-                        AssembleSingleBlock(kernel, *context, fast.data(), raw.data());
+                        AssembleSingleBlock(kernel, recipeOf(*context), fast.data(), raw.data());
                         ASSERT_EQ(fast, plain)
                             << s.width << "x" << s.height << " pattern " << int(pattern)
                             << " tables " << int(tables) << " kernel " << int(kernel) << " "
@@ -130,7 +130,7 @@ TEST_F(FastKernels, BlockMethodKernelsEqualThePlainReference) {
                 }
                 context->processingPool.setThreads(1);
                 std::vector<uint16_t> chosen(raw.size() * 3, 1);
-                AssembleSingle(*context, chosen.data(), raw.data(), kBlockMethod);
+                AssembleSingle(recipeOf(*context), chosen.data(), raw.data(), kBlockMethod);
                 ASSERT_EQ(chosen, plain);
             }
         }
@@ -302,15 +302,15 @@ TEST_F(FastKernels, SampleCodingsAtEveryLevelEqualThePlainOnes) {
                 v = static_cast<uint16_t>(rng());
             }
             auto unpacked = frame, expanded = frame;
-            UnpackPacked12(SimdLevel::kPlain, *context, unpacked.data());
-            Expand8Bit(SimdLevel::kPlain, *context, expanded.data());
+            UnpackPacked12(SimdLevel::kPlain, recipeOf(*context), unpacked.data());
+            Expand8Bit(SimdLevel::kPlain, recipeOf(*context), expanded.data());
             atEveryVectorLevel("sample codings", [&](SimdLevel level) {
                 auto fast = frame;
-                UnpackPacked12(level, *context, fast.data());
+                UnpackPacked12(level, recipeOf(*context), fast.data());
                 ASSERT_EQ(fast, unpacked)
                     << s.width << "x" << s.height << " " << left << " " << simdLevelName(level);
                 fast = frame;
-                Expand8Bit(level, *context, fast.data());
+                Expand8Bit(level, recipeOf(*context), fast.data());
                 ASSERT_EQ(fast, expanded)
                     << s.width << "x" << s.height << " " << left << " " << simdLevelName(level);
             });
@@ -326,20 +326,20 @@ TEST_F(FastKernels, GreyAtEveryLevelEqualsThePlainOne) {
         for (uint32_t b = 1; b <= 5; ++b) {
             context->binning = b;
             std::vector<uint16_t> plain(raw.size(), 1);
-            AssembleGrey(SimdLevel::kPlain, *context, plain.data(), raw.data());
+            AssembleGrey(SimdLevel::kPlain, recipeOf(*context), plain.data(), raw.data());
             atEveryVectorLevel("grey", [&](SimdLevel level) {
                 std::vector<uint16_t> fast(raw.size(), 1);
-                AssembleGrey(level, *context, fast.data(), raw.data());
+                AssembleGrey(level, recipeOf(*context), fast.data(), raw.data());
                 ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " binning " << b << " "
                                        << simdLevelName(level);
             });
         }
         context->binning = 1;
         std::vector<uint16_t> plain(raw.size(), 1);
-        AssembleSingleMono(SimdLevel::kPlain, *context, plain.data(), raw.data());
+        AssembleSingleMono(SimdLevel::kPlain, recipeOf(*context), plain.data(), raw.data());
         atEveryVectorLevel("grey of the colours", [&](SimdLevel level) {
             std::vector<uint16_t> fast(raw.size(), 1);
-            AssembleSingleMono(level, *context, fast.data(), raw.data());
+            AssembleSingleMono(level, recipeOf(*context), fast.data(), raw.data());
             ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " " << simdLevelName(level);
         });
     }
@@ -363,11 +363,11 @@ TEST_F(FastKernels, ReferencesAtEveryLevelEqualThePlainOnes) {
         for (uint32_t e : {0u, 7u, 16384u, 1u << 24, uint32_t(rng())}) {
             for (uint32_t on : {1u, 2u, 3u}) {
                 auto plain = raw;
-                ApplyReferences(SimdLevel::kPlain, *context, plain.data(), e, rect, 1, on & 1,
+                ApplyReferences(SimdLevel::kPlain, recipeOf(*context), plain.data(), e, rect, 1, on & 1,
                                 on & 2);
                 atEveryVectorLevel("references", [&](SimdLevel level) {
                     auto fast = raw;
-                    ApplyReferences(level, *context, fast.data(), e, rect, 1, on & 1, on & 2);
+                    ApplyReferences(level, recipeOf(*context), fast.data(), e, rect, 1, on & 1, on & 2);
                     ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " e " << e << " " << on
                                            << " " << simdLevelName(level);
                 });
@@ -408,12 +408,12 @@ TEST_F(FastKernels, ColourMatrixAtEveryLevelAndThreadCountEqualsTheTableLookups)
         for (int64_t count : {1, 3, 4, 5, 9, 4095, 4097, 2090 * 5}) {
             auto plain = pixels;
             context->processingPool.setThreads(1);
-            ApplyColorMatrix(SimdLevel::kPlain, *context, plain.data(), count);
+            ApplyColorMatrix(SimdLevel::kPlain, recipeOf(*context), plain.data(), count);
             atEveryVectorLevel("colour matrix", [&](SimdLevel level) {
                 for (int32_t threads : {1, 3}) {
                     context->processingPool.setThreads(threads);
                     auto fast = pixels;
-                    ApplyColorMatrix(level, *context, fast.data(), count);
+                    ApplyColorMatrix(level, recipeOf(*context), fast.data(), count);
                     ASSERT_EQ(fast, plain) << "tables " << tables << ", " << count << " pixels, "
                                            << simdLevelName(level) << ", " << threads;
                 }

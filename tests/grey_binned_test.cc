@@ -17,7 +17,7 @@ TEST_F(GreyBinned, MonoOfAUniformFrameIsTheTableValue) {
     }
     frame(8, 6);
     std::vector<uint16_t> raw(48, 4000), out(48, 0);
-    AssembleSingleMono(SimdLevel::kPlain, *context, out.data(), raw.data());
+    AssembleSingleMono(SimdLevel::kPlain, recipeOf(*context), out.data(), raw.data());
     for (uint16_t v : out) {
         ASSERT_EQ(v, 4005);
     }
@@ -27,24 +27,24 @@ TEST_F(GreyBinned, MonoWithoutMemoryLeavesTheOutputAlone) {
     frame(8, 6);
     std::vector<uint16_t> raw(48, 4000), out(48, 3);
     failAllocationAfter(1);
-    AssembleSingleMono(SimdLevel::kPlain, *context, out.data(), raw.data());
+    AssembleSingleMono(SimdLevel::kPlain, recipeOf(*context), out.data(), raw.data());
     EXPECT_EQ(out, std::vector<uint16_t>(48, 3));
 }
 
 TEST_F(GreyBinned, GreyAveragesGroupsAndDropsOddColumns) {
     frame(5, 2);
     std::vector<uint16_t> raw = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}, out(8, 0);
-    AssembleGrey(SimdLevel::kPlain, *context, out.data(), raw.data());
+    AssembleGrey(SimdLevel::kPlain, recipeOf(*context), out.data(), raw.data());
     EXPECT_EQ(out, (std::vector<uint16_t>{1, 2, 3, 4, 6, 7, 8, 9}));  // the fifth column dropped
     context->binning = 2;
     frame(8, 4);  // 2 binned rows of 8 samples
     std::vector<uint16_t> binned = {10, 21, 30, 40, 50, 61, 70, 80, 1, 2, 3, 4, 5, 6, 7, 8};
     std::vector<uint16_t> grey(8, 0);
-    AssembleGrey(SimdLevel::kPlain, *context, grey.data(), binned.data());
+    AssembleGrey(SimdLevel::kPlain, recipeOf(*context), grey.data(), binned.data());
     EXPECT_EQ(grey, (std::vector<uint16_t>{15, 35, 55, 75, 1, 3, 5, 7}));
     context->binning = 0;
     std::vector<uint16_t> untouched(4, 9);
-    AssembleGrey(SimdLevel::kPlain, *context, untouched.data(), binned.data());
+    AssembleGrey(SimdLevel::kPlain, recipeOf(*context), untouched.data(), binned.data());
     EXPECT_EQ(untouched, std::vector<uint16_t>(4, 9));
 }
 
@@ -86,7 +86,7 @@ TEST_F(GreyBinned, BinnedRowMixturesSolveBackIntoTheirColour) {
         frame(4 * k.binning, 4 * k.binning);  // 4 raw rows, output 4 x 4
         auto raw = mixedRows(4 * k.binning, 4, k.a, k.bp, k.c, k.d);
         std::vector<uint16_t> out(4 * 4 * 3, 1);
-        (k.binning == 3 ? AssembleBinned3 : AssembleBinned5)(*context, out.data(), raw.data());
+        (k.binning == 3 ? AssembleBinned3 : AssembleBinned5)(recipeOf(*context), out.data(), raw.data());
         for (int32_t i = 0; i < 16; ++i) {
             ASSERT_EQ(pixelAt(out, 4, i / 4, i % 4), k.pixel)
                 << k.binning << " " << k.a << " " << i;
@@ -99,7 +99,7 @@ TEST_F(GreyBinned, OutputsAreWhiteBalanced) {
     frame(6, 6);
     auto raw = mixedRows(6, 2, 700, 700, 700, 700);
     std::vector<uint16_t> out(2 * 2 * 3, 0);
-    AssembleBinned3(*context, out.data(), raw.data());
+    AssembleBinned3(recipeOf(*context), out.data(), raw.data());
     EXPECT_EQ(pixelAt(out, 2, 0, 0), (Px{702, 700, 701}));
 }
 

@@ -42,7 +42,7 @@ TEST_F(MultiShotKernels, ColourShotsOfIndexThreeLandOnTheirOffsetsThroughTheirTa
     const int offsets[4][2] = {{1, 0}, {1, 1}, {0, 0}, {0, 1}};
     for (uint32_t s = 0; s < 4; ++s) {
         std::vector<uint16_t> out(size_t(w) * h * 3, 0);
-        mergeshot(*context, out.data(), shot.data(), f, s, rect);
+        mergeshot(recipeOf(*context), out.data(), shot.data(), f, s, rect);
         const int oy = offsets[s][0], ox = offsets[s][1];
         auto at = [&](int y, int x) { return &out[3 * (size_t(y) * w + x)]; };
         // A second-half shot (row offset 0) averages its green with what the pixel held (0).
@@ -73,7 +73,7 @@ TEST_F(MultiShotKernels, SecondHalfGreenIsTheRoundedMeanWithTheFirstHalf) {
     // Shot 2 (second half, offset (0, 0)): green sample at raw (0, 1) lands on pixel (0, 1).
     out[3 * 1 + G] = 100;
     const std::vector<uint16_t> shot = {0, 101, 0, 0};
-    mergeshot(*context, out.data(), shot.data(), f, 2, rect);
+    mergeshot(recipeOf(*context), out.data(), shot.data(), f, 2, rect);
     EXPECT_EQ(out[3 * 1 + G], 101) << "(101 + 100 + 1) >> 1";
 }
 
@@ -112,7 +112,7 @@ TEST_F(MultiShotKernels, MonoShotsTileTheGridAndIndexSixUsesItsPositionSubset) {
     const Rect rect6{0, 0, w6, h6};
     const std::vector<uint16_t> shot6 = namedShot(w6, h6);
     std::vector<uint16_t> mosaic(size_t(w6) * 3 * h6 * 3 * 3, 0);
-    mergeshotsub(*context, mosaic.data(), shot6.data(), 3, 14, rect6);
+    mergeshotsub(recipeOf(*context), mosaic.data(), shot6.data(), 3, 14, rect6);
     auto middle = [&](int y, int x) { return mosaic[3 * (size_t(y) * w6 * 3 + x) + G]; };
     EXPECT_EQ(middle(2, 2), 1000 + 1) << "red site through the red table";
     EXPECT_EQ(middle(2 + 3, 2 + 3), 1011 + 2) << "blue site through the blue table";

@@ -155,7 +155,7 @@ TEST_F(Ratio, AssembleSingleRunsTheTablePassFirst) {
             raw[i] = 600;  // the greens and blues already at 600
         }
     }
-    AssembleSingle(*context, out.data(), raw.data(), kRatioMethod);
+    AssembleSingle(recipeOf(*context), out.data(), raw.data(), kRatioMethod);
     for (int32_t i = 0; i < 16; ++i) {
         ASSERT_EQ(pixelAt(out, 4, i / 4, i % 4), (Px{600, 600, 600}));
     }

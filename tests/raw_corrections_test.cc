@@ -25,7 +25,7 @@ class References : public KernelTest {
     }
     std::vector<uint16_t> apply(std::vector<uint16_t> raw, uint32_t e, const Rect& rect,
                                 int16_t binning, bool blackOn, bool whiteOn) {
-        ApplyReferences(*context, raw.data(), e, rect, binning, blackOn, whiteOn);
+        ApplyReferences(recipeOf(*context), raw.data(), e, rect, binning, blackOn, whiteOn);
         return raw;
     }
     std::vector<int16_t> black, white;
@@ -119,29 +119,24 @@ TEST_F(References, HotPixelsOfTheBlackReferenceAreFoundInOrderUpToTheListsEnd) {
     black[5] = 28660;    // hot at any exposure
     black[40] = 28659;   // hot only where (e / 2) x B passes the dark limit
     black[70] = -32768;  // never
-    const uint32_t* positions = context->blemishPositions;
-    context->blemishCount = 0;
-    AddHotPixels(*context, 0);
-    EXPECT_EQ(context->blemishCount, 1);
-    EXPECT_EQ(positions[0], 5u);
-    context->blemishCount = 0;
-    AddHotPixels(*context, 2342);  // 1171 x 28659 > 33538048
-    EXPECT_EQ(context->blemishCount, 2);
-    EXPECT_EQ(positions[1], 40u);
+    const auto hot = [&](uint32_t e, int32_t room) {
+        std::vector<uint32_t> found;
+        const int32_t n =
+            visitHotPixels(recipeOf(*context), e, room, [&](uint32_t p) { found.push_back(p); });
+        EXPECT_EQ(n, int32_t(found.size()));
+        return found;
+    };
+    EXPECT_EQ(hot(0, kMaxBlemishes), (std::vector<uint32_t>{5}));
+    EXPECT_EQ(hot(2342, kMaxBlemishes), (std::vector<uint32_t>{5, 40}));  // 1171 x 28659 > 33538048
     // At long exposures the 32-bit product wraps: 150000 x 20000 is not hot, 150000 x -20000
     // is.
     black[40] = 0;
     black[30] = 20000;
     black[60] = -20000;
-    context->blemishCount = 0;
-    AddHotPixels(*context, 300000);
-    EXPECT_EQ(context->blemishCount, 2);
-    EXPECT_EQ(positions[0], 5u);
-    EXPECT_EQ(positions[1], 60u);
-    // A full list takes no more.
-    context->blemishCount = kMaxBlemishes;
-    AddHotPixels(*context, 2342);
-    EXPECT_EQ(context->blemishCount, kMaxBlemishes);
+    EXPECT_EQ(hot(300000, kMaxBlemishes), (std::vector<uint32_t>{5, 60}));
+    // A list with room for one takes the first; a full list takes none.
+    EXPECT_EQ(hot(300000, 1), (std::vector<uint32_t>{5}));
+    EXPECT_TRUE(hot(2342, 0).empty());
 }
 
 }  // namespace

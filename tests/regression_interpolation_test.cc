@@ -154,7 +154,7 @@ TEST_F(Regression, SmallImagesFallBackWithoutReadingPastTheFrame) {
     frame(4, 4);
     std::vector<uint16_t> raw(16, 500), out(48, 0);
     identityTables();
-    AssembleSingle(*context, out.data(), raw.data(), kRegressionMethod);
+    AssembleSingle(recipeOf(*context), out.data(), raw.data(), kRegressionMethod);
     EXPECT_EQ(pixelAt(out, 4, 3, 3), (Px{500, 500, 500}));
 }
 

@@ -136,20 +136,20 @@ TEST_F(WhiteBalance, SaturationRebuildsTheMatrixAndTheImageBalanceRefusesWhileBu
 
 TEST_F(WhiteBalance, ColourMatrixAppliesOnlyWhenSwitchedOn) {
     uint16_t pixel[3] = {1000, 2000, 3000};  // blue, green, red
-    ApplyColorMatrix(*cameraAt(0), pixel, 1);
+    ApplyColorMatrix(recipeOf(*cameraAt(0)), pixel, 1);
     EXPECT_EQ(pixel[0], 1000);
     IxenEnableColorProcessing(7);
     EXPECT_EQ(IxenIsColorProcessingEnabled(), 7u);
-    ApplyColorMatrix(*cameraAt(0), pixel, 1);
+    ApplyColorMatrix(recipeOf(*cameraAt(0)), pixel, 1);
     // Red out = 1.465 * 3000 - 0.283 * 2000 - 0.182 * 1000, each term truncated in its table.
     EXPECT_NEAR(pixel[2], 1.465 * 3000 - 0.283 * 2000 - 0.182 * 1000, 3);
     EXPECT_NEAR(pixel[0], 0.083 * 3000 - 0.524 * 2000 + 1.441 * 1000, 3);
     uint16_t dark[3] = {0, 16383, 0};  // pure green drives red and blue below zero
-    ApplyColorMatrix(*cameraAt(0), dark, 1);
+    ApplyColorMatrix(recipeOf(*cameraAt(0)), dark, 1);
     EXPECT_EQ(dark[0], 0);
     EXPECT_EQ(dark[2], 0);
     uint16_t over[3] = {65535, 65535, 65535};  // out-of-range samples count as full scale
-    ApplyColorMatrix(*cameraAt(0), over, 1);
+    ApplyColorMatrix(recipeOf(*cameraAt(0)), over, 1);
     EXPECT_EQ(over[1], 16383);
 }
 

@@ -271,8 +271,9 @@ uint32_t AcquireImage(CameraLease& lease, uint16_t* image, uint32_t imageBytes, 
         return status;
     }
     auto* raw = static_cast<uint16_t*>(c.streamBuffer);
-    expandRawFrame(c, raw);
-    return processStandardFrame(c, image, raw);
+    const FrameRecipe recipe = recipeOf(c);
+    expandRawFrame(recipe, raw);
+    return processStandardFrame(recipe, image, raw);
 }
 
 }  // namespace kqfw

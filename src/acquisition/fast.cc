@@ -207,8 +207,9 @@ int32_t FastReady(CameraLease& lease, uint16_t* image, uint32_t imageBytes, uint
         }
     }
     auto* raw = static_cast<uint16_t*>(prev != 0 ? c.auxBuffer : c.streamBuffer);
-    expandRawFrame(c, raw);
-    if (c.resolutionIndex > kLastStandard || processStandardFrame(c, image, raw) != 0) {
+    const FrameRecipe recipe = recipeOf(c);
+    expandRawFrame(recipe, raw);
+    if (c.resolutionIndex > kLastStandard || processStandardFrame(recipe, image, raw) != 0) {
         return kUnsupported;
     }
     const uint64_t frame = ++stats.delivered;

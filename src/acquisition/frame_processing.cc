@@ -3,8 +3,7 @@
 #include <cstring>
 
 #include "acquisition/sample_expansion.h"
-#include "camera/colour_tables.h"
-#include "camera/geometry.h"
+#include "camera/settings_rules.h"
 #include "kqfw/kqfw.h"
 #include "processing/assemble_single.h"
 #include "processing/colour_matrix.h"
@@ -20,28 +19,30 @@ constexpr uint32_t kGreyResolution = 2;
 constexpr uint32_t kFineResolution = 1;
 
 // An inverted delivered rectangle has no pixels (its edges' product would be positive).
-int64_t colourMatrixPixels(const CameraContext& c) {
-    return static_cast<int64_t>(deliveredArea(c) / c.binning);
+int64_t colourMatrixPixels(const FrameRecipe& c) {
+    return static_cast<int64_t>(deliveredArea(c.deliveredRect) / c.binning);
 }
 
 }  // namespace
 
-uint32_t processStandardFrame(CameraContext& c, uint16_t* image, uint16_t* raw) {
+uint32_t processStandardFrame(const FrameRecipe& c, uint16_t* image, uint16_t* raw) {
     const Rect rect = c.imageRect;
     const uint32_t b = c.binning;
     // The frame is read as imageRect describes it; a rectangle off the sensor (the frame size
     // is stored unchecked) would read past the receive buffer.
-    if (!rectOnSensor(c, rect) || b < 1) {
+    if (rect.left < 0 || rect.top < 0 || rect.left >= rect.right || rect.top >= rect.bottom ||
+        rect.right > static_cast<int64_t>(c.sensorWidth) ||
+        rect.bottom > static_cast<int64_t>(c.sensorHeight) || b < 1) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    const uint32_t e = c.exposureTime / c.exposureStep;
+    const uint32_t e = c.exposureUnits;
     const auto binning16 = static_cast<int16_t>(b);
-    if (c.blackRefEnabled != 0 || c.whiteRefEnabled != 0) {
+    if (c.blackRefEnabled || c.whiteRefEnabled) {
         ApplyReferences(c, raw, e, rect, binning16, c.blackRefEnabled, c.whiteRefEnabled);
     }
     CorrectBlemishes(c, raw, rect, binning16, e);
 
-    if (c.link.isMono) {
+    if (c.isMono) {
         if (c.bitsPerPixel == kColourBits) {
             return KQFW_STATUS_BAD_ARGUMENT;
         }

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "camera/camera_context.h"
+#include "processing/frame_recipe.h"
 
 namespace kqfw {
 
@@ -11,7 +11,10 @@ namespace kqfw {
 // then the colour matrix over colour output. `raw` is corrected in place. 0, or 8 for a
 // combination no routine serves (the image is not written).
 //
-// Thread context: the thread that finished the receive, holding the camera's settingsLock.
-uint32_t processStandardFrame(CameraContext& c, uint16_t* image, uint16_t* raw);
+// The camera's own frames and the offline context's run through it alike.
+//
+// Thread context: any thread, while what the recipe points at stays as it is (the camera's
+// settingsLock, or the context block's read lock).
+uint32_t processStandardFrame(const FrameRecipe& c, uint16_t* image, uint16_t* raw);
 
 }  // namespace kqfw

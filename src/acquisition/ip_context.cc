@@ -4,6 +4,8 @@
 
 #include "acquisition/references.h"
 #include "acquisition/sample_expansion.h"
+#include "camera/camera_table.h"
+#include "camera/settings_rules.h"
 #include "kqfw/kqfw.h"
 
 namespace kqfw {
@@ -55,9 +57,7 @@ void putArea(uint8_t* block, size_t at, size_t areaBytes, const int16_t* data, s
 
 // The pixels of the image the settings produce at resolutions 0 to 2 (each edge divided by the
 // binning, as the image size is computed).
-int64_t outputPixels(const CameraContext& c) {
-    const Rect& r = c.imageRect;
-    const int64_t b = c.binning;
+int64_t outputPixels(const Rect& r, int64_t b) {
     return (int64_t{r.bottom} / b - r.top / b) * (int64_t{r.right} / b - r.left / b);
 }
 
@@ -115,69 +115,69 @@ void fillIpContext(const CameraContext& c, uint8_t* block) {
     put32(block, ip::kExposureStepAt, c.exposureStep);
 }
 
-uint32_t restoreFromIpContext(const uint8_t* block, CameraContext& c) {
-    c.streamBytesPerPacket = get32(block, ip::kBytesPerPacketAt);
-    c.streamPacketsPerFrame = get32(block, ip::kPacketsPerFrameAt);
-    c.deliveredRect = getRect(block, ip::kDeliveredRectAt);
-    get(block, ip::kBlemishCountAt, &c.blemishCount, sizeof c.blemishCount);
-    get(block, ip::kMarkedPixelCountAt, &c.markedPixelCount, sizeof c.markedPixelCount);
-    get(block, ip::kBlemishPositionsAt, c.blemishPositions, sizeof c.blemishPositions);
-    get(block, ip::kMarkedPixelPositionsAt, c.markedPixelPositions, sizeof c.markedPixelPositions);
-    get(block, ip::kMarkedPixelCodesAt, c.markedPixelCodes, sizeof c.markedPixelCodes);
-    c.flashValid = get32(block, ip::kFlashValidAt);
-    c.sensorWidth = get32(block, ip::kSensorWidthAt);
-    c.sensorHeight = get32(block, ip::kSensorHeightAt);
-    c.sensorPitch = c.sensorWidth;
-    c.sensorPitchPlusOne = c.sensorWidth + 1;
-    get(block, ip::kWhiteLutsAt, c.whiteLuts, sizeof c.whiteLuts);
-    get(block, ip::kExpand8TableAt, c.expand8Table, sizeof c.expand8Table);
-    c.format7Modes[0].packingCapable = get32(block, ip::kPackingCapableAt);
-    c.packingEnabled = get32(block, ip::kPackingEnabledAt);
-    c.compression8Enabled = get32(block, ip::kCompression8EnabledAt);
-    c.link.isMono = get32(block, ip::kIsMonoAt);
-    c.format7Modes[0].compressionCapable = get32(block, ip::kCompressionCapableAt);
-    c.resolutionIndex = get32(block, ip::kResolutionIndexAt);
-    c.bitsPerPixel = get32(block, ip::kBitsPerPixelAt);
-    c.binning = get32(block, ip::kBinningAt);
-    c.exposureTime = get32(block, ip::kExposureTimeAt);
-    c.imageRect = getRect(block, ip::kImageRectAt);
-    c.blackRefEnabled = get32(block, ip::kBlackRefEnabledAt);
-    c.whiteRefEnabled = get32(block, ip::kWhiteRefEnabledAt);
-    c.colorProcessingEnabled = get32(block, ip::kColorProcessingEnabledAt);
-    c.blackRefPresent = get32(block, ip::kBlackRefPresentAt);
-    c.exposureStep = get32(block, ip::kExposureStepAt);
+uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes) {
+    const auto u16 = [block](size_t at) { return reinterpret_cast<const uint16_t*>(block + at); };
+    const auto flag = [block](size_t at) { return get32(block, at) != 0; };
+    *frameBytes = uint64_t{get32(block, ip::kBytesPerPacketAt)} * get32(block, ip::kPacketsPerFrameAt);
+    r.deliveredRect = getRect(block, ip::kDeliveredRectAt);
+    int32_t listed;
+    get(block, ip::kBlemishCountAt, &listed, sizeof listed);
+    r.blemishCount = listed;
+    r.blemishPositions = reinterpret_cast<const uint32_t*>(block + ip::kBlemishPositionsAt);
+    r.blemishCorrection = blemishCorrectionEnabled != 0;
+    r.flashValid = flag(ip::kFlashValidAt);
+    r.sensorWidth = get32(block, ip::kSensorWidthAt);
+    r.sensorHeight = get32(block, ip::kSensorHeightAt);
+    for (int k = 0; k < 3; ++k) {
+        r.whiteLuts[k] = u16(ip::kWhiteLutsAt + k * kLutEntries * sizeof(uint16_t));
+    }
+    r.expand8Table = u16(ip::kExpand8TableAt);
+    const bool packingCapable = flag(ip::kPackingCapableAt);
+    const bool compressionCapable = flag(ip::kCompressionCapableAt);
+    const bool compression8 = flag(ip::kCompression8EnabledAt);
+    r.compressed8 = compressionCapable && compression8;
+    r.packed12 = packingCapable && flag(ip::kPackingEnabledAt) && !r.compressed8;
+    r.isMono = flag(ip::kIsMonoAt);
+    r.resolutionIndex = get32(block, ip::kResolutionIndexAt);
+    r.bitsPerPixel = get32(block, ip::kBitsPerPixelAt);
+    r.binning = get32(block, ip::kBinningAt);
+    const uint32_t exposureTime = get32(block, ip::kExposureTimeAt);
+    const uint32_t exposureStep = get32(block, ip::kExposureStepAt);
+    r.imageRect = getRect(block, ip::kImageRectAt);
+    r.blackRefEnabled = flag(ip::kBlackRefEnabledAt);
+    r.whiteRefEnabled = flag(ip::kWhiteRefEnabledAt);
+    r.colorProcessingEnabled = flag(ip::kColorProcessingEnabledAt);
+    r.blackRefPresent = flag(ip::kBlackRefPresentAt);
 
     // What the processing indexes by must lie within the blocks it indexes.
-    const uint64_t sensorPixels = uint64_t{c.sensorWidth} * c.sensorHeight;
-    if (c.sensorWidth == 0 || c.sensorHeight == 0 || !fitsIpContext(c) || c.blemishCount < 0 ||
-        c.blemishCount > kMaxBlemishes || c.markedPixelCount < 0 ||
-        c.markedPixelCount > kMaxBlemishes || c.exposureStep == 0 || c.deliveredRect.left < 0 ||
-        c.deliveredRect.top < 0 || deliveredArea(c) > sensorPixels) {
+    const uint64_t sensorPixels = uint64_t{r.sensorWidth} * r.sensorHeight;
+    const bool fits = (sensorPixels + 2 * uint64_t{r.sensorWidth}) * sizeof(int16_t) <=
+                          ip::kBlackRefBytes &&
+                      sensorPixels * sizeof(int16_t) <= ip::kWhiteRefBytes;
+    if (r.sensorWidth == 0 || r.sensorHeight == 0 || !fits || listed < 0 ||
+        listed > kMaxBlemishes || get32(block, ip::kMarkedPixelCountAt) > uint32_t(kMaxBlemishes) ||
+        exposureStep == 0 || r.deliveredRect.left < 0 || r.deliveredRect.top < 0 ||
+        deliveredArea(r.deliveredRect) > sensorPixels) {
         return KQFW_STATUS_WRONG_CONTEXT_VERSION;
     }
+    r.exposureUnits = exposureTime / exposureStep;
     // The colour matrix runs over the delivered pixels; more than the image has would write
     // past the application's buffer.
-    if (c.bitsPerPixel == kColourBits && c.binning >= 1 &&
-        static_cast<int64_t>(deliveredArea(c) / c.binning) > outputPixels(c)) {
+    if (r.bitsPerPixel == kColourBits && r.binning >= 1 &&
+        static_cast<int64_t>(deliveredArea(r.deliveredRect) / r.binning) >
+            outputPixels(r.imageRect, r.binning)) {
         return KQFW_STATUS_WRONG_CONTEXT_VERSION;
     }
-
-    if (c.colorProcessingEnabled != 0) {
-        get(block, ip::kMatrixTablesAt, c.matrixTables, sizeof c.matrixTables);
-        get(block, ip::kClampTableAt, c.clampTable, sizeof c.clampTable);
-    }
-    if (c.blackRefPresent != 0) {
-        if (!ensureBlackRefStorage(c)) {
-            return KQFW_STATUS_NO_MEMORY;
+    if (r.colorProcessingEnabled) {
+        for (int t = 0; t < 9; ++t) {
+            r.matrixTables[t] = u16(ip::kMatrixTablesAt + t * kLutEntries * sizeof(uint16_t));
         }
-        get(block, ip::kBlackRefAt, c.blackRefImage, blackRefEntries(c) * sizeof(int16_t));
+        r.clampTable = u16(ip::kClampTableAt);
     }
-    if (c.whiteRefEnabled != 0) {
-        if (!ensureWhiteRefStorage(c)) {
-            return KQFW_STATUS_NO_MEMORY;
-        }
-        get(block, ip::kWhiteRefAt, c.whiteRefImage, whiteRefEntries(c) * sizeof(int16_t));
-    }
+    r.blackRefImage =
+        r.blackRefPresent ? reinterpret_cast<const int16_t*>(block + ip::kBlackRefAt) : nullptr;
+    r.whiteRefImage =
+        r.whiteRefEnabled ? reinterpret_cast<const int16_t*>(block + ip::kWhiteRefAt) : nullptr;
     return KQFW_STATUS_OK;
 }
 

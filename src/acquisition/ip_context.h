@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "camera/camera_context.h"
+#include "processing/frame_recipe.h"
 
 namespace kqfw {
 
@@ -60,11 +61,12 @@ bool fitsIpContext(const CameraContext& c);
 // only under the conditions the processing copies them back.
 void fillIpContext(const CameraContext& c, uint8_t* block);
 
-// Rebuilds a working record from `block` for processStandardFrame: 0, 7 when memory is short,
-// or 19 when the block does not describe a frame it could process within its own sizes (a
-// sensor larger than its reference areas, list counts beyond the lists, a delivered frame
-// larger than the sensor or than the image, no exposure step). The version is checked by the
-// caller. Only reads `block`.
-uint32_t restoreFromIpContext(const uint8_t* block, CameraContext& c);
+// Points `r` straight into `block` (4-byte aligned, as the library hands blocks out) for
+// processStandardFrame, and gives the bytes of a frame: 0, or 19 when the block does not
+// describe a frame it could process within its own sizes (a sensor larger than its reference
+// areas, list counts beyond the lists, a delivered frame larger than the sensor or than the
+// image, no exposure step). The version is checked by the caller. Only reads `block`, which
+// must stay as it is while `r` is in use.
+uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes);
 
 }  // namespace kqfw

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "acquisition/sample_expansion.h"
+#include "camera/settings_rules.h"
 #include "acquisition/stream_setup.h"
 #include "camera/camera_table.h"
 #include "camera/colour_tables.h"
@@ -204,18 +205,15 @@ void MultiShotRun::place(uint16_t* shot, uint32_t s) {
     const uint64_t w = uint64_t(int64_t{rect.right} - rect.left);
     const uint64_t h = uint64_t(int64_t{rect.bottom} - rect.top);
     const uint32_t e = c.exposureTime / c.exposureStep;
+    const FrameRecipe recipe = recipeOf(c);
     // The shot buffer holds the region's samples; a camera that delivered more is not
     // expanded past it. 8-bit samples are expanded as the single-frame path does.
     if (deliveredArea(c) <= w * h) {
-        if (compressedCodingActive(c)) {
-            Expand8Bit(c, shot);
-        } else if (packedCodingActive(c)) {
-            UnpackPacked12(c, shot);
-        }
+        expandRawFrame(recipe, shot);
     }
     const uint32_t f = magnification(c.resolutionIndex);
     if (c.calibrationCapture != 0) {
-        CorrectBlemishes(c, shot, rect, 1, e);
+        CorrectBlemishes(recipe, shot, rect, 1, e);
         // One 128 x 128 patch of 8-bit values from the sensor's centre, one colour of the mosaic
         // on the colour model.
         const bool mono = c.link.isMono != 0;
@@ -239,15 +237,15 @@ void MultiShotRun::place(uint16_t* shot, uint32_t s) {
         return;
     }
     if (c.blackRefEnabled != 0 || c.whiteRefEnabled != 0) {
-        ApplyReferences(c, shot, e, rect, 1, c.blackRefEnabled, c.whiteRefEnabled);
+        ApplyReferences(recipe, shot, e, rect, 1, c.blackRefEnabled, c.whiteRefEnabled);
     }
-    CorrectBlemishes(c, shot, rect, 1, e);
+    CorrectBlemishes(recipe, shot, rect, 1, e);
     if (c.link.isMono) {
         mergeshotbw(output_, shot, f, s, rect);
     } else if (c.resolutionIndex == kSubsetResolution) {
-        mergeshotsub(c, output_, shot, f, kPositionSubset[std::min<uint32_t>(s, 8)], rect);
+        mergeshotsub(recipe, output_, shot, f, kPositionSubset[std::min<uint32_t>(s, 8)], rect);
     } else {
-        mergeshot(c, output_, shot, f, s, rect);
+        mergeshot(recipe, output_, shot, f, s, rect);
     }
 }
 
@@ -281,7 +279,7 @@ uint32_t finishMultiShot(CameraContext& c, uint16_t* image, const MultiShotRun& 
         if (c.sharpenerEnabled != 0 && f > 1) {
             scansharpen(image, f, rect, &c.processingPool);
         }
-        ApplyColorMatrix(c, image, wo * ho);
+        ApplyColorMatrix(recipeOf(c), image, wo * ho);
         return KQFW_STATUS_OK;
     }
     fillborders(image, f, rect);
@@ -294,7 +292,7 @@ uint32_t finishMultiShot(CameraContext& c, uint16_t* image, const MultiShotRun& 
     if (c.multiShotFilter != 0) {
         multishotfilter(image, f, rect, c.multiShotFilter == 2, &c.processingPool);
     }
-    ApplyColorMatrix(c, image, wo * ho);
+    ApplyColorMatrix(recipeOf(c), image, wo * ho);
     return KQFW_STATUS_OK;
 }
 

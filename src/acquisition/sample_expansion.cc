@@ -1,5 +1,7 @@
 #include "acquisition/sample_expansion.h"
 
+#include "camera/settings_rules.h"
+
 namespace kqfw {
 
 namespace {
@@ -8,7 +10,7 @@ namespace {
 // does not fill; the nearest one of the same colour stands in.
 constexpr int32_t kLastColumnRepairWidth = 660;
 
-void expandSamples(SimdLevel level, const CameraContext& c, uint16_t* image, uint64_t n) {
+void expandSamples(SimdLevel level, const FrameRecipe& c, uint16_t* image, uint64_t n) {
 #if defined(__x86_64__) && defined(__GNUC__)
     if (level >= SimdLevel::kAvx2) {
         expand8BitAvx2(image, n, c.expand8Table);
@@ -23,37 +25,20 @@ void expandSamples(SimdLevel level, const CameraContext& c, uint16_t* image, uin
 
 }  // namespace
 
-uint64_t deliveredArea(const CameraContext& c) {
-    const Rect& r = c.deliveredRect;
-    if (r.right <= r.left || r.bottom <= r.top) {
-        return 0;
-    }
-    return uint64_t(int64_t{r.right} - r.left) * uint64_t(int64_t{r.bottom} - r.top);
-}
-
-void expandRawFrame(const CameraContext& c, uint16_t* raw) {
-    if (compressedCodingActive(c)) {
+void expandRawFrame(const FrameRecipe& c, uint16_t* raw) {
+    if (c.compressed8) {
         Expand8Bit(c, raw);
-    } else if (packedCodingActive(c)) {
+    } else if (c.packed12) {
         UnpackPacked12(c, raw);
     }
 }
 
-bool packedCodingActive(const CameraContext& c) {
-    const Format7ModeInfo& m = c.format7Modes[0];
-    return m.packingCapable && c.packingEnabled && !(m.compressionCapable && c.compression8Enabled);
-}
-
-bool compressedCodingActive(const CameraContext& c) {
-    return c.format7Modes[0].compressionCapable && c.compression8Enabled;
-}
-
-void UnpackPacked12(const CameraContext& c, uint16_t* image) {
+void UnpackPacked12(const FrameRecipe& c, uint16_t* image) {
     UnpackPacked12(simdLevel(), c, image);
 }
 
-void UnpackPacked12(SimdLevel level, const CameraContext& c, uint16_t* image) {
-    const uint64_t pairs = deliveredArea(c) / 2;
+void UnpackPacked12(SimdLevel level, const FrameRecipe& c, uint16_t* image) {
+    const uint64_t pairs = deliveredArea(c.deliveredRect) / 2;
 #if defined(__x86_64__) && defined(__GNUC__)
     if (level >= SimdLevel::kAvx2) {
         unpackPacked12Avx2(image, pairs);
@@ -68,16 +53,16 @@ void UnpackPacked12(SimdLevel level, const CameraContext& c, uint16_t* image) {
     }
 }
 
-void Expand8Bit(const CameraContext& c, uint16_t* image) {
+void Expand8Bit(const FrameRecipe& c, uint16_t* image) {
     Expand8Bit(simdLevel(), c, image);
 }
 
-void Expand8Bit(SimdLevel level, const CameraContext& c, uint16_t* image) {
-    const uint64_t n = deliveredArea(c);
+void Expand8Bit(SimdLevel level, const FrameRecipe& c, uint16_t* image) {
+    const uint64_t n = deliveredArea(c.deliveredRect);
     expandSamples(level, c, image, n);
     const Rect& r = c.deliveredRect;
     const int64_t width = int64_t{r.right} - r.left;
-    const int64_t back = c.link.isMono ? 1 : 2;
+    const int64_t back = c.isMono ? 1 : 2;
     if (r.right < kLastColumnRepairWidth || width <= back) {
         return;
     }

@@ -47,7 +47,7 @@ __attribute__((target("avx2"))) void unpackPacked12Avx2(uint16_t* image, uint64_
 // Sixteen samples a step from the top of the frame down, each step's 16 bytes loaded before
 // its 32 are stored, which lie at or above them; the table is widened to 32 bits for the gathers.
 __attribute__((target("avx2"))) void expand8BitAvx2(uint16_t* image, uint64_t samples,
-                                                    const uint16_t (&table)[256]) {
+                                                    const uint16_t* table) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(image);
     alignas(32) int32_t wide[256];
     for (int i = 0; i < 256; ++i) {

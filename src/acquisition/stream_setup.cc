@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "acquisition/sample_expansion.h"
+#include "camera/settings_rules.h"
 #include "kqfw/kqfw.h"
 #include "platform/clock.h"
 #include "platform/error_report.h"

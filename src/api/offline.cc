@@ -1,6 +1,7 @@
 // The offline processing context: preparing it from an open camera, and processing raw frames
 // with it on any thread, without the camera.
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "acquisition/frame_processing.h"
@@ -47,7 +48,7 @@ StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes
         *contextBytes = static_cast<uint32_t>(kCameraContextBytes);
     } else {
         if (c->ipContext == nullptr) {
-            c->ipContext = allocateIpContext(ip::kBytes);
+            c->ipContext = allocateIpContext(ip::kBytes, &c->processingPool);
             if (c->ipContext == nullptr) {
                 return KQFW_STATUS_NO_MEMORY;
             }
@@ -67,41 +68,52 @@ StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes
 }
 
 // What one offline frame works on, freed on every way out.
-struct Restore {
+struct OfflineFrame {
     const uint8_t* frame = nullptr;
-    kqfw::CameraContext* record = nullptr;
+    uint16_t* image = nullptr;
+    uint8_t* alignedCopy = nullptr;
     uint16_t* work = nullptr;
-    ~Restore() {
+    ~OfflineFrame() {
         freeZeroed(work);
-        freeCameraContext(record);
+        freeZeroed(alignedCopy);
     }
 };
 
-// Everything the processing needs is copied out of the block while it cannot change, the
-// version first, before anything is allocated.
-uint32_t restoreFrame(const uint8_t* block, void* arg) {
-    auto& r = *static_cast<Restore*>(arg);
+// The frame is processed while the block is read in place: the recipe points into it, so a
+// refill or a release of the camera's block waits for the frame. A copy of a block the
+// application placed at an odd address is read from an aligned copy of its own.
+uint32_t processOfflineFrame(const uint8_t* block, WorkerPool* pool, void* arg) {
+    auto& f = *static_cast<OfflineFrame*>(arg);
     uint32_t version;
     std::memcpy(&version, block + ip::kVersionAt, sizeof version);
     if (version != ip::kVersion) {
         return KQFW_STATUS_WRONG_CONTEXT_VERSION;
     }
-    r.record = allocateWorkContext();
-    if (r.record == nullptr) {
-        return KQFW_STATUS_NO_MEMORY;
+    if (reinterpret_cast<uintptr_t>(block) % alignof(uint32_t) != 0) {
+        f.alignedCopy = static_cast<uint8_t*>(allocZeroed(ip::kBytes));
+        if (f.alignedCopy == nullptr) {
+            return KQFW_STATUS_NO_MEMORY;
+        }
+        std::memcpy(f.alignedCopy, block, ip::kBytes);
+        block = f.alignedCopy;
     }
-    if (uint32_t status = restoreFromIpContext(block, *r.record)) {
+    FrameRecipe recipe;
+    uint64_t frameBytes = 0;
+    if (uint32_t status = mapIpContext(block, recipe, &frameBytes)) {
         return status;
     }
-    const kqfw::CameraContext& c = *r.record;
-    const uint64_t workBytes = uint64_t{c.sensorWidth} * c.sensorHeight * 2;
-    r.work = static_cast<uint16_t*>(allocZeroed(workBytes));
-    if (r.work == nullptr) {
+    if (recipe.resolutionIndex > 2) {
+        return KQFW_STATUS_BAD_ARGUMENT;
+    }
+    recipe.processingPool = pool;
+    const uint64_t workBytes = uint64_t{recipe.sensorWidth} * recipe.sensorHeight * 2;
+    f.work = static_cast<uint16_t*>(allocZeroed(workBytes));
+    if (f.work == nullptr) {
         return KQFW_STATUS_NO_MEMORY;
     }
-    const uint64_t frameBytes = uint64_t{c.streamBytesPerPacket} * c.streamPacketsPerFrame;
-    std::memcpy(r.work, r.frame, std::min(workBytes, frameBytes));
-    return KQFW_STATUS_OK;
+    std::memcpy(f.work, f.frame, std::min(workBytes, frameBytes));
+    expandRawFrame(recipe, f.work);
+    return processStandardFrame(recipe, f.image, f.work);
 }
 
 }  // namespace
@@ -135,18 +147,10 @@ KQFW_API StatusCode IxenmExecuteIPFunction(IpContext* context, uint16_t* image, 
     if (context == nullptr || image == nullptr || frame == nullptr) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
-    Restore restore;
-    restore.frame = static_cast<const uint8_t*>(frame);
-    if (uint32_t status =
-            readIpContext(reinterpret_cast<const uint8_t*>(context), restoreFrame, &restore)) {
-        return status;
-    }
-    kqfw::CameraContext& c = *restore.record;
-    if (c.resolutionIndex > 2) {
-        return KQFW_STATUS_BAD_ARGUMENT;
-    }
-    expandRawFrame(c, restore.work);
-    return processStandardFrame(c, image, restore.work);
+    OfflineFrame offline;
+    offline.frame = static_cast<const uint8_t*>(frame);
+    offline.image = image;
+    return readIpContext(reinterpret_cast<const uint8_t*>(context), processOfflineFrame, &offline);
 }
 
 }  // extern "C"

@@ -14,21 +14,25 @@ namespace {
 // from the map before it waits for the exclusive lock: a reader either finds the block and
 // keeps it alive, or does not find it at all.
 std::mutex blocksMutex;
-std::map<const void*, std::shared_ptr<std::shared_mutex>> blocks;  // guarded by blocksMutex
+struct Block {
+    std::shared_ptr<std::shared_mutex> rw;
+    WorkerPool* pool;
+};
+std::map<const void*, Block> blocks;  // guarded by blocksMutex
 
 std::shared_ptr<std::shared_mutex> lockOf(const void* block) {
     std::lock_guard lock(blocksMutex);
     auto it = blocks.find(block);
-    return it == blocks.end() ? nullptr : it->second;
+    return it == blocks.end() ? nullptr : it->second.rw;
 }
 
 }  // namespace
 
-uint8_t* allocateIpContext(size_t bytes) {
+uint8_t* allocateIpContext(size_t bytes, WorkerPool* pool) {
     auto* block = static_cast<uint8_t*>(allocZeroed(bytes));
     if (block != nullptr) {
         std::lock_guard lock(blocksMutex);
-        blocks[block] = std::make_shared<std::shared_mutex>();
+        blocks[block] = {std::make_shared<std::shared_mutex>(), pool};
     }
     return block;
 }
@@ -42,7 +46,7 @@ void releaseIpContext(uint8_t* block) {
         std::lock_guard lock(blocksMutex);
         auto it = blocks.find(block);
         if (it != blocks.end()) {
-            rw = it->second;
+            rw = it->second.rw;
             blocks.erase(it);
         }
     }
@@ -52,17 +56,20 @@ void releaseIpContext(uint8_t* block) {
     freeZeroed(block);
 }
 
-uint32_t readIpContext(const uint8_t* block, uint32_t (*read)(const uint8_t*, void*), void* arg) {
+uint32_t readIpContext(const uint8_t* block,
+                       uint32_t (*read)(const uint8_t*, WorkerPool*, void*), void* arg) {
     std::shared_ptr<std::shared_mutex> rw;
+    WorkerPool* pool = nullptr;
     {
         std::lock_guard lock(blocksMutex);
         auto it = blocks.find(block);
         if (it != blocks.end()) {
-            rw = it->second;
+            rw = it->second.rw;
+            pool = it->second.pool;
             rw->lock_shared();
         }
     }
-    const uint32_t result = read(block, arg);
+    const uint32_t result = read(block, pool, arg);
     if (rw) {
         rw->unlock_shared();
     }

@@ -41,4 +41,20 @@ uint32_t shutterOutput2Word(const CameraContext& c) {
            (c.ttl2Polarity == 0 ? kActiveLowBit : 0);
 }
 
+bool packedCodingActive(const CameraContext& c) {
+    const Format7ModeInfo& m = c.format7Modes[0];
+    return m.packingCapable && c.packingEnabled && !(m.compressionCapable && c.compression8Enabled);
+}
+
+bool compressedCodingActive(const CameraContext& c) {
+    return c.format7Modes[0].compressionCapable && c.compression8Enabled;
+}
+
+uint64_t deliveredArea(const Rect& r) {
+    if (r.right <= r.left || r.bottom <= r.top) {
+        return 0;
+    }
+    return uint64_t(int64_t{r.right} - r.left) * uint64_t(int64_t{r.bottom} - r.top);
+}
+
 }  // namespace kqfw

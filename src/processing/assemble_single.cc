@@ -29,7 +29,7 @@ void repeatOddEdges(uint16_t* out, int32_t width, int32_t height) {
 
 }  // namespace
 
-void tablePass(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t width,
+void tablePass(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t width,
                int32_t height) {
     for (int32_t y = 0; y < height; ++y) {
         const uint16_t* even = c.whiteLuts[(y & 1) == 0 ? kRed : kGreen];
@@ -42,7 +42,7 @@ void tablePass(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32
     }
 }
 
-void AssembleSingle(const CameraContext& c, uint16_t* output, const uint16_t* raw, int32_t mode) {
+void AssembleSingle(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, int32_t mode) {
     const int32_t width = c.imageRect.right - c.imageRect.left;
     const int32_t height = c.imageRect.bottom - c.imageRect.top;
     const int32_t w = width & ~1, h = height & ~1;
@@ -56,16 +56,16 @@ void AssembleSingle(const CameraContext& c, uint16_t* output, const uint16_t* ra
         }
         tablePass(c, output, raw, width, height);
         if (mode == kRatioMethod) {
-            InterpolateRatio(simdLevel(), mode, width, height, output, &c.processingPool);
+            InterpolateRatio(simdLevel(), mode, width, height, output, c.processingPool);
         } else {
-            InterpolateRegression(simdLevel(), width, height, output, &c.processingPool);
+            InterpolateRegression(simdLevel(), width, height, output, c.processingPool);
         }
         return;
     }
     AssembleSingleBlock(fastestBlockKernel(), c, output, raw);
 }
 
-void AssembleSingleBlock(BlockKernel kernel, const CameraContext& c, uint16_t* output,
+void AssembleSingleBlock(BlockKernel kernel, const FrameRecipe& c, uint16_t* output,
                          const uint16_t* raw) {
     const int32_t width = c.imageRect.right - c.imageRect.left;
     const int32_t height = c.imageRect.bottom - c.imageRect.top;
@@ -73,7 +73,7 @@ void AssembleSingleBlock(BlockKernel kernel, const CameraContext& c, uint16_t* o
     if (w < 2 || h < 2) {
         return;
     }
-    blockInterpolate(kernel, c, output, raw, w, h, width, &c.processingPool);
+    blockInterpolate(kernel, c, output, raw, w, h, width, c.processingPool);
     repeatOddEdges(output, width, height);
 }
 

@@ -16,7 +16,7 @@ int mosaicColour(int32_t y, int32_t x) {
 }
 
 // One pixel of the 2x2 method whose block lies inside the frame.
-void blockPixel(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t y, int32_t x,
+void blockPixel(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t y, int32_t x,
                 int32_t stride) {
     const uint16_t* s = raw + size_t(y) * stride + x;
     const uint16_t a = s[0], b = s[1], d = s[stride], e = s[stride + 1];
@@ -42,7 +42,7 @@ void blockPixel(const CameraContext& c, uint16_t* out, const uint16_t* raw, int3
 }
 
 // The last column: the cut block is a green and a blue sample; red comes from the left.
-void lastColumnPixel(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t y,
+void lastColumnPixel(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t y,
                      int32_t x, int32_t stride) {
     const uint16_t* s = raw + size_t(y) * stride + x;
     uint16_t* p = out + 3 * (size_t(y) * stride + x);
@@ -54,7 +54,7 @@ void lastColumnPixel(const CameraContext& c, uint16_t* out, const uint16_t* raw,
 
 // The last row (green and blue from the cut block, red from above) and the corner (its own
 // blue, red from the left, green of the samples above and left of it).
-void lastRowAndCorner(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t w,
+void lastRowAndCorner(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t w,
                       int32_t h, int32_t stride) {
     const uint16_t* tg = c.whiteLuts[kGreen];
     const uint16_t* tb = c.whiteLuts[kBlue];
@@ -74,7 +74,7 @@ void lastRowAndCorner(const CameraContext& c, uint16_t* out, const uint16_t* raw
     corner[kOutGreen] = lut(tg, (s[w - 1 - stride] + s[w - 2]) >> 1);
 }
 
-void blockInterpolatePlain(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t w,
+void blockInterpolatePlain(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t w,
                            int32_t h, int32_t stride) {
     for (int32_t y = 0; y + 1 < h; ++y) {
         for (int32_t x = 0; x + 1 < w; ++x) {
@@ -90,7 +90,7 @@ void blockInterpolatePlain(const CameraContext& c, uint16_t* out, const uint16_t
 // blue sample likewise. So each row looks up only one of red and blue, for every second pixel,
 // and takes the other from the row above, which met the same samples; only green is looked up
 // per pixel.
-void sharedRow(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t y,
+void sharedRow(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t y,
                int32_t xBegin, int32_t w, int32_t stride) {
     const uint16_t* tr = c.whiteLuts[kRed];
     const uint16_t* tg = c.whiteLuts[kGreen];
@@ -170,7 +170,7 @@ namespace {
 // Output rows 0 to rows - 1 of a frame that has a raw row more below them. A row reads only
 // its own raw row and the next, and row 0 looks up what a later row takes from the one above,
 // so a band of rows starting on an even one gives the same output by itself.
-void blockRows(BlockKernel kernel, const CameraContext& c, uint16_t* out, const uint16_t* raw,
+void blockRows(BlockKernel kernel, const FrameRecipe& c, uint16_t* out, const uint16_t* raw,
                int32_t w, int32_t rows, int32_t stride) {
     int32_t x = 0;
     if (blockKernelSupported(kernel)) {
@@ -187,7 +187,7 @@ void blockRows(BlockKernel kernel, const CameraContext& c, uint16_t* out, const 
 
 }  // namespace
 
-void blockInterpolate(BlockKernel kernel, const CameraContext& c, uint16_t* out,
+void blockInterpolate(BlockKernel kernel, const FrameRecipe& c, uint16_t* out,
                       const uint16_t* raw, int32_t w, int32_t h, int32_t stride, WorkerPool* pool) {
     // Frames narrower or lower than two cells have no pairs worth sharing.
     if (kernel == BlockKernel::kPlain || w < 4 || h < 4) {

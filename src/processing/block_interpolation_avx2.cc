@@ -71,9 +71,9 @@ KQFW_AVX2 bool tableIs(const uint16_t* table, const double* gain) {
     return _mm256_testz_si256(differ, differ) != 0;
 }
 
-KQFW_AVX2 Colour colourOf(const CameraContext& c, int colour) {
+KQFW_AVX2 Colour colourOf(const FrameRecipe& c, int colour) {
     const uint16_t* table = c.whiteLuts[colour];
-    const double gain = c.whiteGains[colour];
+    const double gain = c.whiteGains != nullptr ? c.whiteGains[colour] : 0.0;
     Mapping mapping = Mapping::kTable;
     if (tableIs(table, nullptr)) {
         mapping = Mapping::kIdentity;
@@ -196,7 +196,7 @@ KQFW_AVX2 void mapCells(const Colour& colour, const uint16_t* first, int32_t cou
 // the one at x | 1 of the blue row: entries x + 1 and x of the strip. Green is the mean of the red
 // row at x | 1 and the blue row at (x + 1) & ~1; for 16 pixels from an even column these are
 // the lanes of two loads, from x and from x + 1, alternating, so no lane crosses a vector.
-KQFW_AVX2 int32_t blockAvx2(const CameraContext& c, uint16_t* out, const uint16_t* raw, int32_t w,
+KQFW_AVX2 int32_t blockAvx2(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t w,
                             int32_t h, int32_t stride) {
     static const Spread order = spread();
     // A step reads up to column x + 16; the last two columns are not done here.

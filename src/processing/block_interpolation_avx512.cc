@@ -78,9 +78,9 @@ KQFW_AVX512 bool tableIs(const uint16_t* table, const double* gain) {
     return differ == 0;
 }
 
-KQFW_AVX512 Colour colourOf(const CameraContext& c, int colour) {
+KQFW_AVX512 Colour colourOf(const FrameRecipe& c, int colour) {
     const uint16_t* table = c.whiteLuts[colour];
-    const double gain = c.whiteGains[colour];
+    const double gain = c.whiteGains != nullptr ? c.whiteGains[colour] : 0.0;
     Mapping mapping = Mapping::kTable;
     if (tableIs(table, nullptr)) {
         mapping = Mapping::kIdentity;
@@ -221,7 +221,7 @@ KQFW_AVX512 void stripRow(const Colour& green, Strip& strip, const Interleave& o
 
 }  // namespace
 
-KQFW_AVX512 int32_t blockAvx512(const CameraContext& c, uint16_t* out, const uint16_t* raw,
+KQFW_AVX512 int32_t blockAvx512(const FrameRecipe& c, uint16_t* out, const uint16_t* raw,
                                 int32_t w, int32_t h, int32_t stride) {
     static const Interleave order = interleave();
     // A pixel reads up to two columns to its right; the last two columns are not done here.

@@ -7,11 +7,11 @@
 
 namespace kqfw {
 
-void ApplyColorMatrix(const CameraContext& context, uint16_t* pixels, int64_t count) {
+void ApplyColorMatrix(const FrameRecipe& context, uint16_t* pixels, int64_t count) {
     ApplyColorMatrix(simdLevel(), context, pixels, count);
 }
 
-void ApplyColorMatrix(SimdLevel level, const CameraContext& context, uint16_t* pixels,
+void ApplyColorMatrix(SimdLevel level, const FrameRecipe& context, uint16_t* pixels,
                       int64_t count) {
     if (context.colorProcessingEnabled == 0 || count < 1) {
         return;
@@ -26,7 +26,7 @@ void ApplyColorMatrix(SimdLevel level, const CameraContext& context, uint16_t* p
     constexpr int64_t kBlock = 4096;
     const auto blocks = static_cast<int32_t>((count + kBlock - 1) / kBlock);
     const auto& t = context.matrixTables;
-    forRowStripes(&context.processingPool, blocks, 1, [&](int32_t first, int32_t end) {
+    forRowStripes(context.processingPool, blocks, 1, [&](int32_t first, int32_t end) {
         uint16_t* start = pixels + 3 * first * kBlock;
         const int64_t n = std::min(count, end * kBlock) - first * kBlock;
         int64_t i = 0;

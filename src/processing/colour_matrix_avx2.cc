@@ -42,7 +42,10 @@ KQFW_AVX2_INLINE __m128i entries(const Formula& f, int t, __m256d samples) {
 
 // The bounds each table's entries are held in: below by limit + 1 for a negative factor, above
 // by the limit for a positive one, and always inside 16 bits.
-KQFW_AVX2 bool formulaOf(const CameraContext& c, Formula& f) {
+KQFW_AVX2 bool formulaOf(const FrameRecipe& c, Formula& f) {
+    if (c.colorMatrix == nullptr) {
+        return false;
+    }
     for (int t = 0; t < 9; ++t) {
         const double k = c.colorMatrix[t / 3][t % 3];
         if (!std::isfinite(k) || std::fabs(k) >= kLargestFactor) {
@@ -56,7 +59,7 @@ KQFW_AVX2 bool formulaOf(const CameraContext& c, Formula& f) {
     return true;
 }
 
-KQFW_AVX2 bool tablesAreFormula(const CameraContext& c, const Formula& f) {
+KQFW_AVX2 bool tablesAreFormula(const FrameRecipe& c, const Formula& f) {
     __m128i differ = _mm_setzero_si128();
     for (int t = 0; t < 9; ++t) {
         const uint16_t* table = c.matrixTables[t];
@@ -114,12 +117,12 @@ KQFW_AVX2_INLINE __m128i matrixRow(const Formula& f, int row, const __m256d in[3
 
 }  // namespace
 
-KQFW_AVX2 bool colorMatrixComputable(const CameraContext& context) {
+KQFW_AVX2 bool colorMatrixComputable(const FrameRecipe& context) {
     Formula f;
     return formulaOf(context, f) && tablesAreFormula(context, f);
 }
 
-KQFW_AVX2 int64_t computeColorMatrixAvx2(const CameraContext& context, uint16_t* pixels,
+KQFW_AVX2 int64_t computeColorMatrixAvx2(const FrameRecipe& context, uint16_t* pixels,
                                          int64_t count) {
     Formula f;
     if (!formulaOf(context, f)) {

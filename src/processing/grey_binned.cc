@@ -18,7 +18,7 @@ struct Frame {
     int32_t outRows;   // h'
 };
 
-Frame binnedFrame(const CameraContext& c, int32_t b) {
+Frame binnedFrame(const FrameRecipe& c, int32_t b) {
     const int32_t w = c.imageRect.right - c.imageRect.left;
     const int32_t h = c.imageRect.bottom - c.imageRect.top;
     return {w, h / b, (w / b) / 2 * 2, ((h / b) / 2) * 2};
@@ -39,7 +39,7 @@ int32_t parityMean(const uint16_t* group, int32_t b, int32_t parity) {
     return n == 2 ? (v[0] + v[1]) >> 1 : v[0];
 }
 
-void writePixel(const CameraContext& c, uint16_t* p, int64_t red, int64_t green, int64_t blue) {
+void writePixel(const FrameRecipe& c, uint16_t* p, int64_t red, int64_t green, int64_t blue) {
     auto clamp = [](int64_t v) { return uint32_t(v < 0 ? 0 : v > kMaxSample ? kMaxSample : v); };
     p[0] = lut(c.whiteLuts[kBlue], clamp(blue));
     p[1] = lut(c.whiteLuts[kGreen], clamp(green));
@@ -49,7 +49,7 @@ void writePixel(const CameraContext& c, uint16_t* p, int64_t red, int64_t green,
 // Solves the mixed rows of binned frames; weights (heavy : light) are 2 : 1 for b = 3 and
 // 3 : 2 for b = 5. Products are 64-bit: 9·c·b' passes 31 bits for the brightest inputs.
 template <int32_t B>
-void assembleBinned(const CameraContext& c, uint16_t* output, const uint16_t* raw) {
+void assembleBinned(const FrameRecipe& c, uint16_t* output, const uint16_t* raw) {
     const Frame f = binnedFrame(c, B);
     for (int32_t j = 0; 2 * j + 1 < f.outRows; ++j) {
         const uint16_t* even = raw + size_t(2 * j) * f.width;
@@ -163,7 +163,7 @@ RowAverage rowAverage(SimdLevel level, int32_t b) {
 
 }  // namespace
 
-void AssembleSingleMono(SimdLevel level, const CameraContext& c, uint16_t* output,
+void AssembleSingleMono(SimdLevel level, const FrameRecipe& c, uint16_t* output,
                         const uint16_t* raw) {
     const int32_t w = c.imageRect.right - c.imageRect.left;
     const int32_t h = c.imageRect.bottom - c.imageRect.top;
@@ -188,7 +188,7 @@ void AssembleSingleMono(SimdLevel level, const CameraContext& c, uint16_t* outpu
     freeZeroed(colour);
 }
 
-void AssembleGrey(SimdLevel level, const CameraContext& c, uint16_t* output, const uint16_t* raw) {
+void AssembleGrey(SimdLevel level, const FrameRecipe& c, uint16_t* output, const uint16_t* raw) {
     const int32_t b = static_cast<int32_t>(c.binning);
     if (b < 1 || b > 5) {
         return;
@@ -212,11 +212,11 @@ void AssembleGrey(SimdLevel level, const CameraContext& c, uint16_t* output, con
     }
 }
 
-void AssembleBinned3(const CameraContext& c, uint16_t* output, const uint16_t* raw) {
+void AssembleBinned3(const FrameRecipe& c, uint16_t* output, const uint16_t* raw) {
     assembleBinned<3>(c, output, raw);
 }
 
-void AssembleBinned5(const CameraContext& c, uint16_t* output, const uint16_t* raw) {
+void AssembleBinned5(const FrameRecipe& c, uint16_t* output, const uint16_t* raw) {
     assembleBinned<5>(c, output, raw);
 }
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "camera/camera_context.h"
+#include "processing/frame_recipe.h"
 #include "processing/simd_level.h"
 
 namespace kqfw {
@@ -12,14 +12,14 @@ namespace kqfw {
 // Every level gives the plain level's output.
 
 // A grey W x H image: the ratio method's colour image, averaged as ((blue + red) / 2 + green) / 2.
-void AssembleSingleMono(SimdLevel level, const CameraContext& context, uint16_t* output,
+void AssembleSingleMono(SimdLevel level, const FrameRecipe& context, uint16_t* output,
                         const uint16_t* raw);
 // A grey image of w' x h' (the binned size rounded down to even) by averaging b raw samples.
-void AssembleGrey(SimdLevel level, const CameraContext& context, uint16_t* output,
+void AssembleGrey(SimdLevel level, const FrameRecipe& context, uint16_t* output,
                   const uint16_t* raw);
 // RGB16 images of w' x h' from frames whose rows the camera binned by 3 or 5: the mixtures of
 // the mosaic's rows are solved back into red, green and blue.
-void AssembleBinned3(const CameraContext& context, uint16_t* output, const uint16_t* raw);
-void AssembleBinned5(const CameraContext& context, uint16_t* output, const uint16_t* raw);
+void AssembleBinned3(const FrameRecipe& context, uint16_t* output, const uint16_t* raw);
+void AssembleBinned5(const FrameRecipe& context, uint16_t* output, const uint16_t* raw);
 
 }  // namespace kqfw

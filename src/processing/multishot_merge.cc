@@ -28,7 +28,7 @@ Grid gridOf(const Rect& rect, uint32_t f) {
 // Places the samples of one colour shot at row offset R and column offset C. `middleOnly`
 // writes every colour into the middle channel (index 6); otherwise each goes to its own
 // channel, and `mergeGreen` averages green with what the pixel holds.
-void placeColour(const CameraContext& c, uint16_t* output, const uint16_t* raw, uint32_t f,
+void placeColour(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
                  int64_t R, int64_t C, const Rect& rect, bool middleOnly, bool mergeGreen) {
     const Grid g = gridOf(rect, f);
     for (int64_t r = 0; r < g.h; ++r) {
@@ -82,7 +82,7 @@ uint32_t shotCount(uint32_t resolutionIndex, bool mono) {
     }
 }
 
-void mergeshot(const CameraContext& c, uint16_t* output, const uint16_t* raw, uint32_t f,
+void mergeshot(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
                uint32_t s, const Rect& rect) {
     const uint32_t n = 2 * f;
     const uint32_t q = s / n;
@@ -90,7 +90,7 @@ void mergeshot(const CameraContext& c, uint16_t* output, const uint16_t* raw, ui
     placeColour(c, output, raw, f, int64_t{n} - 1 - q, s % n, rect, false, q >= f);
 }
 
-void mergeshotsub(const CameraContext& c, uint16_t* output, const uint16_t* raw, uint32_t f,
+void mergeshotsub(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
                   uint32_t p, const Rect& rect) {
     placeColour(c, output, raw, f, 2 * int64_t{f} - 2 - p / 6, p % 6, rect, true, false);
 }

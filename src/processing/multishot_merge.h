@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "camera/camera_context.h"
+#include "processing/frame_recipe.h"
 
 namespace kqfw {
 
@@ -24,11 +24,11 @@ uint32_t shotCount(uint32_t resolutionIndex, bool mono);
 
 // Colour shot s of indexes 3 to 5 through the white-balance tables; green of the second half
 // of the grid is averaged with the first half's, rounded up.
-void mergeshot(const CameraContext& c, uint16_t* output, const uint16_t* raw, uint32_t f,
+void mergeshot(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
                uint32_t s, const Rect& rect);
 // Colour shot of index 6 at position number p, every sample into the middle channel: a mosaic
 // at three times the sensor's resolution for the ratio interpolation.
-void mergeshotsub(const CameraContext& c, uint16_t* output, const uint16_t* raw, uint32_t f,
+void mergeshotsub(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
                   uint32_t p, const Rect& rect);
 // Mono shot s, copied unchanged.
 void mergeshotbw(uint16_t* output, const uint16_t* raw, uint32_t f, uint32_t s, const Rect& rect);

@@ -2,9 +2,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 
-#include "camera/camera_table.h"
-#include "camera/geometry.h"
 
 namespace kqfw {
 
@@ -16,6 +15,12 @@ constexpr double kBlackCapNumerator = 268419072.0;  // 16383 x 16384
 constexpr int64_t kHotDarkSignal = 0x1FFC000;
 constexpr int32_t kHotLevel = 14330;
 constexpr int kMaxBinning = 5;
+
+bool onSensor(const FrameRecipe& c, const Rect& r) {
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
+           r.right <= static_cast<int64_t>(c.sensorWidth) &&
+           r.bottom <= static_cast<int64_t>(c.sensorHeight);
+}
 
 int32_t clampSample(int32_t v) {
     return std::clamp(v, 0, kMaxSample);
@@ -53,7 +58,7 @@ struct ReferenceStep {
 // one straight loop the compiler can put in vector registers, of the width the clone below
 // allows.
 template <bool Black, bool White>
-__attribute__((always_inline)) inline void correctUnbinned(const CameraContext& c,
+__attribute__((always_inline)) inline void correctUnbinned(const FrameRecipe& c,
                                                            const ReferenceStep& step, uint16_t* raw,
                                                            const Rect& rect) {
     const uint32_t pitch = c.sensorWidth;
@@ -77,18 +82,18 @@ __attribute__((always_inline)) inline void correctUnbinned(const CameraContext& 
     }
 }
 
-using UnbinnedCorrection = void (*)(const CameraContext&, const ReferenceStep&, uint16_t*,
+using UnbinnedCorrection = void (*)(const FrameRecipe&, const ReferenceStep&, uint16_t*,
                                     const Rect&);
 
 template <bool Black, bool White>
-void correctUnbinnedScalar(const CameraContext& c, const ReferenceStep& step, uint16_t* raw,
+void correctUnbinnedScalar(const FrameRecipe& c, const ReferenceStep& step, uint16_t* raw,
                            const Rect& rect) {
     correctUnbinned<Black, White>(c, step, raw, rect);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
 template <bool Black, bool White>
-__attribute__((target("avx2"))) void correctUnbinnedAvx2(const CameraContext& c,
+__attribute__((target("avx2"))) void correctUnbinnedAvx2(const FrameRecipe& c,
                                                          const ReferenceStep& step, uint16_t* raw,
                                                          const Rect& rect) {
     correctUnbinned<Black, White>(c, step, raw, rect);
@@ -124,15 +129,15 @@ int32_t blockSum(const int16_t* ref, uint32_t pitch, int64_t row, int64_t col, i
 
 }  // namespace
 
-void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Rect& rect,
+void ApplyReferences(const FrameRecipe& c, uint16_t* raw, uint32_t e, const Rect& rect,
                      int16_t binning, uint32_t blackOn, uint32_t whiteOn) {
     ApplyReferences(simdLevel(), c, raw, e, rect, binning, blackOn, whiteOn);
 }
 
-void ApplyReferences(SimdLevel level, const CameraContext& c, uint16_t* raw, uint32_t e,
+void ApplyReferences(SimdLevel level, const FrameRecipe& c, uint16_t* raw, uint32_t e,
                      const Rect& rect, int16_t binning, uint32_t blackOn, uint32_t whiteOn) {
     const int b = binning;
-    if (b < 1 || b > kMaxBinning || !rectOnSensor(c, rect)) {
+    if (b < 1 || b > kMaxBinning || !onSensor(c, rect)) {
         return;
     }
     const int32_t cap =
@@ -154,7 +159,7 @@ void ApplyReferences(SimdLevel level, const CameraContext& c, uint16_t* raw, uin
     }
     const uint32_t pitch = c.sensorWidth;
     const int64_t w = rect.right - rect.left, h = rect.bottom - rect.top;
-    const bool mono = c.link.isMono != 0;
+    const bool mono = c.isMono;
     const int64_t rows = b == 1 ? h : h / b / 2 * 2;
     const int64_t columns = mono ? w / b : w;
     const int blockColumns = mono ? b : 1;
@@ -201,9 +206,10 @@ HotBand hotBand(uint32_t e) {
     return band;
 }
 
-void AddHotPixels(CameraContext& c, uint32_t e) {
-    if (c.blackRefPresent == 0 || c.blackRefImage == nullptr) {
-        return;
+int32_t visitHotPixels(const FrameRecipe& c, uint32_t e, int32_t room,
+                       const std::function<void(uint32_t)>& visit) {
+    if (!c.blackRefPresent || c.blackRefImage == nullptr || room <= 0) {
+        return 0;
     }
     // Every frame scans the whole reference, and hot pixels are rare: blocks without one are
     // passed over by a maximum the compiler computes in vector registers.
@@ -211,7 +217,8 @@ void AddHotPixels(CameraContext& c, uint32_t e) {
     const HotBand band = hotBand(e);
     const int16_t* ref = c.blackRefImage;
     const uint64_t pixels = uint64_t{c.sensorWidth} * c.sensorHeight;
-    for (uint64_t start = 0; start < pixels && c.blemishCount < kMaxBlemishes; start += kBlock) {
+    int32_t found = 0;
+    for (uint64_t start = 0; start < pixels && found < room; start += kBlock) {
         const uint64_t end = std::min(pixels, start + kBlock);
         int16_t highest = INT16_MIN, lowest = INT16_MAX;
         for (uint64_t i = start; i < end; ++i) {
@@ -221,44 +228,39 @@ void AddHotPixels(CameraContext& c, uint32_t e) {
         if (highest < band.above && lowest > band.below) {
             continue;
         }
-        for (uint64_t i = start; i < end && c.blemishCount < kMaxBlemishes; ++i) {
+        for (uint64_t i = start; i < end && found < room; ++i) {
             if (isHotPixel(e, ref[i])) {
-                c.blemishPositions[c.blemishCount++] = static_cast<uint32_t>(i);
+                visit(static_cast<uint32_t>(i));
+                ++found;
             }
         }
     }
-    c.blemishCount = std::min(c.blemishCount, kMaxBlemishes);
+    return found;
 }
 
-void CorrectBlemishes(CameraContext& c, uint16_t* raw, const Rect& rect, int16_t binning,
+void CorrectBlemishes(const FrameRecipe& c, uint16_t* raw, const Rect& rect, int16_t binning,
                       uint32_t e) {
-    if (blemishCorrectionEnabled == 0 || c.flashValid == 0 || c.sensorWidth == 0) {
+    if (!c.blemishCorrection || !c.flashValid || c.sensorWidth == 0 || binning < 1) {
         return;
     }
-    const int32_t listed = c.blemishCount;
-    AddHotPixels(c, e);
     const int b = binning;
-    if (c.blemishCount <= 0 || b < 1) {
-        c.blemishCount = listed;
-        return;
-    }
-    const bool mono = c.link.isMono != 0;
+    const bool mono = c.isMono;
     const int64_t w = int64_t{rect.right} - rect.left;
     const int64_t frameRows = (int64_t{rect.bottom} - rect.top) / b;
     const int64_t rowLength = mono ? w / b : w;
-    for (int32_t k = 0; k < c.blemishCount; ++k) {
-        const int64_t row = c.blemishPositions[k] / c.sensorWidth;
-        const int64_t column = c.blemishPositions[k] % c.sensorWidth;
+    const int64_t step = mono ? 1 : 2;
+    const auto correct = [&](uint32_t position) {
+        const int64_t row = position / c.sensorWidth;
+        const int64_t column = position % c.sensorWidth;
         if (row < rect.top || row >= rect.bottom || column < rect.left || column >= rect.right) {
-            continue;
+            return;
         }
         const int64_t frameRow = (row - rect.top) / b;
         const int64_t dx = column - rect.left;
         const int64_t x = mono ? dx / b : dx;
-        const int64_t step = mono ? 1 : 2;
         // A frame too narrow for a same-colour neighbour on either side keeps its sample.
         if (frameRow >= frameRows || x >= rowLength || rowLength <= step) {
-            continue;
+            return;
         }
         uint16_t* line = raw + frameRow * rowLength;
         if (x < step) {
@@ -268,8 +270,14 @@ void CorrectBlemishes(CameraContext& c, uint16_t* raw, const Rect& rect, int16_t
         } else {
             line[x] = static_cast<uint16_t>((line[x - step] + line[x + step] + 1) >> 1);
         }
+    };
+    // The flash's list first, then the hot pixels in the reference's order, the two together
+    // at most kMaxBlemishes: the order matters where two neighbours are both corrected.
+    const int32_t listed = std::clamp(c.blemishCount, 0, kMaxBlemishes);
+    for (int32_t k = 0; k < listed; ++k) {
+        correct(c.blemishPositions[k]);
     }
-    c.blemishCount = listed;
+    visitHotPixels(c, e, kMaxBlemishes - listed, correct);
 }
 
 }  // namespace kqfw

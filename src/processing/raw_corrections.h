@@ -1,8 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
-#include "camera/camera_context.h"
+#include "processing/frame_recipe.h"
 #include "processing/simd_level.h"
 
 namespace kqfw {
@@ -12,19 +13,20 @@ namespace kqfw {
 // reference shows. The frame covers `rect` (sensor pixels); with binning b it has the rows the
 // camera binned, and on the mono model the binned columns too.
 //
-// Thread context: the thread that processes the frame; CorrectBlemishes appends to the
-// camera's blemish list and restores it before it returns, so one frame of a camera at a time.
+// Thread context: any thread; they read the recipe and write only the frame.
 
 // e = exposureTime / exposureStep. Nothing happens unless 1 <= binning <= 5.
-void ApplyReferences(const CameraContext& c, uint16_t* raw, uint32_t e, const Rect& rect,
+void ApplyReferences(const FrameRecipe& c, uint16_t* raw, uint32_t e, const Rect& rect,
                      int16_t binning, uint32_t blackOn, uint32_t whiteOn);
 // The same at a given instruction level; kPlain is the sample-by-sample reference.
-void ApplyReferences(SimdLevel level, const CameraContext& c, uint16_t* raw, uint32_t e,
+void ApplyReferences(SimdLevel level, const FrameRecipe& c, uint16_t* raw, uint32_t e,
                      const Rect& rect, int16_t binning, uint32_t blackOn, uint32_t whiteOn);
-void CorrectBlemishes(CameraContext& c, uint16_t* raw, const Rect& rect, int16_t binning,
+void CorrectBlemishes(const FrameRecipe& c, uint16_t* raw, const Rect& rect, int16_t binning,
                       uint32_t e);
-// Appends the hot pixels of the black reference to the blemish list (at most 10000 entries).
-void AddHotPixels(CameraContext& c, uint32_t e);
+// Calls visit(position) for the hot pixels of the black reference, in its order, at most
+// `room` of them, and returns how many it found.
+int32_t visitHotPixels(const FrameRecipe& c, uint32_t e, int32_t room,
+                       const std::function<void(uint32_t)>& visit);
 
 // The hot-pixel rule for a black reference value b at e exposure units.
 bool isHotPixel(uint32_t e, int32_t b);
