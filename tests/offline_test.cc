@@ -116,11 +116,28 @@ TEST_P(OfflinePath, AFrameProcessedOfflineIsTheImageTheCameraGave) {
     uint32_t frame[4] = {120, 60, 960, 660};
     ASSERT_EQ(IxenmSetFrameSize(p.camera, frame), 0u);
     restoreReferences(p.camera);
+    if (p.camera == kColour) {
+        ASSERT_EQ(IxenmSetWhiteBalance(p.camera, 1.1, 1.3, 1.7), 0u);
+    }
     const std::vector<uint16_t> online = acquire(p.camera);
 
     const Prepared prepared = prepare(p.camera);
     std::vector<uint8_t> raw = receivedFrame(p.camera, p.coding, prepared.frameBytes);
     EXPECT_EQ(offline(prepared, p.camera, raw.data()), online);
+
+    // An application's copy, at an odd address, whose bytes outside the layout hold other
+    // gains and another colour matrix than its tables were made of: the same image.
+    std::vector<uint8_t> copy(prepared.contextBytes + 1);
+    std::memcpy(copy.data() + 1, prepared.context, prepared.contextBytes);
+    for (size_t at = 6797440; at + 8 <= 6797548; at += 8) {
+        const double other = 1.25 + double(at % 7) / 8;
+        std::memcpy(copy.data() + 1 + at, &other, 8);
+    }
+    std::vector<uint16_t> image = imageBuffer(p.camera);
+    ASSERT_EQ(IxenmExecuteIPFunction(reinterpret_cast<IpContext*>(copy.data() + 1), image.data(),
+                                     raw.data()),
+              0u);
+    EXPECT_EQ(image, online);
 }
 
 const Path kPaths[] = {

@@ -1,12 +1,15 @@
 #include "acquisition/ip_context.h"
 
 #include <cstring>
+#include <mutex>
+#include <utility>
 
 #include "acquisition/references.h"
 #include "acquisition/sample_expansion.h"
 #include "camera/camera_table.h"
 #include "camera/settings_rules.h"
 #include "kqfw/kqfw.h"
+#include "platform/memory.h"
 
 namespace kqfw {
 
@@ -113,6 +116,8 @@ void fillIpContext(const CameraContext& c, uint8_t* block) {
     put32(block, ip::kColorProcessingEnabledAt, c.colorProcessingEnabled);
     put32(block, ip::kBlackRefPresentAt, c.blackRefPresent);
     put32(block, ip::kExposureStepAt, c.exposureStep);
+    put(block, ip::kWhiteGainsHintAt, c.whiteGains, sizeof c.whiteGains);
+    put(block, ip::kColorMatrixHintAt, c.colorMatrix, sizeof c.colorMatrix);
 }
 
 uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes) {
@@ -173,12 +178,55 @@ uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes
             r.matrixTables[t] = u16(ip::kMatrixTablesAt + t * kLutEntries * sizeof(uint16_t));
         }
         r.clampTable = u16(ip::kClampTableAt);
+        r.colorMatrix = reinterpret_cast<const double(*)[3]>(block + ip::kColorMatrixHintAt);
     }
+    r.whiteGains = reinterpret_cast<const double*>(block + ip::kWhiteGainsHintAt);
     r.blackRefImage =
         r.blackRefPresent ? reinterpret_cast<const int16_t*>(block + ip::kBlackRefAt) : nullptr;
     r.whiteRefImage =
         r.whiteRefEnabled ? reinterpret_cast<const int16_t*>(block + ip::kWhiteRefAt) : nullptr;
     return KQFW_STATUS_OK;
+}
+
+namespace {
+
+constexpr size_t kKeptWorkFrames = 4;
+
+struct WorkFrame {
+    uint16_t* frame;
+    size_t bytes;
+};
+std::mutex workFramesMutex;
+WorkFrame keptWorkFrames[kKeptWorkFrames];  // guarded by workFramesMutex
+
+}  // namespace
+
+uint16_t* borrowWorkFrame(size_t bytes) {
+    {
+        std::lock_guard lock(workFramesMutex);
+        for (WorkFrame& kept : keptWorkFrames) {
+            if (kept.frame != nullptr && kept.bytes == bytes) {
+                return std::exchange(kept.frame, nullptr);
+            }
+        }
+    }
+    return static_cast<uint16_t*>(allocZeroed(bytes));
+}
+
+void returnWorkFrame(uint16_t* frame, size_t bytes) {
+    if (frame == nullptr) {
+        return;
+    }
+    {
+        std::lock_guard lock(workFramesMutex);
+        for (WorkFrame& kept : keptWorkFrames) {
+            if (kept.frame == nullptr) {
+                kept = {frame, bytes};
+                return;
+            }
+        }
+    }
+    freeZeroed(frame);
 }
 
 }  // namespace kqfw

@@ -52,6 +52,12 @@ inline constexpr size_t kWhiteRefEnabledAt = 6797432;
 inline constexpr size_t kColorProcessingEnabledAt = 6797436;
 inline constexpr size_t kBlackRefPresentAt = 6797548;
 inline constexpr size_t kExposureStepAt = 6797560;
+// Bytes the layout leaves free carry the white-balance gains and the colour matrix the tables
+// were built from, as hints: the kernels that compute instead of looking up check them against
+// the tables entry by entry before they use them, so a block that lacks them (or holds
+// anything else there) is processed through the tables, to the same bits.
+inline constexpr size_t kWhiteGainsHintAt = 6797440;
+inline constexpr size_t kColorMatrixHintAt = 6797464;
 }  // namespace ip
 
 // Whether the context's reference areas can hold this camera's references.
@@ -61,12 +67,20 @@ bool fitsIpContext(const CameraContext& c);
 // only under the conditions the processing copies them back.
 void fillIpContext(const CameraContext& c, uint8_t* block);
 
-// Points `r` straight into `block` (4-byte aligned, as the library hands blocks out) for
+// Points `r` straight into `block` (8-byte aligned, as the library hands blocks out) for
 // processStandardFrame, and gives the bytes of a frame: 0, or 19 when the block does not
 // describe a frame it could process within its own sizes (a sensor larger than its reference
 // areas, list counts beyond the lists, a delivered frame larger than the sensor or than the
 // image, no exposure step). The version is checked by the caller. Only reads `block`, which
 // must stay as it is while `r` is in use.
 uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes);
+
+// The work frames offline processing expands and corrects a frame in: kept for the next frame
+// (a few of them, for applications that process on several threads) instead of being mapped
+// afresh, which would cost more than the processing of a grey frame. Null when memory is short.
+//
+// Thread context: any thread.
+uint16_t* borrowWorkFrame(size_t bytes);
+void returnWorkFrame(uint16_t* frame, size_t bytes);
 
 }  // namespace kqfw

@@ -73,8 +73,9 @@ struct OfflineFrame {
     uint16_t* image = nullptr;
     uint8_t* alignedCopy = nullptr;
     uint16_t* work = nullptr;
+    size_t workBytes = 0;
     ~OfflineFrame() {
-        freeZeroed(work);
+        returnWorkFrame(work, workBytes);
         freeZeroed(alignedCopy);
     }
 };
@@ -89,7 +90,7 @@ uint32_t processOfflineFrame(const uint8_t* block, WorkerPool* pool, void* arg) 
     if (version != ip::kVersion) {
         return KQFW_STATUS_WRONG_CONTEXT_VERSION;
     }
-    if (reinterpret_cast<uintptr_t>(block) % alignof(uint32_t) != 0) {
+    if (reinterpret_cast<uintptr_t>(block) % alignof(double) != 0) {
         f.alignedCopy = static_cast<uint8_t*>(allocZeroed(ip::kBytes));
         if (f.alignedCopy == nullptr) {
             return KQFW_STATUS_NO_MEMORY;
@@ -107,11 +108,15 @@ uint32_t processOfflineFrame(const uint8_t* block, WorkerPool* pool, void* arg) 
     }
     recipe.processingPool = pool;
     const uint64_t workBytes = uint64_t{recipe.sensorWidth} * recipe.sensorHeight * 2;
-    f.work = static_cast<uint16_t*>(allocZeroed(workBytes));
+    f.workBytes = workBytes;
+    f.work = borrowWorkFrame(workBytes);
     if (f.work == nullptr) {
         return KQFW_STATUS_NO_MEMORY;
     }
-    std::memcpy(f.work, f.frame, std::min(workBytes, frameBytes));
+    // A frame shorter than the sensor leaves the rest of the work frame zero.
+    const uint64_t copied = std::min(workBytes, frameBytes);
+    std::memcpy(f.work, f.frame, copied);
+    std::memset(reinterpret_cast<uint8_t*>(f.work) + copied, 0, workBytes - copied);
     expandRawFrame(recipe, f.work);
     return processStandardFrame(recipe, f.image, f.work);
 }
