@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 
 #include "acquisition/sample_expansion.h"
@@ -115,7 +116,8 @@ TEST_F(FastKernels, BlockMethodKernelsEqualThePlainReference) {
                 frame(s.width, s.height);
                 const auto raw = mosaicOf(pattern, s, rng);
                 std::vector<uint16_t> plain(raw.size() * 3, 1);
-                AssembleSingleBlock(BlockKernel::kPlain, recipeOf(*context), plain.data(), raw.data());
+                AssembleSingleBlock(BlockKernel::kPlain, recipeOf(*context), plain.data(),
+                                    raw.data());
                 for (BlockKernel kernel : kernels) {
                     // Bands down to one cell row, and more threads than bands.
                     for (int32_t threads : {1, 2, 7}) {
@@ -318,6 +320,40 @@ TEST_F(FastKernels, SampleCodingsAtEveryLevelEqualThePlainOnes) {
     }
 }
 
+// An offline frame is expanded on its way into the work frame: the same work frame as copying
+// the application's bytes in, zeroing the rest and expanding in place, for every coding and for
+// frames shorter than their samples, just long enough, and longer than the work frame.
+TEST_F(FastKernels, WorkFrameExpandedOnTheWayEqualsCopyingThenExpandingInPlace) {
+    std::mt19937 rng(23);
+    for (uint16_t& v : context->expand8Table) {
+        v = static_cast<uint16_t>(rng());
+    }
+    for (Size s : {Size{2, 2}, Size{5, 7}, Size{34, 4}, Size{700, 3}}) {
+        context->deliveredRect = {0, 0, s.width, s.height};
+        const uint64_t n = uint64_t(s.width) * s.height;
+        const uint64_t workBytes = 2 * n + 64;
+        for (int coding = 0; coding < 3; ++coding) {
+            FrameRecipe r = recipeOf(*context);
+            r.packed12 = coding == 1;
+            r.compressed8 = coding == 2;
+            const uint64_t coded = coding == 1 ? n / 2 * 3 : coding == 2 ? n : 2 * n;
+            for (uint64_t frameBytes :
+                 {uint64_t{0}, coded - 1, coded + 3, coded + 4, 2 * n + 9, workBytes + 100}) {
+                std::vector<uint8_t> frame(frameBytes);
+                for (uint8_t& b : frame) {
+                    b = static_cast<uint8_t>(rng());
+                }
+                std::vector<uint16_t> expected(workBytes / 2, 0), work(workBytes / 2, 0x5555);
+                std::memcpy(expected.data(), frame.data(), std::min(frameBytes, workBytes));
+                expandRawFrame(r, expected.data());
+                expandIntoWorkFrame(r, frame.data(), frameBytes, work.data(), workBytes);
+                ASSERT_EQ(work, expected) << s.width << "x" << s.height << " coding " << coding
+                                          << " frame " << frameBytes;
+            }
+        }
+    }
+}
+
 TEST_F(FastKernels, GreyAtEveryLevelEqualsThePlainOne) {
     std::mt19937 rng(29);
     for (Size s : kSizes) {
@@ -363,11 +399,12 @@ TEST_F(FastKernels, ReferencesAtEveryLevelEqualThePlainOnes) {
         for (uint32_t e : {0u, 7u, 16384u, 1u << 24, uint32_t(rng())}) {
             for (uint32_t on : {1u, 2u, 3u}) {
                 auto plain = raw;
-                ApplyReferences(SimdLevel::kPlain, recipeOf(*context), plain.data(), e, rect, 1, on & 1,
-                                on & 2);
+                ApplyReferences(SimdLevel::kPlain, recipeOf(*context), plain.data(), e, rect, 1,
+                                on & 1, on & 2);
                 atEveryVectorLevel("references", [&](SimdLevel level) {
                     auto fast = raw;
-                    ApplyReferences(level, recipeOf(*context), fast.data(), e, rect, 1, on & 1, on & 2);
+                    ApplyReferences(level, recipeOf(*context), fast.data(), e, rect, 1, on & 1,
+                                    on & 2);
                     ASSERT_EQ(fast, plain) << s.width << "x" << s.height << " e " << e << " " << on
                                            << " " << simdLevelName(level);
                 });

@@ -123,7 +123,8 @@ void fillIpContext(const CameraContext& c, uint8_t* block) {
 uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes) {
     const auto u16 = [block](size_t at) { return reinterpret_cast<const uint16_t*>(block + at); };
     const auto flag = [block](size_t at) { return get32(block, at) != 0; };
-    *frameBytes = uint64_t{get32(block, ip::kBytesPerPacketAt)} * get32(block, ip::kPacketsPerFrameAt);
+    *frameBytes =
+        uint64_t{get32(block, ip::kBytesPerPacketAt)} * get32(block, ip::kPacketsPerFrameAt);
     r.deliveredRect = getRect(block, ip::kDeliveredRectAt);
     int32_t listed;
     get(block, ip::kBlemishCountAt, &listed, sizeof listed);
@@ -156,9 +157,9 @@ uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes
 
     // What the processing indexes by must lie within the blocks it indexes.
     const uint64_t sensorPixels = uint64_t{r.sensorWidth} * r.sensorHeight;
-    const bool fits = (sensorPixels + 2 * uint64_t{r.sensorWidth}) * sizeof(int16_t) <=
-                          ip::kBlackRefBytes &&
-                      sensorPixels * sizeof(int16_t) <= ip::kWhiteRefBytes;
+    const bool fits =
+        (sensorPixels + 2 * uint64_t{r.sensorWidth}) * sizeof(int16_t) <= ip::kBlackRefBytes &&
+        sensorPixels * sizeof(int16_t) <= ip::kWhiteRefBytes;
     if (r.sensorWidth == 0 || r.sensorHeight == 0 || !fits || listed < 0 ||
         listed > kMaxBlemishes || get32(block, ip::kMarkedPixelCountAt) > uint32_t(kMaxBlemishes) ||
         exposureStep == 0 || r.deliveredRect.left < 0 || r.deliveredRect.top < 0 ||

@@ -5,11 +5,11 @@
 #include <cstring>
 
 #include "acquisition/sample_expansion.h"
-#include "camera/settings_rules.h"
 #include "acquisition/stream_setup.h"
 #include "camera/camera_table.h"
 #include "camera/colour_tables.h"
 #include "camera/geometry.h"
+#include "camera/settings_rules.h"
 #include "platform/error_report.h"
 #include "platform/memory.h"
 #include "processing/colour_matrix.h"

@@ -12,10 +12,10 @@ namespace kqfw {
 // Pairs from the top of the frame down, as the plain version goes: eight pairs' 24 bytes are
 // loaded before their 32 bytes are stored, and a store never reaches below its own input, so
 // nothing unread is overwritten. Each half of a load takes 16 bytes for the 12 it uses; the
-// 4 beyond lie in the frame's buffer (its samples need 4 bytes a pair, the packed pairs 3) and
-// are shuffled away.
-__attribute__((target("avx2"))) void unpackPacked12Avx2(uint16_t* image, uint64_t pairs) {
-    auto* bytes = reinterpret_cast<uint8_t*>(image);
+// 4 beyond lie in the frame's buffer (its samples need 4 bytes a pair, the packed pairs 3; read
+// from another buffer, the caller leaves 4 bytes of slack) and are shuffled away.
+__attribute__((target("avx2"))) void unpackPacked12Avx2(const uint8_t* bytes, uint16_t* image,
+                                                        uint64_t pairs) {
     const uint64_t blocks = pairs / 8;
     for (uint64_t j = pairs; j-- > 8 * blocks;) {
         const uint8_t b0 = bytes[3 * j], b1 = bytes[3 * j + 1], b2 = bytes[3 * j + 2];
@@ -46,9 +46,8 @@ __attribute__((target("avx2"))) void unpackPacked12Avx2(uint16_t* image, uint64_
 
 // Sixteen samples a step from the top of the frame down, each step's 16 bytes loaded before
 // its 32 are stored, which lie at or above them; the table is widened to 32 bits for the gathers.
-__attribute__((target("avx2"))) void expand8BitAvx2(uint16_t* image, uint64_t samples,
-                                                    const uint16_t* table) {
-    const auto* bytes = reinterpret_cast<const uint8_t*>(image);
+__attribute__((target("avx2"))) void expand8BitAvx2(const uint8_t* bytes, uint16_t* image,
+                                                    uint64_t samples, const uint16_t* table) {
     alignas(32) int32_t wide[256];
     for (int i = 0; i < 256; ++i) {
         wide[i] = table[i];

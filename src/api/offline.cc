@@ -114,10 +114,7 @@ uint32_t processOfflineFrame(const uint8_t* block, WorkerPool* pool, void* arg) 
         return KQFW_STATUS_NO_MEMORY;
     }
     // A frame shorter than the sensor leaves the rest of the work frame zero.
-    const uint64_t copied = std::min(workBytes, frameBytes);
-    std::memcpy(f.work, f.frame, copied);
-    std::memset(reinterpret_cast<uint8_t*>(f.work) + copied, 0, workBytes - copied);
-    expandRawFrame(recipe, f.work);
+    expandIntoWorkFrame(recipe, f.frame, frameBytes, f.work, workBytes);
     return processStandardFrame(recipe, f.image, f.work);
 }
 

@@ -56,8 +56,8 @@ void releaseIpContext(uint8_t* block) {
     freeZeroed(block);
 }
 
-uint32_t readIpContext(const uint8_t* block,
-                       uint32_t (*read)(const uint8_t*, WorkerPool*, void*), void* arg) {
+uint32_t readIpContext(const uint8_t* block, uint32_t (*read)(const uint8_t*, WorkerPool*, void*),
+                       void* arg) {
     std::shared_ptr<std::shared_mutex> rw;
     WorkerPool* pool = nullptr;
     {

@@ -23,8 +23,8 @@ uint8_t* allocateIpContext(size_t bytes, WorkerPool* pool);
 void releaseIpContext(uint8_t* block);
 // Runs `read` while no refill or release of `block` can run, with the pool of the camera that
 // made the block (null for a block the library did not hand out).
-uint32_t readIpContext(const uint8_t* block,
-                       uint32_t (*read)(const uint8_t*, WorkerPool*, void*), void* arg);
+uint32_t readIpContext(const uint8_t* block, uint32_t (*read)(const uint8_t*, WorkerPool*, void*),
+                       void* arg);
 // Runs `write` with the block's readers kept out.
 void writeIpContext(uint8_t* block, void (*write)(uint8_t*, const void*), const void* arg);
 

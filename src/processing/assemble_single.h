@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "processing/frame_recipe.h"
 #include "processing/block_interpolation.h"
+#include "processing/frame_recipe.h"
 
 namespace kqfw {
 

@@ -42,8 +42,8 @@ void blockPixel(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_
 }
 
 // The last column: the cut block is a green and a blue sample; red comes from the left.
-void lastColumnPixel(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t y,
-                     int32_t x, int32_t stride) {
+void lastColumnPixel(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t y, int32_t x,
+                     int32_t stride) {
     const uint16_t* s = raw + size_t(y) * stride + x;
     uint16_t* p = out + 3 * (size_t(y) * stride + x);
     const bool evenRow = (y & 1) == 0;
@@ -90,8 +90,8 @@ void blockInterpolatePlain(const FrameRecipe& c, uint16_t* out, const uint16_t* 
 // blue sample likewise. So each row looks up only one of red and blue, for every second pixel,
 // and takes the other from the row above, which met the same samples; only green is looked up
 // per pixel.
-void sharedRow(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t y,
-               int32_t xBegin, int32_t w, int32_t stride) {
+void sharedRow(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t y, int32_t xBegin,
+               int32_t w, int32_t stride) {
     const uint16_t* tr = c.whiteLuts[kRed];
     const uint16_t* tg = c.whiteLuts[kGreen];
     const uint16_t* tb = c.whiteLuts[kBlue];
@@ -187,8 +187,8 @@ void blockRows(BlockKernel kernel, const FrameRecipe& c, uint16_t* out, const ui
 
 }  // namespace
 
-void blockInterpolate(BlockKernel kernel, const FrameRecipe& c, uint16_t* out,
-                      const uint16_t* raw, int32_t w, int32_t h, int32_t stride, WorkerPool* pool) {
+void blockInterpolate(BlockKernel kernel, const FrameRecipe& c, uint16_t* out, const uint16_t* raw,
+                      int32_t w, int32_t h, int32_t stride, WorkerPool* pool) {
     // Frames narrower or lower than two cells have no pairs worth sharing.
     if (kernel == BlockKernel::kPlain || w < 4 || h < 4) {
         return blockInterpolatePlain(c, out, raw, w, h, stride);

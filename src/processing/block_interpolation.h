@@ -28,17 +28,16 @@ BlockKernel fastestBlockKernel();
 // `stride` samples long; output rows are 3 * stride values long. A kernel the processor does
 // not support falls back to kShared. Every kernel but the plain one shares the rows out to
 // `pool`'s threads, with the same output.
-void blockInterpolate(BlockKernel kernel, const FrameRecipe& c, uint16_t* out,
-                      const uint16_t* raw, int32_t w, int32_t h, int32_t stride,
-                      WorkerPool* pool = nullptr);
+void blockInterpolate(BlockKernel kernel, const FrameRecipe& c, uint16_t* out, const uint16_t* raw,
+                      int32_t w, int32_t h, int32_t stride, WorkerPool* pool = nullptr);
 
 namespace detail {
 
 // The vector part of the 2x2 method: every row but the last, from column 0 in steps of 32
 // while the samples the pixels read stay inside the w columns. Returns the first column it
 // left undone, always even; the caller completes the rows from there in order.
-int32_t blockAvx512(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t w,
-                    int32_t h, int32_t stride);
+int32_t blockAvx512(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t w, int32_t h,
+                    int32_t stride);
 
 // The same in steps of 16 (AVX2).
 int32_t blockAvx2(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t w, int32_t h,

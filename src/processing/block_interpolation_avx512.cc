@@ -221,8 +221,8 @@ KQFW_AVX512 void stripRow(const Colour& green, Strip& strip, const Interleave& o
 
 }  // namespace
 
-KQFW_AVX512 int32_t blockAvx512(const FrameRecipe& c, uint16_t* out, const uint16_t* raw,
-                                int32_t w, int32_t h, int32_t stride) {
+KQFW_AVX512 int32_t blockAvx512(const FrameRecipe& c, uint16_t* out, const uint16_t* raw, int32_t w,
+                                int32_t h, int32_t stride) {
     static const Interleave order = interleave();
     // A pixel reads up to two columns to its right; the last two columns are not done here.
     const int32_t done = w >= 34 ? (w - 2) / 32 * 32 : 0;

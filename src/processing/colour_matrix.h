@@ -12,8 +12,7 @@ namespace kqfw {
 // threads.
 void ApplyColorMatrix(const FrameRecipe& context, uint16_t* pixels, int64_t count);
 // The same at a given instruction level; kPlain and kScalar are the pixel-by-pixel reference.
-void ApplyColorMatrix(SimdLevel level, const FrameRecipe& context, uint16_t* pixels,
-                      int64_t count);
+void ApplyColorMatrix(SimdLevel level, const FrameRecipe& context, uint16_t* pixels, int64_t count);
 // The vector form computes the tables' formula: only for tables that hold it, which
 // colorMatrixComputable checks entry by entry. It transforms whole groups of four pixels and
 // returns how many pixels it did.

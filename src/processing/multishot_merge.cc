@@ -28,8 +28,8 @@ Grid gridOf(const Rect& rect, uint32_t f) {
 // Places the samples of one colour shot at row offset R and column offset C. `middleOnly`
 // writes every colour into the middle channel (index 6); otherwise each goes to its own
 // channel, and `mergeGreen` averages green with what the pixel holds.
-void placeColour(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
-                 int64_t R, int64_t C, const Rect& rect, bool middleOnly, bool mergeGreen) {
+void placeColour(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f, int64_t R,
+                 int64_t C, const Rect& rect, bool middleOnly, bool mergeGreen) {
     const Grid g = gridOf(rect, f);
     for (int64_t r = 0; r < g.h; ++r) {
         const int64_t y = R + r * f;
@@ -82,8 +82,8 @@ uint32_t shotCount(uint32_t resolutionIndex, bool mono) {
     }
 }
 
-void mergeshot(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
-               uint32_t s, const Rect& rect) {
+void mergeshot(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f, uint32_t s,
+               const Rect& rect) {
     const uint32_t n = 2 * f;
     const uint32_t q = s / n;
     // The first row of shots has the largest row offset; the second half merges its green.

@@ -24,8 +24,8 @@ uint32_t shotCount(uint32_t resolutionIndex, bool mono);
 
 // Colour shot s of indexes 3 to 5 through the white-balance tables; green of the second half
 // of the grid is averaged with the first half's, rounded up.
-void mergeshot(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,
-               uint32_t s, const Rect& rect);
+void mergeshot(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f, uint32_t s,
+               const Rect& rect);
 // Colour shot of index 6 at position number p, every sample into the middle channel: a mosaic
 // at three times the sensor's resolution for the ratio interpolation.
 void mergeshotsub(const FrameRecipe& c, uint16_t* output, const uint16_t* raw, uint32_t f,

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <functional>
 
-
 namespace kqfw {
 
 namespace {
