@@ -65,6 +65,63 @@ TEST_F(MultiShotKernels, ColourShotsOfIndexThreeLandOnTheirOffsetsThroughTheirTa
     }
 }
 
+// The series' assembler places the shots of each row of the shot grid together, row by row; the
+// image is the one placing every shot on its own, sample by sample, in series order gives, for
+// every kind of series and for regions whose last columns and rows fall off the grid.
+TEST_F(MultiShotKernels, ShotsPlacedARowOfTheGridAtATimeEqualThemPlacedOneByOne) {
+    std::mt19937 rng(7);
+    struct Kind {
+        uint32_t resolution;
+        bool mono;
+    };
+    for (Kind kind : {Kind{3, false}, Kind{4, false}, Kind{5, false}, Kind{6, false}, Kind{4, true},
+                      Kind{5, true}}) {
+        for (Rect rect : {Rect{0, 0, 4, 4}, Rect{2, 2, 9, 7}, Rect{0, 0, 34, 6}}) {
+            const uint32_t f = kind.resolution == 3 ? 1 : kind.resolution == 4 ? 2 : 3;
+            const uint32_t shots = shotCount(kind.resolution, kind.mono);
+            const size_t w = size_t(rect.right - rect.left), h = size_t(rect.bottom - rect.top);
+            std::vector<std::vector<uint16_t>> raws(shots, std::vector<uint16_t>(w * h));
+            for (auto& raw : raws) {
+                for (uint16_t& v : raw) {
+                    v = uint16_t(rng() % 17000);
+                }
+            }
+            const size_t samples = w * f * h * f * (kind.mono ? 1 : 3);
+            std::vector<uint16_t> one(samples, 77), grouped(samples, 77);
+            const FrameRecipe recipe = recipeOf(*context);
+            for (uint32_t s = 0; s < shots; ++s) {
+                if (kind.mono) {
+                    mergeshotbw(SimdLevel::kPlain, one.data(), raws[s].data(), f, s, rect);
+                } else if (kind.resolution == 6) {
+                    mergeshotsub(SimdLevel::kPlain, recipe, one.data(), raws[s].data(), f,
+                                 kPositionSubset[s], rect);
+                } else {
+                    mergeshot(SimdLevel::kPlain, recipe, one.data(), raws[s].data(), f, s, rect);
+                }
+            }
+            std::vector<const uint16_t*> group;
+            std::vector<ShotPlacement> placements;
+            for (uint32_t s = 0; s <= shots; ++s) {
+                const bool last = s == shots;
+                const ShotPlacement p =
+                    last ? ShotPlacement{} : placementOf(kind.resolution, kind.mono, s);
+                if (!group.empty() && (last || p.rowOffset != placements[0].rowOffset)) {
+                    placeShots(recipe, grouped.data(), group.data(), placements.data(),
+                               group.size(), f, rect);
+                    group.clear();
+                    placements.clear();
+                }
+                if (!last) {
+                    group.push_back(raws[s].data());
+                    placements.push_back(p);
+                }
+            }
+            ASSERT_EQ(grouped, one) << kind.resolution << (kind.mono ? " mono " : " colour ")
+                                    << rect.right << "x" << rect.bottom;
+        }
+    }
+}
+
 TEST_F(MultiShotKernels, SecondHalfGreenIsTheRoundedMeanWithTheFirstHalf) {
     identityTables();
     const int w = 2, h = 2, f = 1;

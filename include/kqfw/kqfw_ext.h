@@ -123,8 +123,9 @@ typedef struct KqfwRunStatistics {
 KQFW_API StatusCode kqfwGetRunStatistics(int32_t camera, KqfwRunStatistics* statistics);
 
 /** The shots of a multi-shot image (resolutions 3 to 6) placed so far and in the series, for a
- * progress display: ask from the acquisition's progress callback or any other thread. Both are
- * 0 before the camera's first series and keep the last series' counts afterwards.
+ * progress display: ask from the acquisition's progress callback or any other thread. Shots are
+ * placed a row of the shot grid at a time, so the count advances in steps of up to six. Both
+ * are 0 before the camera's first series and keep the last series' counts afterwards.
  * @return ::KQFW_STATUS_NO_CAMERA for a camera not open, ::KQFW_STATUS_BAD_ARGUMENT for a null
  * pointer. */
 KQFW_API StatusCode kqfwGetShotProgress(int32_t camera, uint32_t* placed, uint32_t* total);

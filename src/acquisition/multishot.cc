@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "acquisition/sample_expansion.h"
 #include "acquisition/stream_setup.h"
@@ -178,6 +179,27 @@ void MultiShotRun::waitForShot(uint32_t i, DeviceHandle handle, int32_t* newest,
 void MultiShotRun::assemble() {
     CameraContext& c = *c_;
     ServingCamera serving(index_);
+    // Shots of one row offset of the grid wait for each other and are placed together, so the
+    // output rows they share are read and written once for all of them.
+    uint16_t* group[kMaxShots] = {};
+    ShotPlacement placements[kMaxShots];
+    size_t grouped = 0;
+    const auto placeGroup = [&] {
+        if (grouped == 0) {
+            return;
+        }
+        {
+            SettingsHeld held(c);
+            placeShots(recipeOf(c), output_, group, placements, grouped,
+                       magnification(c.resolutionIndex), c.imageRect);
+        }
+        for (size_t k = 0; k < grouped; ++k) {
+            freeZeroed(std::exchange(group[k], nullptr));
+        }
+        placed_ += uint32_t(grouped);
+        c.shotsPlaced = placed_.load();
+        grouped = 0;
+    };
     for (uint32_t s = 0; s < shots_ && c.abortRequested == 0; ++s) {
         while (collected_ <= s && !collectorDone_ && c.abortRequested == 0) {
             c.shotReadyEvent->wait();
@@ -190,15 +212,26 @@ void MultiShotRun::assemble() {
             shotLost_ = true;
             continue;
         }
-        place(shot, s);
-        freeZeroed(shot);
-        ++placed_;
-        c.shotsPlaced = placed_.load();
+        if (!prepare(shot, s)) {
+            freeZeroed(shot);
+            ++placed_;
+            c.shotsPlaced = placed_.load();
+            continue;
+        }
+        const ShotPlacement p = placementOf(c.resolutionIndex, c.link.isMono != 0, s);
+        if (grouped > 0 && placements[0].rowOffset != p.rowOffset) {
+            placeGroup();
+        }
+        group[grouped] = shot;
+        placements[grouped++] = p;
     }
+    placeGroup();
     freeShots();
 }
 
-void MultiShotRun::place(uint16_t* shot, uint32_t s) {
+// Expands and corrects shot s in place; false when it is not to be placed (a calibration
+// capture takes its patch from it instead).
+bool MultiShotRun::prepare(uint16_t* shot, uint32_t s) {
     CameraContext& c = *c_;
     SettingsHeld held(c);
     const Rect rect = c.imageRect;
@@ -221,7 +254,7 @@ void MultiShotRun::place(uint16_t* shot, uint32_t s) {
         const uint32_t p = (s / n) * kPatchesPerRow + s % n;
         auto* patches = reinterpret_cast<uint8_t*>(output_);
         if (uint64_t{p + 1} * kPatchBytes > outputBytes_) {
-            return;
+            return false;
         }
         const uint32_t step = mono ? 1 : 2;
         const int64_t top = int64_t{c.sensorHeight} / 2 - (mono ? 64 : 128);
@@ -234,19 +267,13 @@ void MultiShotRun::place(uint16_t* shot, uint32_t s) {
                     inside ? static_cast<uint8_t>(shot[i] >> 6) : 0;
             }
         }
-        return;
+        return false;
     }
     if (c.blackRefEnabled != 0 || c.whiteRefEnabled != 0) {
         ApplyReferences(recipe, shot, e, rect, 1, c.blackRefEnabled, c.whiteRefEnabled);
     }
     CorrectBlemishes(recipe, shot, rect, 1, e);
-    if (c.link.isMono) {
-        mergeshotbw(output_, shot, f, s, rect);
-    } else if (c.resolutionIndex == kSubsetResolution) {
-        mergeshotsub(recipe, output_, shot, f, kPositionSubset[std::min<uint32_t>(s, 8)], rect);
-    } else {
-        mergeshot(recipe, output_, shot, f, s, rect);
-    }
+    return true;
 }
 
 uint32_t finishMultiShot(CameraContext& c, uint16_t* image, const MultiShotRun& run) {

@@ -11,8 +11,9 @@ namespace kqfw {
 
 // The two threads of a multi-shot acquisition. The collector copies each shot out of the
 // driver's five-slot ring as the camera delivers it (a slot is reused five frames later) and
-// hands it over; the assembler corrects each shot and places it into the caller's image while
-// the next ones are exposed. After the last shot the collector ends the receive.
+// hands it over; the assembler corrects each shot as it comes and places the shots of each row
+// of the shot grid together into the caller's image while the next ones are exposed. After the last
+// shot the collector ends the receive.
 //
 // Thread context: started, stopped and joined by the acquisition's thread; the threads work
 // for camera `index`. The assembler takes the camera's settingsLock around each shot (its
@@ -43,7 +44,7 @@ class MultiShotRun {
     bool collectorDone() const { return collectorDone_; }
     // A shot could not be copied out of the ring for want of memory.
     bool shotLost() const { return shotLost_; }
-    // Shots placed so far, for progress.
+    // Shots placed so far (a row of the shot grid at a time), for progress.
     uint32_t placed() const { return placed_; }
     uint32_t shots() const { return shots_; }
 
@@ -51,7 +52,7 @@ class MultiShotRun {
     void collect();
     void waitForShot(uint32_t i, DeviceHandle handle, int32_t* newest, uint32_t waitMs);
     void assemble();
-    void place(uint16_t* shot, uint32_t s);
+    bool prepare(uint16_t* shot, uint32_t s);
     void freeShots();
 
     CameraContext* c_ = nullptr;
