@@ -69,6 +69,7 @@ struct Handoff {
     int32_t index = -1;
     GstClockTime arrival = GST_CLOCK_TIME_NONE;
     uint64_t skipped = 0;  // frames replaced before the streaming thread took them
+    uint64_t lost = 0;     // the run's lost frames when the pending frame was handed over
     bool ended = false;    // the run ended by itself (the camera left, the bus was reset)
     bool flushing = false;
 };
@@ -238,6 +239,10 @@ int32_t onFrame(uint16_t* frame, uint32_t frameBytes, int32_t frameIndex, uint64
         arrival = gst_clock_get_time(clock) - gst_element_get_base_time(GST_ELEMENT(src));
         gst_object_unref(clock);
     }
+    // The count as the run knew it when it delivered this frame: read later, it could already
+    // hold a loss after this frame and blame the wrong one.
+    KqfwRunStatistics run{};
+    const bool counted = kqfwGetRunStatistics(src->state->slot, &run) == KQFW_STATUS_OK;
     std::lock_guard lock(h.lock);
     if (frame == nullptr) {
         h.ended = true;
@@ -250,6 +255,9 @@ int32_t onFrame(uint16_t* frame, uint32_t frameBytes, int32_t frameIndex, uint64
         h.pending = true;
         h.index = frameIndex;
         h.arrival = arrival;
+        if (counted) {
+            h.lost = run.framesLost;
+        }
     }
     h.changed.notify_all();
     return frame == nullptr ? 0 : 1;
@@ -355,6 +363,7 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
         s.running = true;
     }
     int32_t index = 0;
+    uint64_t lost = 0;
     GstClockTime arrival = GST_CLOCK_TIME_NONE;
     {
         std::unique_lock lock(s.handoff.lock);
@@ -373,16 +382,15 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
         s.handoff.pending = false;
         index = s.handoff.index;
         arrival = s.handoff.arrival;
+        lost = s.handoff.lost;
     }
     // Gaps in the indexes are also frames skipped, by the run or here, when the pipeline fell
     // behind; the driver's count tells the lost ones apart.
-    KqfwRunStatistics run{};
-    if (kqfwGetRunStatistics(s.slot, &run) == KQFW_STATUS_OK && run.framesLost > s.lostReported) {
+    if (lost > s.lostReported) {
         GST_ELEMENT_WARNING(
             src, RESOURCE, READ,
-            ("%" PRIu64 " frame(s) lost before frame %d", run.framesLost - s.lostReported, index),
-            (nullptr));
-        s.lostReported = run.framesLost;
+            ("%" PRIu64 " frame(s) lost before frame %d", lost - s.lostReported, index), (nullptr));
+        s.lostReported = lost;
     }
     const StatusCode status = IxenmExecuteIPFunction(s.context, s.image.data(), s.taken.data());
     if (status != KQFW_STATUS_OK) {
@@ -417,7 +425,7 @@ gboolean start(GstBaseSrc* base) {
     {
         std::lock_guard lock(s.handoff.lock);
         s.handoff.pending = s.handoff.ended = s.handoff.flushing = false;
-        s.handoff.skipped = 0;
+        s.handoff.skipped = s.handoff.lost = 0;
     }
     s.lostReported = 0;
     s.shots = 0;
