@@ -6,6 +6,7 @@
 #include "api/colour_tables.h"
 #include "api/geometry.h"
 #include "kqfw/kqfw.h"
+#include "kqfw/kqfw_ext.h"
 #include "processing/assemble_single.h"
 #include "processing/grey_binned.h"
 #include "processing/raw_corrections.h"
@@ -21,6 +22,15 @@ constexpr uint32_t kFineResolution = 1;
 // An inverted delivered rectangle has no pixels (its edges' product would be positive).
 int64_t colourMatrixPixels(const CameraContext& c) {
     return static_cast<int64_t>(deliveredArea(c) / c.binning);
+}
+
+// The method of a full-size colour frame; the setting is read once, with the others, for the
+// whole frame.
+int32_t singleMethod(const CameraContext& c) {
+    if (c.resolutionIndex == kFineResolution) {
+        return kRegressionMethod;
+    }
+    return c.colourInterpolation == KQFW_INTERPOLATION_LMMSE ? kLmmseMethod : kBlockMethod;
 }
 
 }  // namespace
@@ -63,8 +73,7 @@ uint32_t processStandardFrame(CameraContext& c, uint16_t* image, uint16_t* raw) 
     }
     switch (b) {
         case 1:
-            AssembleSingle(c, image, raw,
-                           c.resolutionIndex == kFineResolution ? kRegressionMethod : kBlockMethod);
+            AssembleSingle(c, image, raw, singleMethod(c));
             break;
         case 3:
             AssembleBinned3(c, image, raw);
