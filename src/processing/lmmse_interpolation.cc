@@ -25,7 +25,7 @@ namespace plain_rows {
 namespace {
 
 constexpr LmmsePasses kPlainPasses = {
-    plain_rows::differenceRow, plain_rows::smoothRow, plain_rows::residualRow,
+    plain_rows::differenceRow, plain_rows::smoothRow, plain_rows::squaresRow,
     plain_rows::estimateRow,   plain_rows::fuseRow,   plain_rows::diagonalRow,
     plain_rows::finishRow,
 };
@@ -38,8 +38,6 @@ constexpr int32_t kPad = 12;
 // made, the differences eight, the smoothing four; green and the colour sites' pairs are kept
 // for the two rows on each side of the row being finished.
 constexpr int32_t kMosaicRing = 32, kDifferenceRing = 32, kSmoothRing = 16, kFinalRing = 8;
-// A parity no column has: a blue row has no red sites.
-constexpr int32_t kNoParity = 2;
 
 // Index i of a line of n, mirrored about its ends as often as it takes; keeps the parity.
 int32_t reflect(int32_t i, int32_t n) {
@@ -60,11 +58,29 @@ class Stripe {
         : p_(passes), f_(frame), out_(out), length_(frame.width + 2 * kPad) {}
 
     bool allocate() {
-        const size_t floatRows = kMosaicRing + kDifferenceRing + 2 * kSmoothRing + kTempRows;
-        const size_t intRows = 3 * kFinalRing;
+        const size_t floatRows = kMosaicRing + kDifferenceRing + 3 * kSmoothRing + kTempRows;
+        const size_t intRows = 3 * kFinalRing + kIntPatterns;
         floats_.reset(new (std::nothrow) float[floatRows * length_]());
         ints_.reset(new (std::nothrow) int32_t[intRows * length_]());
-        return floats_ != nullptr && ints_ != nullptr;
+        if (floats_ == nullptr || ints_ == nullptr) {
+            return false;
+        }
+        // The site patterns of the two kinds of row, as the passes take them (a row's green
+        // sites have one parity; a row of red sites has them at the other, a blue row none).
+        for (int32_t parity = 0; parity < 2; ++parity) {
+            float* sign = pattern(kSign, parity);
+            float* colour = pattern(kColour, parity);
+            int32_t* greenSite = intPattern(kGreenSite, parity);
+            int32_t* redSite = intPattern(kRedSite, parity);
+            for (size_t x = 0; x < length_; ++x) {
+                const bool green = int32_t(x & 1) == parity;
+                sign[x] = green ? -1.0f : 1.0f;
+                colour[x] = green ? 0.0f : 1.0f;
+                greenSite[x] = green ? -1 : 0;
+                redSite[x] = green ? 0 : -1;
+            }
+        }
+        return true;
     }
 
     void run(int32_t first, int32_t end) {
@@ -89,13 +105,16 @@ class Stripe {
             }
             const int32_t w = f_.width;
             p_.finish(red(up), red(k), red(down), blue(up), blue(k), blue(down), green(up),
-                      green(k), green(down), kPad, kPad + w, greenParity(k),
+                      green(k), green(down), intPattern(kGreenSite, greenParity(k)), kPad, kPad + w,
                       out_ + 3 * size_t(w) * k);
         }
     }
 
   private:
-    static constexpr size_t kTempRows = 7;  // the row direction's and the two estimates
+    // Rows of the row direction and the two estimates, and the site patterns after them.
+    static constexpr size_t kTempRows = 8 + 4;
+    static constexpr size_t kIntPatterns = 4;
+    enum Pattern { kSign = 0, kColour = 2, kGreenSite = 0, kRedSite = 2 };
 
     float* floatRow(size_t index) const { return floats_.get() + index * length_; }
     int32_t* intRow(size_t index) const { return ints_.get() + index * length_; }
@@ -107,11 +126,18 @@ class Stripe {
     float* smooth(int32_t j) const {
         return floatRow(kMosaicRing + kDifferenceRing + (j & (kSmoothRing - 1)));
     }
-    float* residual(int32_t j) const {
+    float* squared(int32_t j) const {
         return floatRow(kMosaicRing + kDifferenceRing + kSmoothRing + (j & (kSmoothRing - 1)));
     }
+    float* residual(int32_t j) const {
+        return floatRow(kMosaicRing + kDifferenceRing + 2 * kSmoothRing + (j & (kSmoothRing - 1)));
+    }
     float* temp(size_t i) const {
-        return floatRow(kMosaicRing + kDifferenceRing + 2 * kSmoothRing + i);
+        return floatRow(kMosaicRing + kDifferenceRing + 3 * kSmoothRing + i);
+    }
+    float* pattern(int32_t kind, int32_t parity) const { return temp(8 + kind + parity); }
+    int32_t* intPattern(int32_t kind, int32_t parity) const {
+        return intRow(3 * kFinalRing + kind + parity);
     }
     // Frame rows of the final rings.
     int32_t* green(int32_t r) const { return intRow(r & (kFinalRing - 1)); }
@@ -130,11 +156,19 @@ class Stripe {
         const uint16_t* in = f_.raw + size_t(r) * f_.pitch;
         const uint16_t* own = f_.tables[redRow(r) ? 0 : 2];
         const uint16_t* greens = f_.tables[1];
-        const int32_t greenColumn = greenParity(r);
+        // Columns in pairs, each of the pair's colour (no choice a sample).
+        const bool greenFirst = greenParity(r) == 0;
+        const uint16_t* even = greenFirst ? greens : own;
+        const uint16_t* odd = greenFirst ? own : greens;
         float* out = mosaic(j) + kPad;
-        for (int32_t x = 0; x < w; ++x) {
-            const uint32_t s = in[x] < 16383 ? in[x] : 16383;
-            out[x] = static_cast<float>(((x & 1) == greenColumn ? greens : own)[s]);
+        auto sample = [in](int32_t x) { return in[x] < 16383 ? in[x] : 16383; };
+        int32_t x = 0;
+        for (; x + 1 < w; x += 2) {
+            out[x] = static_cast<float>(even[sample(x)]);
+            out[x + 1] = static_cast<float>(odd[sample(x + 1)]);
+        }
+        if (x < w) {
+            out[x] = static_cast<float>(even[sample(x)]);
         }
         for (int32_t k = 1; k <= kPad; ++k) {
             out[-k] = out[reflect(-k, w)];
@@ -143,8 +177,8 @@ class Stripe {
     }
 
     void makeDifference(int32_t j) {
-        p_.difference(mosaic(j - 2), mosaic(j - 1), mosaic(j), mosaic(j + 1), mosaic(j + 2), kPad,
-                      kPad + f_.width, greenParity(j), difference(j));
+        p_.difference(mosaic(j - 2), mosaic(j - 1), mosaic(j), mosaic(j + 1), mosaic(j + 2),
+                      pattern(kSign, greenParity(j)), kPad, kPad + f_.width, difference(j));
     }
 
     void makeSmooth(int32_t j) {
@@ -153,7 +187,7 @@ class Stripe {
             d[k] = difference(j + k - 4);
         }
         p_.smooth(d, kPad, kPad + f_.width, smooth(j));
-        p_.residual(difference(j), smooth(j), kPad, kPad + f_.width, residual(j));
+        p_.squares(difference(j), smooth(j), kPad, kPad + f_.width, squared(j), residual(j));
     }
 
     // Green of frame row r, the rings advanced to what it needs.
@@ -170,37 +204,42 @@ class Stripe {
         const int32_t w = f_.width;
         const int32_t parity = greenParity(r);
         const float* m = mosaic(r);
-        float *dh = temp(0), *sh = temp(1), *rh = temp(2), *xh = temp(3), *eh = temp(4),
-              *xv = temp(5), *ev = temp(6);
-        p_.difference(m - 2, m - 1, m, m + 1, m + 2, kPad - 8, kPad + w + 8, parity, dh);
-        const float *sAlong[9], *d[9], *rAlong[9];
+        float *dh = temp(0), *sh = temp(1), *qh = temp(2), *rh = temp(3), *xh = temp(4),
+              *eh = temp(5), *xv = temp(6), *ev = temp(7);
+        p_.difference(m - 2, m - 1, m, m + 1, m + 2, pattern(kSign, parity), kPad - 8, kPad + w + 8,
+                      dh);
+        const float *d[9], *sAlong[9], *qAlong[9], *rAlong[9];
         for (int32_t k = 0; k < 9; ++k) {
             d[k] = dh + k - 4;
         }
         p_.smooth(d, kPad - 4, kPad + w + 4, sh);
-        p_.residual(dh, sh, kPad - 4, kPad + w + 4, rh);
+        p_.squares(dh, sh, kPad - 4, kPad + w + 4, qh, rh);
         for (int32_t k = 0; k < 9; ++k) {
             sAlong[k] = sh + k - 4;
+            qAlong[k] = qh + k - 4;
             rAlong[k] = rh + k - 4;
         }
-        p_.estimate(sAlong, rAlong, dh, kPad, kPad + w, xh, eh);
-        const float *sDown[9], *rDown[9];
+        p_.estimate(sAlong, qAlong, rAlong, dh, kPad, kPad + w, xh, eh);
+        const float *sDown[9], *qDown[9], *rDown[9];
         for (int32_t k = 0; k < 9; ++k) {
             sDown[k] = smooth(r + k - 4);
+            qDown[k] = squared(r + k - 4);
             rDown[k] = residual(r + k - 4);
         }
-        p_.estimate(sDown, rDown, difference(r), kPad, kPad + w, xv, ev);
+        p_.estimate(sDown, qDown, rDown, difference(r), kPad, kPad + w, xv, ev);
         int32_t* g = green(r);
-        p_.fuse(m, xh, eh, xv, ev, kPad, kPad + w, parity, g);
+        p_.fuse(m, xh, eh, xv, ev, pattern(kColour, parity), kPad, kPad + w, g);
         mirrorEnds(g);
     }
 
     void makeColourSites(int32_t r) {
         const int32_t h = f_.height;
         const int32_t up = reflect(r - 1, h), down = reflect(r + 1, h);
-        const int32_t redParity = redRow(r) ? f_.phase.redColumn : kNoParity;
-        p_.diagonal(mosaic(r - 1), mosaic(r), mosaic(r + 1), green(up), green(r), green(down), kPad,
-                    kPad + f_.width, redParity, greenParity(r), red(r), blue(r));
+        // A blue row has no red sites; the green sites' pattern is 0 at all its others.
+        const int32_t* redSite = redRow(r) ? intPattern(kRedSite, greenParity(r))
+                                           : intPattern(kGreenSite, greenParity(r));
+        p_.diagonal(mosaic(r - 1), mosaic(r), mosaic(r + 1), green(up), green(r), green(down),
+                    redSite, kPad, kPad + f_.width, red(r), blue(r));
         mirrorEnds(red(r));
         mirrorEnds(blue(r));
         finalTag_[r & (kFinalRing - 1)] = r;

@@ -14,7 +14,7 @@ namespace avx2_rows {
 
 const LmmsePasses* lmmseAvx2Passes() {
     static const LmmsePasses passes = {
-        avx2_rows::differenceRow, avx2_rows::smoothRow, avx2_rows::residualRow,
+        avx2_rows::differenceRow, avx2_rows::smoothRow, avx2_rows::squaresRow,
         avx2_rows::estimateRow,   avx2_rows::fuseRow,   avx2_rows::diagonalRow,
         avx2_rows::finishRow,
     };
