@@ -65,11 +65,13 @@ struct Path {
     int32_t camera;
     uint32_t resolution, bits, binning;
     bool packed;
+    int32_t interpolation = KQFW_INTERPOLATION_CAMERA;
 };
 
 void PrintTo(const Path& p, std::ostream* os) {
     *os << p.name << " (camera " << p.camera << ", resolution " << p.resolution << ", " << p.bits
-        << " bits, binning " << p.binning << (p.packed ? ", packed)" : ")");
+        << " bits, binning " << p.binning << (p.packed ? ", packed" : "") << ", interpolation "
+        << p.interpolation << ")";
 }
 
 class AcquisitionPath : public AcquisitionTest, public ::testing::WithParamInterface<Path> {};
@@ -81,6 +83,7 @@ TEST_P(AcquisitionPath, ImageIsTheKernelsOutputOfTheDeliveredFrame) {
     ASSERT_EQ(IxenmSetResolution(p.camera, p.resolution), 0u);
     ASSERT_EQ(IxenmSetBitsPerPixel(p.camera, int32_t(p.bits)), 0u);
     ASSERT_EQ(IxenmSetBinning(p.camera, int32_t(p.binning)), 0u);
+    ASSERT_EQ(kqfwSetColourInterpolation(p.camera, p.interpolation), 0u);
     smallRegion(p.camera);
     uint32_t status = 1;
     const std::vector<uint16_t> image = take(p.camera, &status);
@@ -100,7 +103,11 @@ TEST_P(AcquisitionPath, ImageIsTheKernelsOutputOfTheDeliveredFrame) {
         AssembleSingleMono(SimdLevel::kPlain, c, expected.data(), raw.data());
     } else {
         if (p.binning == 1) {
-            AssembleSingle(c, expected.data(), raw.data(), p.resolution == 1 ? 2 : -1);
+            const bool lmmse = p.interpolation == KQFW_INTERPOLATION_LMMSE;
+            AssembleSingle(c, expected.data(), raw.data(),
+                           p.resolution == 1 ? kRegressionMethod
+                           : lmmse           ? kLmmseMethod
+                                             : kBlockMethod);
         } else {
             AssembleBinned3(c, expected.data(), raw.data());
         }
@@ -114,6 +121,12 @@ const Path kPaths[] = {
     {"ColourBlocksPacked", kColour, 0, 42, 1, true},
     {"ColourBlocksSixteenBit", kColour, 0, 42, 1, false},
     {"ColourRegression", kColour, 1, 42, 1, true},
+    // The interpolation chosen through kqfw_ext.h serves resolution 0 in colour, unbinned, only.
+    {"ColourLmmsePacked", kColour, 0, 42, 1, true, KQFW_INTERPOLATION_LMMSE},
+    {"ColourLmmseSixteenBit", kColour, 0, 42, 1, false, KQFW_INTERPOLATION_LMMSE},
+    {"ColourRegressionWhateverTheChoice", kColour, 1, 42, 1, true, KQFW_INTERPOLATION_LMMSE},
+    {"ColourBinned3WhateverTheChoice", kColour, 0, 42, 3, true, KQFW_INTERPOLATION_LMMSE},
+    {"ColourGreyWhateverTheChoice", kColour, 0, 14, 1, true, KQFW_INTERPOLATION_LMMSE},
     {"ColourRawMosaicGrey", kColour, 2, 14, 1, true},
     {"ColourGreyBinning1", kColour, 0, 14, 1, true},
     {"ColourGreyBinning2", kColour, 0, 14, 2, true},
