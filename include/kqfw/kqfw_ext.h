@@ -168,6 +168,15 @@ KQFW_API StatusCode kqfwSetColourInterpolation(int32_t camera, int32_t method);
  * ::KQFW_STATUS_BAD_ARGUMENT for a null pointer. */
 KQFW_API StatusCode kqfwGetColourInterpolation(int32_t camera, int32_t* method);
 
+/** IxenmExecuteIPFunction() with full-size colour images (resolution 0, 42 bits, no binning)
+ * interpolated by `method`, one of the KQFW_INTERPOLATION_* values. The context's layout is
+ * fixed and holds no choice, so IxenmExecuteIPFunction() itself always uses the camera API's
+ * method; frames of other settings are processed as it processes them.
+ * @return IxenmExecuteIPFunction()'s statuses, and ::KQFW_STATUS_BAD_ARGUMENT also for a method
+ * not listed. */
+KQFW_API StatusCode kqfwExecuteIPFunctionEx(IpContext* context, uint16_t* image, void* frame,
+                                            int32_t method);
+
 /** A short English text for a status code ("unknown status" for a number that is none); the
  * text is static and never freed. */
 KQFW_API const char* kqfwStatusText(StatusCode status);

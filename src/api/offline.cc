@@ -10,6 +10,7 @@
 #include "api/camera_activity.h"
 #include "api/camera_table.h"
 #include "kqfw/kqfw.h"
+#include "kqfw/kqfw_ext.h"
 #include "platform/memory.h"
 
 using namespace kqfw;
@@ -131,7 +132,13 @@ KQFW_API StatusCode IxenmGetIPInfoold(int32_t camera, ::CameraContext** context,
 }
 
 KQFW_API StatusCode IxenmExecuteIPFunction(IpContext* context, uint16_t* image, void* frame) {
-    if (context == nullptr || image == nullptr || frame == nullptr) {
+    return kqfwExecuteIPFunctionEx(context, image, frame, KQFW_INTERPOLATION_CAMERA);
+}
+
+KQFW_API StatusCode kqfwExecuteIPFunctionEx(IpContext* context, uint16_t* image, void* frame,
+                                            int32_t method) {
+    if (context == nullptr || image == nullptr || frame == nullptr ||
+        (method != KQFW_INTERPOLATION_CAMERA && method != KQFW_INTERPOLATION_LMMSE)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     Restore restore;
@@ -144,6 +151,7 @@ KQFW_API StatusCode IxenmExecuteIPFunction(IpContext* context, uint16_t* image, 
     if (c.resolutionIndex > 2) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
+    c.colourInterpolation = static_cast<uint32_t>(method);
     expandRawFrame(c, restore.work);
     return processStandardFrame(c, image, restore.work);
 }
