@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "platform/memory.h"
 #include "platform/worker_pool.h"
 #include "processing/assemble_single.h"
 #include "processing_fixture.h"
@@ -200,6 +201,22 @@ TEST_F(LmmseAssemble, TheMethodReadsTheRecordsTablesAndFrame) {
     Px viaRecord(size_t(w) * h * 3, 0);
     AssembleSingle(*context, viaRecord.data(), m.raw.data(), kLmmseMethod);
     EXPECT_EQ(viaRecord, m.run(SimdLevel::kPlain));  // both red + 1, blue + 2
+}
+
+TEST_F(LmmseAssemble, WithoutMemoryForItsRowsTheCameraApisImageIsGiven) {
+    const int32_t w = 20, h = 10;
+    frame(w, h);
+    Mosaic m(w, h);
+    m.fill([](int32_t y, int32_t x) {
+        return std::array<int32_t, 3>{100 * x, 3000 + 7 * y, 9000 - 50 * x};
+    });
+    Px blocks(size_t(w) * h * 3, 0), image(size_t(w) * h * 3, 0);
+    AssembleSingle(*context, blocks.data(), m.raw.data(), kBlockMethod);
+    failAllocationAfter(1);
+    AssembleSingle(*context, image.data(), m.raw.data(), kLmmseMethod);
+    failAllocationAfter(0);
+    EXPECT_EQ(image, blocks);
+    EXPECT_NE(image, m.run(SimdLevel::kPlain));
 }
 
 }  // namespace

@@ -10,9 +10,8 @@
 #include "processing/lmmse_interpolation.h"
 
 #include <atomic>
-#include <memory>
-#include <new>
 
+#include "platform/memory.h"
 #include "platform/worker_pool.h"
 #include "processing/lmmse_passes.h"
 
@@ -56,12 +55,18 @@ class Stripe {
   public:
     Stripe(const LmmsePasses& passes, const MosaicFrame& frame, uint16_t* out)
         : p_(passes), f_(frame), out_(out), length_(frame.width + 2 * kPad) {}
+    ~Stripe() {
+        freeZeroed(floats_);
+        freeZeroed(ints_);
+    }
+    Stripe(const Stripe&) = delete;
+    Stripe& operator=(const Stripe&) = delete;
 
     bool allocate() {
         const size_t floatRows = kMosaicRing + kDifferenceRing + 3 * kSmoothRing + kTempRows;
         const size_t intRows = 3 * kFinalRing + kIntPatterns;
-        floats_.reset(new (std::nothrow) float[floatRows * length_]());
-        ints_.reset(new (std::nothrow) int32_t[intRows * length_]());
+        floats_ = static_cast<float*>(allocZeroed(floatRows * length_ * sizeof(float)));
+        ints_ = static_cast<int32_t*>(allocZeroed(intRows * length_ * sizeof(int32_t)));
         if (floats_ == nullptr || ints_ == nullptr) {
             return false;
         }
@@ -116,8 +121,8 @@ class Stripe {
     static constexpr size_t kIntPatterns = 4;
     enum Pattern { kSign = 0, kColour = 2, kGreenSite = 0, kRedSite = 2 };
 
-    float* floatRow(size_t index) const { return floats_.get() + index * length_; }
-    int32_t* intRow(size_t index) const { return ints_.get() + index * length_; }
+    float* floatRow(size_t index) const { return floats_ + index * length_; }
+    int32_t* intRow(size_t index) const { return ints_ + index * length_; }
     // Logical rows (mirrored ones included, negative ones too) of the streaming rings.
     float* mosaic(int32_t j) const { return floatRow(j & (kMosaicRing - 1)); }
     float* difference(int32_t j) const {
@@ -256,8 +261,8 @@ class Stripe {
     const MosaicFrame& f_;
     uint16_t* out_;
     size_t length_;
-    std::unique_ptr<float[]> floats_;
-    std::unique_ptr<int32_t[]> ints_;
+    float* floats_ = nullptr;  // allocZeroed's, so tests can make it fail
+    int32_t* ints_ = nullptr;
     int32_t mosaicNext_ = 0, differenceNext_ = 0, smoothNext_ = 0, greenNext_ = 0;
     int32_t finalTag_[kFinalRing] = {};
 };
