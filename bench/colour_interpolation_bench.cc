@@ -113,8 +113,8 @@ void BM_AssembleSingle(benchmark::State& state) {
 }
 BENCHMARK(BM_AssembleSingle)
     ->ArgNames({"mode", "cores"})
-    ->ArgsProduct({{-1, 1, 2}, {0}})
-    ->ArgsProduct({{-1, 1, 2}, {1}})
+    ->ArgsProduct({{-1, 1, 2, 3}, {0}})
+    ->ArgsProduct({{-1, 1, 2, 3}, {1}})
     ->Unit(benchmark::kMillisecond);
 
 // The 2x2 method by each of its implementations, with the default white balance (green
@@ -287,6 +287,8 @@ void printColourTable(const std::map<std::string, double>& rates) {
         {"ratios, all cores", "BM_AssembleSingle/mode:1/cores:1", nullptr},
         {"regression (mode 2)", "BM_AssembleSingle/mode:2/cores:0", [] { return ours(2); }},
         {"regression, all cores", "BM_AssembleSingle/mode:2/cores:1", nullptr},
+        {"directional LMMSE (3)", "BM_AssembleSingle/mode:3/cores:0", [] { return ours(3); }},
+        {"LMMSE, all cores", "BM_AssembleSingle/mode:3/cores:1", nullptr},
         {"OpenCV bilinear", "BM_OpenCvDemosaicing/edgeAware:0",
          [] { return openCv(cv::COLOR_BayerBG2BGR); }},
         {"OpenCV edge-aware", "BM_OpenCvDemosaicing/edgeAware:1",

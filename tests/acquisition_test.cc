@@ -66,11 +66,13 @@ struct Path {
     int32_t camera;
     uint32_t resolution, bits, binning;
     bool packed;
+    int32_t interpolation = KQFW_INTERPOLATION_CAMERA;
 };
 
 void PrintTo(const Path& p, std::ostream* os) {
     *os << p.name << " (camera " << p.camera << ", resolution " << p.resolution << ", " << p.bits
-        << " bits, binning " << p.binning << (p.packed ? ", packed)" : ")");
+        << " bits, binning " << p.binning << (p.packed ? ", packed" : "") << ", interpolation "
+        << p.interpolation << ")";
 }
 
 class AcquisitionPath : public AcquisitionTest, public ::testing::WithParamInterface<Path> {};
@@ -82,6 +84,7 @@ TEST_P(AcquisitionPath, ImageIsTheKernelsOutputOfTheDeliveredFrame) {
     ASSERT_EQ(IxenmSetResolution(p.camera, p.resolution), 0u);
     ASSERT_EQ(IxenmSetBitsPerPixel(p.camera, int32_t(p.bits)), 0u);
     ASSERT_EQ(IxenmSetBinning(p.camera, int32_t(p.binning)), 0u);
+    ASSERT_EQ(kqfwSetColourInterpolation(p.camera, p.interpolation), 0u);
     smallRegion(p.camera);
     uint32_t status = 1;
     const std::vector<uint16_t> image = take(p.camera, &status);
@@ -101,7 +104,11 @@ TEST_P(AcquisitionPath, ImageIsTheKernelsOutputOfTheDeliveredFrame) {
         AssembleSingleMono(SimdLevel::kPlain, recipeOf(c), expected.data(), raw.data());
     } else {
         if (p.binning == 1) {
-            AssembleSingle(recipeOf(c), expected.data(), raw.data(), p.resolution == 1 ? 2 : -1);
+            const bool lmmse = p.interpolation == KQFW_INTERPOLATION_LMMSE;
+            AssembleSingle(recipeOf(c), expected.data(), raw.data(),
+                           p.resolution == 1 ? kRegressionMethod
+                           : lmmse           ? kLmmseMethod
+                                             : kBlockMethod);
         } else {
             AssembleBinned3(recipeOf(c), expected.data(), raw.data());
         }
@@ -115,6 +122,12 @@ const Path kPaths[] = {
     {"ColourBlocksPacked", kColour, 0, 42, 1, true},
     {"ColourBlocksSixteenBit", kColour, 0, 42, 1, false},
     {"ColourRegression", kColour, 1, 42, 1, true},
+    // The interpolation chosen through kqfw_ext.h serves resolution 0 in colour, unbinned, only.
+    {"ColourLmmsePacked", kColour, 0, 42, 1, true, KQFW_INTERPOLATION_LMMSE},
+    {"ColourLmmseSixteenBit", kColour, 0, 42, 1, false, KQFW_INTERPOLATION_LMMSE},
+    {"ColourRegressionWhateverTheChoice", kColour, 1, 42, 1, true, KQFW_INTERPOLATION_LMMSE},
+    {"ColourBinned3WhateverTheChoice", kColour, 0, 42, 3, true, KQFW_INTERPOLATION_LMMSE},
+    {"ColourGreyWhateverTheChoice", kColour, 0, 14, 1, true, KQFW_INTERPOLATION_LMMSE},
     {"ColourRawMosaicGrey", kColour, 2, 14, 1, true},
     {"ColourGreyBinning1", kColour, 0, 14, 1, true},
     {"ColourGreyBinning2", kColour, 0, 14, 2, true},

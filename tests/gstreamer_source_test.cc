@@ -160,8 +160,12 @@ TEST_F(GstSource, CapsFollowWhatTheLibraryDeliversAndNumBuffersEndsTheStream) {
 }
 
 TEST_F(GstSource, BuffersHoldTheLibrarysImageOfTheScene) {
-    for (const std::string camera : {"KQM", "KQC"}) {
-        Pipeline p("kqfwsrc num-buffers=1 exposure=10000 camera=" + camera);
+    const struct {
+        std::string camera, interpolation;
+    } cases[] = {{"KQM", "camera"}, {"KQC", "camera"}, {"KQC", "lmmse"}};
+    for (const auto& [camera, interpolation] : cases) {
+        Pipeline p("kqfwsrc num-buffers=1 exposure=10000 camera=" + camera +
+                   " interpolation=" + interpolation);
         ASSERT_NE(p.play(), GST_STATE_CHANGE_FAILURE);
         GstSample* sample = p.pull();
         ASSERT_NE(sample, nullptr);
@@ -173,6 +177,7 @@ TEST_F(GstSource, BuffersHoldTheLibrarysImageOfTheScene) {
         const int32_t position = camera == "KQM" ? kMono : kColour;
         ASSERT_EQ(kqfwInitListed(0, position), 0u);
         ASSERT_EQ(IxenmSetExposure(0, 10000), 0u);
+        ASSERT_EQ(kqfwSetColourInterpolation(0, interpolation == "lmmse"), 0u);
         std::vector<uint16_t> image(1388 * 1040 * 3);
         ASSERT_EQ(IxenmAcquisition(0, image.data(), image.size() * 2, nullptr), 0);
         IxenmClose(0);
@@ -187,7 +192,7 @@ TEST_F(GstSource, BuffersHoldTheLibrarysImageOfTheScene) {
                     streamed[4 * i] != image[3 * i] || streamed[4 * i + 1] != image[3 * i + 1] ||
                     streamed[4 * i + 2] != image[3 * i + 2] || streamed[4 * i + 3] != 0xFFFF;
             }
-            EXPECT_EQ(differing, 0u);
+            EXPECT_EQ(differing, 0u) << interpolation;
         }
     }
 }
@@ -243,6 +248,7 @@ TEST_F(GstSource, AnUnplugOrARefusedSettingIsAnErrorThatSaysWhy) {
         {"exposure=5", "exposure 5 us (the camera takes 400 to 600000000 us) refused (status 8: "},
         {"binning=2", "binning 2 refused (status 8: "},
         {"region=1,2,3", "region '1,2,3' (left,top,right,bottom) refused"},
+        {"interpolation=bilinear", "interpolation 'bilinear' (camera, or lmmse in colour) refused"},
         {"camera=KQM", "no KQM (mono) camera present"},  // unplugged above
         {"camera=first", "a camera is named by its place in the list (0 to 9)"},
     };

@@ -117,6 +117,20 @@ class Recording(unittest.TestCase):
         self.assertEqual(done.returncode, 0, done.stderr)
         self.assertEqual(tifffile.imread(path).shape, (2, 1040, 1388))
 
+    def test_the_interpolation_chosen_serves_snaps_runs_and_series_alike(self):
+        def image(*arguments):
+            path = scratch("interpolated.tif")
+            done = kqcam(*arguments, "--exposure", "10000", "--output", path)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            return tifffile.imread(path).astype(numpy.float64).reshape(1040, 1388, 3)
+
+        blocks = image("snap", "--interpolation", "camera")
+        lmmse = image("snap", "--interpolation", "lmmse")
+        # Frames differ by their noise; the methods by half a pixel at every edge of the slide.
+        for run in ("stream", "series"):
+            frame = image(run, "--interpolation", "lmmse", "--frames", "1")
+            self.assertLess(abs(frame - lmmse).mean(), 0.5 * abs(frame - blocks).mean(), run)
+
 
 class Refusals(unittest.TestCase):
     def test_a_refused_setting_names_its_value_and_what_the_camera_accepts(self):
@@ -129,6 +143,8 @@ class Refusals(unittest.TestCase):
             (("--camera", "1", "--resolution", "3"),
              "resolution 3 refused: this camera has 0, 1, 2, 4, 5 or 6"),
             (("--camera", "1", "--bits", "42"), "this camera takes 14 "),
+            (("--camera", "1", "--interpolation", "lmmse"),
+             "interpolation lmmse refused: this camera takes camera"),
         )
         for options, message in cases:
             done = kqcam("snap", *options, "--output", scratch("refused.tif"))

@@ -61,7 +61,8 @@ class Requests(unittest.TestCase):
                 ({"command": "snap", "resolution": 9}, "3 to 6"),
                 ({"command": "reference", "kind": "grey"}, "\"black\" or \"white\""),
                 ({"command": "scene", "value": "beach"}, "\"slide\""),
-                ({"command": "colour_processing", "value": "yes"}, "true or false")):
+                ({"command": "colour_processing", "value": "yes"}, "true or false"),
+                ({"command": "interpolation", "value": "bilinear"}, "\"camera\" or \"lmmse\"")):
             with self.subTest(fields=fields):
                 self.refused(*self.view.command(**fields), words)
 
@@ -95,6 +96,17 @@ class Requests(unittest.TestCase):
     def test_a_request_naming_another_host_is_turned_away(self):
         status, body = self.view.request("/status", headers={"Host": "camera.example:80"})
         self.assertEqual(status, 403, body)
+
+    def test_the_interpolation_is_set_shown_and_frames_keep_coming(self):
+        self.assertEqual(self.view.status()["settings"]["interpolation"], "camera")
+        status, body = self.view.command(command="interpolation", value="lmmse")
+        self.assertEqual(status, 200, body)
+        after = self.view.status()
+        self.assertEqual(after["settings"]["interpolation"], "lmmse")
+        sequence = after["frame"]["sequence"] if "frame" in after else 0
+        status, _ = self.view.request("/frame.jpg?after=%d" % sequence)
+        self.assertEqual(status, 200)
+        self.assertEqual(self.view.command(command="interpolation", value="camera")[0], 200)
 
     def test_frames_keep_coming_after_a_bus_reset(self):
         before = self.view.status()

@@ -98,6 +98,7 @@ struct Path {
     int32_t camera;
     uint32_t resolution, bits, binning;
     uint32_t coding;  // 5 sixteen-bit, 0x85 packed, 0x80 eight-bit
+    int32_t interpolation = KQFW_INTERPOLATION_CAMERA;
 };
 
 void PrintTo(const Path& p, std::ostream* os) {
@@ -119,11 +120,15 @@ TEST_P(OfflinePath, AFrameProcessedOfflineIsTheImageTheCameraGave) {
     if (p.camera == kColour) {
         ASSERT_EQ(IxenmSetWhiteBalance(p.camera, 1.1, 1.3, 1.7), 0u);
     }
+    ASSERT_EQ(kqfwSetColourInterpolation(p.camera, p.interpolation), 0u);
     const std::vector<uint16_t> online = acquire(p.camera);
 
     const Prepared prepared = prepare(p.camera);
     std::vector<uint8_t> raw = receivedFrame(p.camera, p.coding, prepared.frameBytes);
-    EXPECT_EQ(offline(prepared, p.camera, raw.data()), online);
+    std::vector<uint16_t> image = imageBuffer(p.camera);
+    EXPECT_EQ(kqfwExecuteIPFunctionEx(prepared.context, image.data(), raw.data(), p.interpolation),
+              0u);
+    EXPECT_EQ(image, online);
 
     // An application's copy, at an odd address, whose bytes outside the layout hold other
     // gains and another colour matrix than its tables were made of: the same image.
@@ -133,17 +138,27 @@ TEST_P(OfflinePath, AFrameProcessedOfflineIsTheImageTheCameraGave) {
         const double other = 1.25 + double(at % 7) / 8;
         std::memcpy(copy.data() + 1 + at, &other, 8);
     }
-    std::vector<uint16_t> image = imageBuffer(p.camera);
-    ASSERT_EQ(IxenmExecuteIPFunction(reinterpret_cast<IpContext*>(copy.data() + 1), image.data(),
-                                     raw.data()),
+    ASSERT_EQ(kqfwExecuteIPFunctionEx(reinterpret_cast<IpContext*>(copy.data() + 1), image.data(),
+                                      raw.data(), p.interpolation),
               0u);
     EXPECT_EQ(image, online);
+    // The context's own function keeps to the camera API's method whatever the camera chose.
+    const std::vector<uint16_t> own = offline(prepared, p.camera, raw.data());
+    if (p.interpolation != KQFW_INTERPOLATION_CAMERA) {
+        ASSERT_EQ(kqfwSetColourInterpolation(p.camera, KQFW_INTERPOLATION_CAMERA), 0u);
+        EXPECT_EQ(own, acquire(p.camera));
+    } else {
+        EXPECT_EQ(own, online);
+    }
 }
 
 const Path kPaths[] = {
     {"ColourBlocksPacked", kColour, 0, 42, 1, 0x85},
     {"ColourRegressionSixteenBit", kColour, 1, 42, 1, 5},
     {"ColourBlocksEightBit", kColour, 0, 42, 1, 0x80},
+    {"ColourLmmsePacked", kColour, 0, 42, 1, 0x85, KQFW_INTERPOLATION_LMMSE},
+    {"ColourLmmseEightBit", kColour, 0, 42, 1, 0x80, KQFW_INTERPOLATION_LMMSE},
+    {"ColourBinned3WhateverTheChoice", kColour, 0, 42, 3, 0x85, KQFW_INTERPOLATION_LMMSE},
     {"ColourRawMosaic", kColour, 2, 14, 1, 5},
     {"ColourGreyBinning2", kColour, 0, 14, 2, 0x85},
     {"ColourBinned3", kColour, 0, 42, 3, 0x85},
@@ -216,6 +231,9 @@ TEST_F(Offline, ContextsThatDoNotDescribeAFrameAreRefused) {
     EXPECT_EQ(IxenmExecuteIPFunction(nullptr, image.data(), raw.data()), 8u);
     EXPECT_EQ(IxenmExecuteIPFunction(p.context, nullptr, raw.data()), 8u);
     EXPECT_EQ(IxenmExecuteIPFunction(p.context, image.data(), nullptr), 8u);
+    for (int32_t method : {-1, 2}) {
+        EXPECT_EQ(kqfwExecuteIPFunctionEx(p.context, image.data(), raw.data(), method), 8u);
+    }
 
     struct Corruption {
         size_t at;

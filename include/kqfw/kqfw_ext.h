@@ -144,6 +144,40 @@ KQFW_API StatusCode kqfwSetProcessingThreads(int32_t camera, int32_t threads);
  * pointer. */
 KQFW_API StatusCode kqfwGetProcessingThreads(int32_t camera, int32_t* threads);
 
+/** The colour interpolations of the colour model's full-size colour images (resolution 0 at
+ * 42 bits a pixel without binning). */
+enum {
+    /** The camera API's own: each pixel from the 2 x 2 block at its top left. The default. */
+    KQFW_INTERPOLATION_CAMERA = 0,
+    /** Directional linear minimum mean square error interpolation: sharper and truer colour
+     * at edges, pixel-centred, slower. */
+    KQFW_INTERPOLATION_LMMSE = 1
+};
+
+/** Chooses how camera `camera` interpolates its full-size colour images (resolution 0, 42 bits,
+ * no binning) from the next frame it processes on, in single images and fast series. White balance
+ * and the colour matrix are applied as with the camera API's method and every sample stays in 0 to
+ * 16383. Other resolutions, depths and binnings keep the camera API's processing. Allowed in every
+ * state, also during a run; a frame being processed when the choice changes is processed whole with
+ * one method.
+ * @return ::KQFW_STATUS_NO_CAMERA for a bad index or a camera not open,
+ * ::KQFW_STATUS_BAD_ARGUMENT for a method not listed above, or one other than
+ * ::KQFW_INTERPOLATION_CAMERA on the monochrome model. */
+KQFW_API StatusCode kqfwSetColourInterpolation(int32_t camera, int32_t method);
+/** The interpolation camera `camera` uses (::KQFW_INTERPOLATION_CAMERA until set).
+ * @return ::KQFW_STATUS_NO_CAMERA for a bad index or a camera not open,
+ * ::KQFW_STATUS_BAD_ARGUMENT for a null pointer. */
+KQFW_API StatusCode kqfwGetColourInterpolation(int32_t camera, int32_t* method);
+
+/** IxenmExecuteIPFunction() with full-size colour images (resolution 0, 42 bits, no binning)
+ * interpolated by `method`, one of the KQFW_INTERPOLATION_* values. The context's layout is
+ * fixed and holds no choice, so IxenmExecuteIPFunction() itself always uses the camera API's
+ * method; frames of other settings are processed as it processes them.
+ * @return IxenmExecuteIPFunction()'s statuses, and ::KQFW_STATUS_BAD_ARGUMENT also for a method
+ * not listed. */
+KQFW_API StatusCode kqfwExecuteIPFunctionEx(IpContext* context, uint16_t* image, void* frame,
+                                            int32_t method);
+
 /** A short English text for a status code ("unknown status" for a number that is none); the
  * text is static and never freed. */
 KQFW_API const char* kqfwStatusText(StatusCode status);

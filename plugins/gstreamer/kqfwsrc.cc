@@ -34,6 +34,7 @@ enum Property : guint {
     kPropResolution,
     kPropBits,
     kPropColourProcessing,
+    kPropInterpolation,
     kPropPacking,
     kPropCompression8,
     kPropScale16,
@@ -55,6 +56,7 @@ struct Settings {
     guint resolution = 0;
     guint bits = 0;  // 0: the model's own (42 colour, 14 mono)
     bool colourProcessing = false;
+    std::string interpolation = "camera";  // or "lmmse" (kqfwSetColourInterpolation)
     bool packing = true;
     bool compression8 = false;
     bool scale16 = false;
@@ -192,6 +194,15 @@ bool applySettings(GstKqfwSrc* src, const Settings& s) {
     }
     if (StatusCode st = IxenmEnableColorProcessing(c, s.colourProcessing ? 1 : 0)) {
         return refuse(src, "colour-processing", st);
+    }
+    const bool lmmse = s.interpolation == "lmmse";
+    const StatusCode st = lmmse || s.interpolation == "camera"
+                              ? kqfwSetColourInterpolation(
+                                    c, lmmse ? KQFW_INTERPOLATION_LMMSE : KQFW_INTERPOLATION_CAMERA)
+                              : static_cast<StatusCode>(KQFW_STATUS_BAD_ARGUMENT);
+    if (st != KQFW_STATUS_OK) {
+        return refuse(src, "interpolation '" + s.interpolation + "' (camera, or lmmse in colour)",
+                      st);
     }
     return true;
 }
@@ -392,7 +403,11 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
             ("%" PRIu64 " frame(s) lost before frame %d", lost - s.lostReported, index), (nullptr));
         s.lostReported = lost;
     }
-    const StatusCode status = IxenmExecuteIPFunction(s.context, s.image.data(), s.taken.data());
+    // The offline context has no room for the interpolation: each frame is given the camera's.
+    int32_t interpolation = KQFW_INTERPOLATION_CAMERA;
+    kqfwGetColourInterpolation(s.slot, &interpolation);
+    const StatusCode status =
+        kqfwExecuteIPFunctionEx(s.context, s.image.data(), s.taken.data(), interpolation);
     if (status != KQFW_STATUS_OK) {
         GST_ELEMENT_ERROR(
             src, RESOURCE, READ,
@@ -562,6 +577,9 @@ void setProperty(GObject* object, guint id, const GValue* value, GParamSpec* par
         case kPropColourProcessing:
             s.colourProcessing = g_value_get_boolean(value);
             break;
+        case kPropInterpolation:
+            s.interpolation = g_value_get_string(value) ? g_value_get_string(value) : "camera";
+            break;
         case kPropPacking:
             s.packing = g_value_get_boolean(value);
             break;
@@ -612,6 +630,9 @@ void getProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
             break;
         case kPropColourProcessing:
             g_value_set_boolean(value, s.colourProcessing);
+            break;
+        case kPropInterpolation:
+            g_value_set_string(value, s.interpolation.c_str());
             break;
         case kPropPacking:
             g_value_set_boolean(value, s.packing);
@@ -690,6 +711,13 @@ static void gst_kqfw_src_class_init(GstKqfwSrcClass* klass) {
         object, kPropColourProcessing,
         g_param_spec_boolean("colour-processing", "Colour processing",
                              "Apply the colour matrix to colour images", FALSE, kReady));
+    g_object_class_install_property(
+        object, kPropInterpolation,
+        g_param_spec_string("interpolation", "Interpolation",
+                            "Full-size colour images (resolution 0, bits 42, binning 1): camera "
+                            "(the camera API's 2x2 blocks) or lmmse (directional LMMSE: sharper, "
+                            "pixel-centred)",
+                            "camera", kReady));
     g_object_class_install_property(
         object, kPropPacking,
         g_param_spec_boolean("packing", "Packing", "12-bit packed transfer", TRUE, kReady));

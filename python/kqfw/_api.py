@@ -7,6 +7,9 @@ from ctypes import (CFUNCTYPE, POINTER, Structure, c_char, c_char_p, c_double, c
                     c_int16, c_int32, c_int64, c_size_t, c_uint8, c_uint16, c_uint32, c_uint64,
                     c_void_p)
 
+# The names of the KQFW_INTERPOLATION_* values, in their order.
+INTERPOLATIONS = ("camera", "lmmse")
+
 ProgressCallback = CFUNCTYPE(c_int32, c_uint32, c_uint32, c_int32)
 ProgressCallbackEx = CFUNCTYPE(c_int32, c_uint32, c_uint32, c_int32, c_uint64)
 ContinuousFrameCallback = CFUNCTYPE(c_int32, c_void_p, c_uint32, c_int32, c_uint64, c_uint64)
@@ -253,6 +256,9 @@ FUNCTIONS = {
     "kqfwGetShotProgress": (c_uint32, [c_int32, POINTER(c_uint32), POINTER(c_uint32)]),
     "kqfwSetProcessingThreads": (c_uint32, [c_int32, c_int32]),
     "kqfwGetProcessingThreads": (c_uint32, [c_int32, POINTER(c_int32)]),
+    "kqfwSetColourInterpolation": (c_uint32, [c_int32, c_int32]),
+    "kqfwGetColourInterpolation": (c_uint32, [c_int32, POINTER(c_int32)]),
+    "kqfwExecuteIPFunctionEx": (c_uint32, [c_void_p, c_void_p, c_void_p, c_int32]),
     "kqfwStatusText": (c_char_p, [c_uint32]),
     "kqfwVersion": (c_char_p, []),
     "kqsimDefaultConfig": (None, [c_uint32, POINTER(KqsimCameraConfig)]),

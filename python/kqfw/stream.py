@@ -171,8 +171,11 @@ class Stream:
             raise StopIteration
         try:
             image = np.empty(self._shape, dtype=np.uint16)
-            check(lib().IxenmExecuteIPFunction(self._context, image.ctypes.data,
-                                               buffer.ctypes.data), "IxenmExecuteIPFunction")
+            # The camera's interpolation as it is now: the context has no room for it.
+            method = _api.INTERPOLATIONS.index(self.camera.colour_interpolation)
+            check(lib().kqfwExecuteIPFunctionEx(self._context, image.ctypes.data,
+                                                buffer.ctypes.data, method),
+                  "kqfwExecuteIPFunctionEx")
         finally:
             with self._ready:
                 self._free.append(buffer)

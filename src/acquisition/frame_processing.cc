@@ -5,6 +5,7 @@
 #include "acquisition/sample_expansion.h"
 #include "camera/settings_rules.h"
 #include "kqfw/kqfw.h"
+#include "kqfw/kqfw_ext.h"
 #include "processing/assemble_single.h"
 #include "processing/colour_matrix.h"
 #include "processing/grey_binned.h"
@@ -21,6 +22,15 @@ constexpr uint32_t kFineResolution = 1;
 // An inverted delivered rectangle has no pixels (its edges' product would be positive).
 int64_t colourMatrixPixels(const FrameRecipe& c) {
     return static_cast<int64_t>(deliveredArea(c.deliveredRect) / c.binning);
+}
+
+// The method of a full-size colour frame; the setting is read once, with the others, for the
+// whole frame.
+int32_t singleMethod(const FrameRecipe& c) {
+    if (c.resolutionIndex == kFineResolution) {
+        return kRegressionMethod;
+    }
+    return c.colourInterpolation == KQFW_INTERPOLATION_LMMSE ? kLmmseMethod : kBlockMethod;
 }
 
 }  // namespace
@@ -65,8 +75,7 @@ uint32_t processStandardFrame(const FrameRecipe& c, uint16_t* image, uint16_t* r
     }
     switch (b) {
         case 1:
-            AssembleSingle(c, image, raw,
-                           c.resolutionIndex == kFineResolution ? kRegressionMethod : kBlockMethod);
+            AssembleSingle(c, image, raw, singleMethod(c));
             break;
         case 3:
             AssembleBinned3(c, image, raw);

@@ -12,6 +12,7 @@
 #include "camera/camera_table.h"
 #include "camera/ip_context_lifetime.h"
 #include "kqfw/kqfw.h"
+#include "kqfw/kqfw_ext.h"
 #include "platform/memory.h"
 
 using namespace kqfw;
@@ -71,6 +72,7 @@ StatusCode prepare(int32_t camera, const void* anyOutput, uint32_t* contextBytes
 struct OfflineFrame {
     const uint8_t* frame = nullptr;
     uint16_t* image = nullptr;
+    uint32_t method = 0;
     uint8_t* alignedCopy = nullptr;
     uint16_t* work = nullptr;
     size_t workBytes = 0;
@@ -107,6 +109,7 @@ uint32_t processOfflineFrame(const uint8_t* block, WorkerPool* pool, void* arg) 
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     recipe.processingPool = pool;
+    recipe.colourInterpolation = f.method;
     const uint64_t workBytes = uint64_t{recipe.sensorWidth} * recipe.sensorHeight * 2;
     f.workBytes = workBytes;
     f.work = borrowWorkFrame(workBytes);
@@ -146,12 +149,19 @@ KQFW_API StatusCode IxenmGetIPInfoold(int32_t camera, ::CameraContext** context,
 }
 
 KQFW_API StatusCode IxenmExecuteIPFunction(IpContext* context, uint16_t* image, void* frame) {
-    if (context == nullptr || image == nullptr || frame == nullptr) {
+    return kqfwExecuteIPFunctionEx(context, image, frame, KQFW_INTERPOLATION_CAMERA);
+}
+
+KQFW_API StatusCode kqfwExecuteIPFunctionEx(IpContext* context, uint16_t* image, void* frame,
+                                            int32_t method) {
+    if (context == nullptr || image == nullptr || frame == nullptr ||
+        (method != KQFW_INTERPOLATION_CAMERA && method != KQFW_INTERPOLATION_LMMSE)) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     OfflineFrame offline;
     offline.frame = static_cast<const uint8_t*>(frame);
     offline.image = image;
+    offline.method = static_cast<uint32_t>(method);
     return readIpContext(reinterpret_cast<const uint8_t*>(context), processOfflineFrame, &offline);
 }
 

@@ -109,6 +109,9 @@ struct CameraContext {
     double whiteBalance[3];
     uint32_t bloomingVoltage;
     uint32_t sharpenerEnabled, fadingCorrection, multiShotFilter;
+    // The interpolation of the standard colour resolution (KQFW_INTERPOLATION_*), 0 the
+    // camera API's own.
+    uint32_t colourInterpolation;
     // Read by the receive thread when its receive ended, written by the application's calls.
     std::atomic<ImageDoneCallback> imageDoneCallback;
     std::atomic<uint64_t> imageDoneUserData;

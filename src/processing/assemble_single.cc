@@ -4,6 +4,7 @@
 
 #include "camera/lut.h"
 #include "processing/block_interpolation.h"
+#include "processing/lmmse_interpolation.h"
 #include "processing/ratio_interpolation.h"
 #include "processing/regression_interpolation.h"
 
@@ -48,6 +49,16 @@ void AssembleSingle(const FrameRecipe& c, uint16_t* output, const uint16_t* raw,
     const int32_t w = width & ~1, h = height & ~1;
     if (w < 2 || h < 2) {
         return;
+    }
+    if (mode == kLmmseMethod) {
+        const MosaicFrame frame{
+            raw,   width,  height,
+            width, {0, 0}, {c.whiteLuts[kRed], c.whiteLuts[kGreen], c.whiteLuts[kBlue]}};
+        if (InterpolateLmmse(simdLevel(), frame, output, c.processingPool)) {
+            return;
+        }
+        // Short of memory for its rows: the image the camera API would have given.
+        return AssembleSingle(c, output, raw, kBlockMethod);
     }
     if (mode == kRatioMethod || mode == kRegressionMethod) {
         if (w != width || h != height) {

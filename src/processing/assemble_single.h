@@ -11,6 +11,7 @@ namespace kqfw {
 inline constexpr int32_t kBlockMethod = -1;      // 2x2 blocks, the fast one
 inline constexpr int32_t kRatioMethod = 1;       // colour ratios
 inline constexpr int32_t kRegressionMethod = 2;  // colour lines, the finest
+inline constexpr int32_t kLmmseMethod = 3;       // directional LMMSE, an extension's choice
 
 // Turns the corrected raw mosaic of `imageRect` (red at even row and column) into an RGB16
 // image (blue, green, red) of the same size, white-balanced through whiteLuts. The output

@@ -14,6 +14,7 @@ FrameRecipe recipeOf(const CameraContext& c) {
     r.binning = c.binning;
     r.resolutionIndex = c.resolutionIndex;
     r.bitsPerPixel = c.bitsPerPixel;
+    r.colourInterpolation = c.colourInterpolation;
     r.isMono = c.link.isMono != 0;
     r.exposureUnits = c.exposureStep != 0 ? c.exposureTime / c.exposureStep : 0;
     r.packed12 = packedCodingActive(c);

@@ -19,6 +19,8 @@ struct FrameRecipe {
     uint32_t sensorWidth = 0, sensorHeight = 0;
     Rect imageRect{}, deliveredRect{};
     uint32_t binning = 1, resolutionIndex = 0, bitsPerPixel = 0;
+    // The interpolation of full-size colour frames (kqfw_ext.h's KQFW_INTERPOLATION_…).
+    uint32_t colourInterpolation = 0;
     bool isMono = false;
     // exposureTime / exposureStep, the units the reference and hot-pixel rules scale by.
     uint32_t exposureUnits = 0;

@@ -31,6 +31,7 @@ ROUND_TRIPS = [
     ("fading_correction", True, True, None),
     ("multishot_filter", 2, 2, None),
     ("use_black_reference", False, False, True),  # no black reference measured yet
+    ("colour_interpolation", "lmmse", "lmmse", "bilinear"),
 ]
 
 
@@ -99,3 +100,11 @@ def test_refused_values_name_the_setting_and_the_range_and_a_closed_camera_says_
     for use in (lambda: colour.exposure_us, lambda: colour.bits, colour.snap):
         with pytest.raises(kqfw.NoCamera, match="is closed"):
             use()
+
+
+def test_the_mono_camera_keeps_the_camera_apis_interpolation(mono):
+    mono.colour_interpolation = "camera"
+    with pytest.raises(kqfw.BadArgument) as caught:
+        mono.colour_interpolation = "lmmse"
+    assert caught.value.status == 8
+    assert mono.colour_interpolation == "camera"

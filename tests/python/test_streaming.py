@@ -51,3 +51,20 @@ def test_a_stream_iterated_without_with_ends_when_the_camera_ends_the_run(mono):
     sim.unplug(0)
     assert all(image.shape == (1040, 1388) for image in frames)
     assert not mono.statistics.running
+
+
+def test_a_streams_frames_follow_the_cameras_interpolation(colour):
+    sim.set_noise(0, False)
+    colour.region = (0, 0, 256, 128)
+    for method in ("lmmse", "camera"):
+        colour.colour_interpolation = method
+        single = colour.snap()
+        with colour.stream() as frames:
+            image = next(frames)
+        assert (image == single).all(), method
+    assert not (image == _lmmse_of(colour)).all()
+
+
+def _lmmse_of(camera):
+    camera.colour_interpolation = "lmmse"
+    return camera.snap()

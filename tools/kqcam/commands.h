@@ -42,6 +42,7 @@ struct SnapOptions {
     uint32_t exposureUs = 0;  // 0: the camera's current exposure
     int32_t gain = -1;        // -1: unchanged
     std::vector<double> whiteBalance;
+    std::string interpolation;  // "camera" or "lmmse" (kqfwSetColourInterpolation); empty: as is
     bool scaleTo16 = false;
     std::string blackRef, whiteRef;  // reference files to restore and apply; empty: none
     std::string scene;               // the simulated bench's scene; empty: unchanged

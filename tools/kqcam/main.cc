@@ -87,6 +87,11 @@ int run(int argc, char** argv) {
         ->add_option("--white-balance", snap.whiteBalance,
                      "Red, green and blue factors, positive (default 1.49 1.98 1)")
         ->expected(3);
+    const char* interpolationHelp =
+        "Full-size colour images (resolution 0, bits 42, binning 1): camera (the camera API's "
+        "2x2 blocks, the default) or lmmse (directional LMMSE: sharper, pixel-centred)";
+    snapCommand->add_option("--interpolation", snap.interpolation, interpolationHelp)
+        ->check(CLI::IsMember({"camera", "lmmse"}));
     snapCommand->add_flag("--scale16", snap.scaleTo16, "Scale the 14-bit samples to 16 bits");
     snapCommand->add_option("--black-ref", snap.blackRef, "Black reference file to apply");
     snapCommand->add_option("--white-ref", snap.whiteRef, "White reference file to apply");
@@ -133,6 +138,8 @@ int run(int argc, char** argv) {
             ->check(CLI::Range(1, 5));
         command->add_option("-e,--exposure", run.settings.exposureUs,
                             "Exposure in microseconds (default the camera's; range: kqcam info)");
+        command->add_option("--interpolation", run.settings.interpolation, interpolationHelp)
+            ->check(CLI::IsMember({"camera", "lmmse"}));
         command->add_flag("--scale16", run.settings.scaleTo16,
                           "Scale the 14-bit samples to 16 bits");
         command->add_option("--scene", run.settings.scene, sceneHelp)

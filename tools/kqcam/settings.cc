@@ -126,6 +126,15 @@ int applySettings(int32_t camera, const SnapOptions& o) {
             return refused(text, s);
         }
     }
+    if (!o.interpolation.empty()) {
+        const int32_t method =
+            o.interpolation == "lmmse" ? KQFW_INTERPOLATION_LMMSE : KQFW_INTERPOLATION_CAMERA;
+        if (StatusCode s = kqfwSetColourInterpolation(camera, method)) {
+            return refused("interpolation " + o.interpolation +
+                               " refused: this camera takes camera (it has no colour mosaic)",
+                           s);
+        }
+    }
     return kExitOk;
 }
 

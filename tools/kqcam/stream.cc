@@ -131,6 +131,9 @@ int stream(int32_t camera, const RunOptions& o) {
     if (StatusCode s = IxenmGetIPInfo(camera, &context, &contextBytes, onFrame, &frameBytes)) {
         return fail("cannot prepare the processing", s);
     }
+    // The offline context has no room for the interpolation: each frame is given the camera's.
+    int32_t interpolation = KQFW_INTERPOLATION_CAMERA;
+    kqfwGetColourInterpolation(camera, &interpolation);
     FrameQueue frames;
     frames.wanted = o.frames;
     queue = &frames;
@@ -159,7 +162,8 @@ int stream(int32_t camera, const RunOptions& o) {
             }
         }
         if (!raw.empty()) {
-            if (StatusCode s = IxenmExecuteIPFunction(context, out.image.data(), raw.data())) {
+            if (StatusCode s =
+                    kqfwExecuteIPFunctionEx(context, out.image.data(), raw.data(), interpolation)) {
                 code = fail("processing failed", s);
                 break;
             }

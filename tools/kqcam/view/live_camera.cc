@@ -153,7 +153,11 @@ void LiveCamera::process() {
                 continue;
             }
             auto image = std::make_shared<std::vector<uint16_t>>(shape_.bufferSamples);
-            if (IxenmExecuteIPFunction(context_, image->data(), raw.data()) != KQFW_STATUS_OK) {
+            // The offline context has no room for the interpolation: the camera's, now.
+            int32_t interpolation = KQFW_INTERPOLATION_CAMERA;
+            kqfwGetColourInterpolation(slot_, &interpolation);
+            if (kqfwExecuteIPFunctionEx(context_, image->data(), raw.data(), interpolation) !=
+                KQFW_STATUS_OK) {
                 continue;
             }
             frame->shape = shape_;

@@ -58,11 +58,22 @@ bool whole(const json& value, uint64_t low, uint64_t high, uint32_t* out, std::s
 }
 
 const std::vector<std::string>& commandNames() {
-    static const std::vector<std::string> names = {
-        "exposure", "gain",          "binning",          "resolution",
-        "region",   "white_balance", "white_balance_at", "colour_processing",
-        "display",  "snap",          "reference",        "references_off",
-        "scene",    "drop_frame",    "bus_reset"};
+    static const std::vector<std::string> names = {"exposure",
+                                                   "gain",
+                                                   "binning",
+                                                   "resolution",
+                                                   "region",
+                                                   "white_balance",
+                                                   "white_balance_at",
+                                                   "colour_processing",
+                                                   "interpolation",
+                                                   "display",
+                                                   "snap",
+                                                   "reference",
+                                                   "references_off",
+                                                   "scene",
+                                                   "drop_frame",
+                                                   "bus_reset"};
     return names;
 }
 
@@ -246,6 +257,14 @@ Reply Control::setting(const std::string& name, const json& request) {
         const bool on = value.get<bool>();
         set = [=] { return IxenmEnableColorProcessing(cam, on ? 1 : 0); };
         explain = [] { return std::string("colour processing refused"); };
+    } else if (name == "interpolation") {
+        if (value != json("camera") && value != json("lmmse")) {
+            return bad("interpolation must be \"camera\" or \"lmmse\"");
+        }
+        const int32_t method =
+            value == json("lmmse") ? KQFW_INTERPOLATION_LMMSE : KQFW_INTERPOLATION_CAMERA;
+        set = [=] { return kqfwSetColourInterpolation(cam, method); };
+        explain = [=] { return "interpolation " + value.get<std::string>() + " refused"; };
     } else {  // display
         DisplayRange range;
         range.automatic = request.value("auto", json(false)) == json(true);

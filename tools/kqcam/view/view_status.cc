@@ -19,6 +19,8 @@ json Control::status() {
     IxenmGetCurrentImageSize(cam, rect);
     IxenmGetCurrentWhiteBalance(cam, &wb[0], &wb[1], &wb[2]);
     IxenmIsColorProcessingEnabled(cam, &colour);
+    int32_t interpolation = KQFW_INTERPOLATION_CAMERA;
+    kqfwGetColourInterpolation(cam, &interpolation);
     IxenmGetExposureRange(cam, &minimum, &maximum, &step);
     json binnings = json::array();
     for (int32_t b = 1; b <= 5; ++b) {
@@ -39,7 +41,8 @@ json Control::status() {
           {"resolution", IxenmGetCurrentResolution(cam)},
           {"region", {rect[0], rect[1], rect[2], rect[3]}},
           {"white_balance", {wb[0], wb[1], wb[2]}},
-          {"colour_processing", colour != 0}}},
+          {"colour_processing", colour != 0},
+          {"interpolation", interpolation == KQFW_INTERPOLATION_LMMSE ? "lmmse" : "camera"}}},
         {"accepts",
          {{"exposure_us", {{"min", minimum}, {"max", maximum}, {"step", step}}},
           {"gain", {0, 255}},
