@@ -173,7 +173,8 @@ void BM_AssembleBinned(benchmark::State& state) {
     std::vector<uint16_t> out(size_t(kWidth) * kHeight * 3);
     const auto& raw = factor == 3 ? b.binned3 : b.binned5;
     for (auto _ : state) {
-        (factor == 3 ? AssembleBinned3 : AssembleBinned5)(recipeOf(*b.context), out.data(), raw.data());
+        (factor == 3 ? AssembleBinned3 : AssembleBinned5)(recipeOf(*b.context), out.data(),
+                                                          raw.data());
         benchmark::DoNotOptimize(out.data());
     }
     b.context->binning = 1;

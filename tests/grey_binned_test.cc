@@ -86,7 +86,8 @@ TEST_F(GreyBinned, BinnedRowMixturesSolveBackIntoTheirColour) {
         frame(4 * k.binning, 4 * k.binning);  // 4 raw rows, output 4 x 4
         auto raw = mixedRows(4 * k.binning, 4, k.a, k.bp, k.c, k.d);
         std::vector<uint16_t> out(4 * 4 * 3, 1);
-        (k.binning == 3 ? AssembleBinned3 : AssembleBinned5)(recipeOf(*context), out.data(), raw.data());
+        (k.binning == 3 ? AssembleBinned3 : AssembleBinned5)(recipeOf(*context), out.data(),
+                                                             raw.data());
         for (int32_t i = 0; i < 16; ++i) {
             ASSERT_EQ(pixelAt(out, 4, i / 4, i % 4), k.pixel)
                 << k.binning << " " << k.a << " " << i;
