@@ -58,6 +58,8 @@ constexpr size_t kFields[] = {ip::kVersionAt,
                               ip::kBlackRefEnabledAt,
                               ip::kWhiteRefEnabledAt,
                               ip::kColorProcessingEnabledAt,
+                              ip::kWhiteGainsHintAt + 4,
+                              ip::kColorMatrixHintAt + 4,
                               ip::kBlackRefPresentAt,
                               ip::kExposureStepAt};
 constexpr size_t kFieldCount = sizeof kFields / sizeof kFields[0];

@@ -17,11 +17,6 @@ CameraContext* allocateCameraContext() {
     return new (block) CameraContext{};
 }
 
-CameraContext* allocateWorkContext() {
-    void* block = allocZeroed(sizeof(CameraContext));
-    return block == nullptr ? nullptr : new (block) CameraContext{};
-}
-
 void freeCameraContext(CameraContext* context) {
     if (context != nullptr) {
         freeZeroed(context->blackRefImage);

@@ -197,9 +197,7 @@ struct CameraContext {
 
 // Allocates a zero-filled record of at least kCameraContextBytes; null when memory is short.
 CameraContext* allocateCameraContext();
-// A record of just the fields, for processing without a camera (offline frames).
-CameraContext* allocateWorkContext();
-// Frees either kind of record with the references and context block it owns.
+// Frees a record with the references and context block it owns.
 void freeCameraContext(CameraContext* context);
 
 }  // namespace kqfw
