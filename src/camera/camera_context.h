@@ -183,8 +183,9 @@ struct CameraContext {
     RunStatistics runStatistics;
 
     // The threads the per-frame processing shares its rows out to: started at open, joined
-    // when the record is freed. Processing takes the record by const reference; the pool is
-    // thread-safe on its own.
+    // when the record is freed (after its offline context block, whose frames use them too).
+    // Processing reads the record through a const frame recipe; the pool is thread-safe on its
+    // own.
     mutable WorkerPool processingPool;
 
     // Threads
