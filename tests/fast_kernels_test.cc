@@ -381,9 +381,12 @@ TEST_F(FastKernels, GreyAtEveryLevelEqualsThePlainOne) {
     }
 }
 
-TEST_F(FastKernels, ReferencesAtEveryLevelEqualThePlainOnes) {
+TEST_F(FastKernels, ReferencesAtEveryLevelAndThreadCountEqualThePlainOnes) {
     std::mt19937 rng(23);
+    int32_t threads = 0;
     for (Size s : kSizes) {
+        // The fast levels share the rows out; the plain one keeps to the caller's thread.
+        context->processingPool.setThreads(1 + threads++ % 3);
         // The frame lies inside a larger sensor, so the reference rows have a pitch of their own.
         context->sensorWidth = uint32_t(s.width) + 3;
         context->sensorHeight = uint32_t(s.height) + 2;
@@ -412,6 +415,7 @@ TEST_F(FastKernels, ReferencesAtEveryLevelEqualThePlainOnes) {
         }
         context->blackRefImage = context->whiteRefImage = nullptr;
     }
+    context->processingPool.setThreads(1);
 }
 
 TEST_F(FastKernels, ColourMatrixAtEveryLevelAndThreadCountEqualsTheTableLookups) {

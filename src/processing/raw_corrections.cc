@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <functional>
 
+#include "platform/worker_pool.h"
+
 namespace kqfw {
 
 namespace {
@@ -153,7 +155,12 @@ void ApplyReferences(SimdLevel level, const FrameRecipe& c, uint16_t* raw, uint3
                                                ? unbinnedCorrection<true, true>(level)
                                            : step.black ? unbinnedCorrection<true, false>(level)
                                                         : unbinnedCorrection<false, true>(level);
-        correct(c, step, raw, rect);
+        // Rows are independent: shared out to the camera's threads as the kernels after it are.
+        const int64_t w = int64_t{rect.right} - rect.left;
+        forRowStripes(c.processingPool, rect.bottom - rect.top, 1, [&](int32_t first, int32_t end) {
+            const Rect rows{rect.left, rect.top + first, rect.right, rect.top + end};
+            correct(c, step, raw + first * w, rows);
+        });
         return;
     }
     const uint32_t pitch = c.sensorWidth;
