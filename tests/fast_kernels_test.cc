@@ -339,7 +339,7 @@ TEST_F(FastKernels, WorkFrameExpandedOnTheWayEqualsCopyingThenExpandingInPlace) 
             const uint64_t coded = coding == 1 ? n / 2 * 3 : coding == 2 ? n : 2 * n;
             for (uint64_t frameBytes :
                  {uint64_t{0}, coded - 1, coded + 3, coded + 4, 2 * n + 9, workBytes + 100}) {
-                std::vector<uint8_t> frame(frameBytes);
+                std::vector<uint8_t> frame(frameBytes + 1);  // never empty: data() is not null
                 for (uint8_t& b : frame) {
                     b = static_cast<uint8_t>(rng());
                 }
