@@ -13,11 +13,7 @@ namespace {
 
 constexpr uint32_t kColourBits = 42;
 constexpr uint32_t kMonoBits = 14;
-constexpr uint32_t kColourResolutions = 7;
-constexpr uint32_t kMonoResolutions = 6;
-constexpr uint32_t kColourOnlyResolution = 3;
 constexpr uint32_t kGreyResolution = 2;
-constexpr uint32_t kFirstMultiShot = 3;
 // The mono sensor's right edge with wide binning units.
 constexpr int32_t kMonoRightLimitBin34 = 1388;
 constexpr int32_t kMonoRightLimitBin5 = 1360;

@@ -9,6 +9,15 @@
 // rows a pass reads and the one it writes never overlap, which `ivdep` tells the compiler; it
 // would not vectorise loops reading nine rows otherwise (too many overlap checks).
 
+// The same promise in each compiler's words (clang does not know GCC's).
+#ifndef KQFW_LOOP_INDEPENDENT
+#if defined(__clang__)
+#define KQFW_LOOP_INDEPENDENT _Pragma("clang loop vectorize(assume_safety)")
+#else
+#define KQFW_LOOP_INDEPENDENT _Pragma("GCC ivdep")
+#endif
+#endif
+
 namespace {
 
 constexpr float kDirectionalEpsilon = 1.0f / 1024;
@@ -26,7 +35,7 @@ constexpr float kSmoothTaps[5] = {0.31922423f, 0.23180437f, 0.08875624f, 0.01791
 inline void differenceRow(const float* m2, const float* m1, const float* c, const float* p1,
                           const float* p2, const float* sign, int32_t begin, int32_t end,
                           float* out) {
-#pragma GCC ivdep
+    KQFW_LOOP_INDEPENDENT
     for (int32_t x = begin; x < end; ++x) {
         const float estimate = (m1[x] + p1[x]) * 0.5f + (c[x] * 2.0f - m2[x] - p2[x]) * 0.25f;
         out[x] = (estimate - c[x]) * sign[x];
@@ -37,7 +46,7 @@ inline void differenceRow(const float* m2, const float* m1, const float* c, cons
 inline void smoothRow(const float* const d[9], int32_t begin, int32_t end, float* out) {
     const float *a = d[0], *b = d[1], *c = d[2], *e = d[3], *f = d[4], *g = d[5], *h = d[6],
                 *i = d[7], *j = d[8];
-#pragma GCC ivdep
+    KQFW_LOOP_INDEPENDENT
     for (int32_t x = begin; x < end; ++x) {
         out[x] = f[x] * kSmoothTaps[0] + (e[x] + g[x]) * kSmoothTaps[1] +
                  (c[x] + h[x]) * kSmoothTaps[2] + (b[x] + i[x]) * kSmoothTaps[3] +
@@ -49,7 +58,7 @@ inline void smoothRow(const float* const d[9], int32_t begin, int32_t end, float
 // weighs against the signal.
 inline void squaresRow(const float* d, const float* s, int32_t begin, int32_t end, float* s2,
                        float* r2) {
-#pragma GCC ivdep
+    KQFW_LOOP_INDEPENDENT
     for (int32_t x = begin; x < end; ++x) {
         const float r = d[x] - s[x];
         s2[x] = s[x] * s[x];
@@ -69,7 +78,7 @@ inline void estimateRow(const float* const s[9], const float* const s2[9], const
                 *q6 = s2[6], *q7 = s2[7], *q8 = s2[8];
     const float *r0 = r2[0], *r1 = r2[1], *rb = r2[2], *r3 = r2[3], *r4 = r2[4], *r5 = r2[5],
                 *r6 = r2[6], *r7 = r2[7], *r8 = r2[8];
-#pragma GCC ivdep
+    KQFW_LOOP_INDEPENDENT
     for (int32_t x = begin; x < end; ++x) {
         const float mean =
             (s0[x] + s1[x] + sb[x] + s3[x] + s4[x] + s5[x] + s6[x] + s7[x] + s8[x]) * kNinth;
@@ -95,7 +104,7 @@ inline int32_t clamped(int32_t v) {
 inline void fuseRow(const float* sample, const float* xh, const float* eh, const float* xv,
                     const float* ev, const float* colour, int32_t begin, int32_t end,
                     int32_t* green) {
-#pragma GCC ivdep
+    KQFW_LOOP_INDEPENDENT
     for (int32_t x = begin; x < end; ++x) {
         const float weight =
             (ev[x] + kDirectionalEpsilon) / (eh[x] + ev[x] + 2.0f * kDirectionalEpsilon);
@@ -113,7 +122,7 @@ inline void diagonalRow(const float* up, const float* sample, const float* down,
                         const int32_t* greenUp, const int32_t* green, const int32_t* greenDown,
                         const int32_t* redSite, int32_t begin, int32_t end, int32_t* red,
                         int32_t* blue) {
-#pragma GCC ivdep
+    KQFW_LOOP_INDEPENDENT
     for (int32_t x = begin; x < end; ++x) {
         const int32_t sum = static_cast<int32_t>(up[x - 1]) - greenUp[x - 1] +
                             static_cast<int32_t>(up[x + 1]) - greenUp[x + 1] +
@@ -135,7 +144,7 @@ inline void finishRow(const int32_t* redUp, const int32_t* red, const int32_t* r
                       const int32_t* blueUp, const int32_t* blue, const int32_t* blueDown,
                       const int32_t* greenUp, const int32_t* green, const int32_t* greenDown,
                       const int32_t* greenSite, int32_t begin, int32_t end, uint16_t* out) {
-#pragma GCC ivdep
+    KQFW_LOOP_INDEPENDENT
     for (int32_t x = begin; x < end; ++x) {
         const int32_t g = green[x];
         const int32_t redSum = red[x - 1] - green[x - 1] + red[x + 1] - green[x + 1] + redUp[x] -
