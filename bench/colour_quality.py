@@ -11,7 +11,16 @@ each channel (the bias, in 14-bit DN), over the frame less 8 pixels at each edge
 thread. White balance is the identity and no colour matrix is applied: both follow every method
 alike.
 
+The sensor-shift part lays the same images under the simulated cameras as scenes, 3 scene pixels
+to a sensor pixel (mirrored to fill the sensor), and compares with the 3x ground truth over the
+image's own area: the colour and the mono camera's index-5 images (3x by sensor shift) and the
+best single-shot pipelines, the index-0 frame demosaicked by libdc1394 HQLINEAR (from the raw
+frame) or by the library's LMMSE method, then scaled 3x with Lanczos (the mono one scaled alone),
+with the bench's noise off and on. Every result is fitted to the truth by one affine colour
+transform (least squares), so what is compared is detail, not the colour processing.
+
     bench/colour_quality.py [--probe build/bench/kqfw_demosaic_probe] [--repeats 15]
+                            [--part single|shift|all]
 """
 import argparse
 import ctypes
@@ -143,13 +152,122 @@ def measure(result, truth, offset):
     return psnr, ssim, bias
 
 
+SHIFT_SCALE = 3
+
+
+def scene_of(truth):
+    """The image at 3 scene pixels a sensor pixel, mirrored to cover the sensor, as 0..1."""
+    h, w = FULL[1] * SHIFT_SCALE, FULL[0] * SHIFT_SCALE
+    image = truth / PEAK
+    while image.shape[0] < h or image.shape[1] < w:
+        image = np.concatenate([image, image[::-1]], 0) if image.shape[0] < h else image
+        image = np.concatenate([image, image[:, ::-1]], 1) if image.shape[1] < w else image
+    return np.ascontiguousarray(image[:h, :w])
+
+
+def fitted(result, truth):
+    """`result` under the affine map (per output channel, from all its channels) that brings
+    it nearest to `truth`."""
+    r = result.reshape(-1, result.shape[-1] if result.ndim == 3 else 1)
+    t = truth.reshape(-1, truth.shape[-1] if truth.ndim == 3 else 1)
+    a = np.hstack([r, np.ones((r.shape[0], 1))])
+    m, *_ = np.linalg.lstsq(a, t, rcond=None)
+    return (a @ m).reshape(truth.shape)
+
+
+# Where a pipeline may put its pixels, in pixels of the 3x grid (down, right): the shots of a
+# sensor-shift image start where its first shot's pixels do.
+SHIFTS = [(dy, dx) for dy in (-1, 0, 1) for dx in (-1, 0, 1)]
+
+
+def psnr_of(result, truth, shift):
+    b = BORDER * SHIFT_SCALE
+    (dy, dx), (h, w) = shift, truth.shape[:2]
+    r = result[b + dy:h - b + dy, b + dx:w - b + dx]
+    t = truth[b:-b, b:-b]
+    return 10 * np.log10(PEAK * PEAK / np.mean((fitted(r, t) - t) ** 2))
+
+
+def lanczos3(image):
+    h, w = image.shape[:2]
+    return cv2.resize(image.astype(np.float32), (w * SHIFT_SCALE, h * SHIFT_SCALE),
+                      interpolation=cv2.INTER_LANCZOS4).astype(np.float64)
+
+
+def sensor_shift():
+    """Mean PSNR of each pipeline over the six images, noise off and on."""
+    sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+    import kqfw  # noqa: E402
+    import kqfw.sim as sim  # noqa: E402
+    hq = dc1394(3)
+    pipelines = ["colour index 5 (3x shift)", "colour HQLINEAR + Lanczos 3x",
+                 "colour LMMSE + Lanczos 3x", "mono index 5 (3x shift)",
+                 "mono index 0 + Lanczos 3x"]
+    print(f"\nsensor shift at {SHIFT_SCALE} scene px a sensor px, PSNR dB against the 3x truth "
+          f"(mean over the six images; per image: {', '.join(IMAGES)})")
+    for noise in (False, True):
+        sim.reset(default=False)
+        sim.add_camera("KQC", blemishes=[])
+        sim.add_camera("KQM", blemishes=[])
+        sim.set_time_scale(0)
+        scores = {p: [] for p in pipelines}
+        for name in IMAGES:
+            truth_image = truth_of(name)
+            sim.set_scene(scene_of(truth_image))
+            h, w = (s // SHIFT_SCALE for s in truth_image.shape[:2])
+            region = (0, 0, w * SHIFT_SCALE, h * SHIFT_SCALE)
+            for camera in (0, 1):
+                sim.set_noise(camera, noise)
+            colour_truth = sim.ground_truth(0, region, SHIFT_SCALE).astype(np.float64)
+            mono_truth = sim.ground_truth(1, region, SHIFT_SCALE, colour=False).astype(np.float64)
+            with kqfw.Camera(0) as cam:
+                cam.exposure_us = 100000
+                cam.resolution = 0
+                cam.colour_interpolation = "lmmse"
+                lmmse = np.asarray(cam.snap(), np.float64)[:h, :w]
+                raw = sim.last_frame(0).reshape(FULL[1], FULL[0])
+                cam.resolution = 5
+                shifted_image = np.asarray(cam.snap(), np.float64)
+            hqlinear = hq(raw)[0][:h, :w]
+            results = {
+                pipelines[0]: shifted_image[:h * SHIFT_SCALE, :w * SHIFT_SCALE],
+                pipelines[1]: lanczos3(hqlinear),
+                pipelines[2]: lanczos3(lmmse),
+            }
+            for p in pipelines[:3]:
+                scores[p].append([psnr_of(results[p], colour_truth, s) for s in SHIFTS])
+            with kqfw.Camera(1) as cam:
+                cam.exposure_us = 100000
+                cam.resolution = 0
+                single = np.asarray(cam.snap(), np.float64)[:h, :w]
+                cam.resolution = 5
+                shifted_mono = np.asarray(cam.snap(), np.float64)
+            scores[pipelines[3]].append(
+                [psnr_of(shifted_mono[:h * SHIFT_SCALE, :w * SHIFT_SCALE], mono_truth, s)
+                 for s in SHIFTS])
+            scores[pipelines[4]].append([psnr_of(lanczos3(single), mono_truth, s)
+                                         for s in SHIFTS])
+        print(f"noise {'on' if noise else 'off'}:")
+        for p in pipelines:
+            # The pipeline's placement: the one that fits it best over all images.
+            best = max(range(len(SHIFTS)), key=lambda k: sum(v[k] for v in scores[p]))
+            each = [v[best] for v in scores[p]]
+            print(f"  {p:32} {np.mean(each):6.2f}   {' '.join(f'{v:.1f}' for v in each)}"
+                  f"   placed {SHIFTS[best]}", flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     here = os.path.dirname(os.path.abspath(__file__))
     parser.add_argument("--probe", default=os.path.join(here, "..", "build", "bench",
                                                         "kqfw_demosaic_probe"))
     parser.add_argument("--repeats", type=int, default=15)
+    parser.add_argument("--part", choices=["single", "shift", "all"], default="all")
     args = parser.parse_args()
+    if args.part != "single":
+        sensor_shift()
+        if args.part == "shift":
+            return
     if not shutil.which(args.probe) and not os.path.exists(args.probe):
         sys.exit(f"colour_quality: no probe at {args.probe} (build kqfw_demosaic_probe)")
     methods = [

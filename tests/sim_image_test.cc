@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -123,6 +124,51 @@ TEST(SimImage, NoiseIsDeterministicPerFrameAndVariesBetweenFrames) {
     const double sigma = std::sqrt(sumSquares / a.size() - mean * mean);
     EXPECT_NEAR(mean, 4128, 5);
     EXPECT_NEAR(sigma, std::sqrt(4000 * 0.5 + 9), 6);
+}
+
+// Red, green and blue of a region of a scene at `scale` scene pixels a sensor pixel, displaced
+// by dx, as the sensor's pixels gather it through the optics.
+std::vector<float> gathered(const std::vector<uint16_t>& grey, uint32_t width, uint32_t height,
+                            double scale, double dx) {
+    const auto scene = Scene::image(grey.data(), width, height, 1, uint32_t(width / scale),
+                                    uint32_t(height / scale));
+    std::vector<float> rgb(size_t{24} * 16 * 3);
+    scene->renderRegion(8, 8, 24, 16, dx, 0, SensorModel{}.blurSigma, rgb.data());
+    return rgb;
+}
+
+TEST(SimImage, ImageScenesAreGatheredOverThePixelAndThroughTheOptics) {
+    constexpr uint32_t kScale = 4, kWidth = 40 * kScale, kHeight = 32 * kScale;
+    // A flat image stays exactly flat, wherever the sensor stands.
+    const std::vector<uint16_t> flat(kWidth * kHeight, 30000);
+    for (double dx : {0.0, 0.3, 1.0 / 3}) {
+        for (float v : gathered(flat, kWidth, kHeight, kScale, dx)) {
+            ASSERT_NEAR(v, 30000 / 65535.0, 1e-6) << dx;
+        }
+    }
+    // Bars as fine as a sensor pixel average out in every pixel, as a real sensor's do; points
+    // at the pixel centres would see all bar or all gap.
+    std::vector<uint16_t> bars(kWidth * kHeight, 0);
+    for (size_t i = 0; i < bars.size(); ++i) {
+        bars[i] = (i % kWidth) % kScale < kScale / 2 ? 65535 : 0;
+    }
+    for (double dx : {0.0, 0.25, 0.5}) {
+        for (float v : gathered(bars, kWidth, kHeight, kScale, dx)) {
+            ASSERT_NEAR(v, 0.5, 0.01) << dx;
+        }
+    }
+    // One bright scene pixel: its light (a sixteenth of a sensor pixel's area) is all gathered,
+    // spread by the optics over the pixels around.
+    std::vector<uint16_t> speck(kWidth * kHeight, 0);
+    speck[size_t{16 * kScale + 1} * kWidth + 20 * kScale + 1] = 65535;
+    const auto spread = gathered(speck, kWidth, kHeight, kScale, 0);
+    double total = 0, peak = 0;
+    for (size_t i = 0; i < spread.size(); i += 3) {
+        total += spread[i];
+        peak = std::max<double>(peak, spread[i]);
+    }
+    EXPECT_NEAR(total, 1.0 / (kScale * kScale), 1e-5);
+    EXPECT_LT(peak, 0.5 * total);
 }
 
 TEST(SimImage, GroundTruthOfAnImageSceneIsTheImage) {

@@ -121,7 +121,9 @@ enum {
 /** Sets what lies under every camera. The test slide has colour patches, a grey wedge, bars
  * from coarse to beyond the sensor's resolution and stained cells; a flat field is uniform at
  * `level`; an image (`width` x `height`, at most 2^26 pixels) is stretched over each sensor,
- * its samples blue, green, red (`channels` 3) or grey (1), 65535 = white, copied at once.
+ * its samples blue, green, red (`channels` 3) or grey (1), 65535 = white, copied at once. The
+ * sensor sees an image as it sees the slide: blurred by the optics and gathered over each
+ * pixel's area, so an image finer than the sensor is not seen sharper than the sensor can.
  * `samples`, `width`, `height` and `channels` are read for KQSIM_SCENE_IMAGE only. -1 for an
  * unknown kind or a bad image. */
 KQFW_API int32_t kqsimSetScene(uint32_t kind, double level, const uint16_t* samples, uint32_t width,

@@ -79,7 +79,8 @@ def set_time_scale(scale: float) -> None:
 def set_scene(scene: str | npt.ArrayLike, level: float = 1.0) -> None:
     """What lies under every camera: "slide", "flat" (uniform at `level`, white = 1), "dark",
     or a numpy image — H x W grey or H x W x 3 RGB, uint16 (65535 white) or float (1.0
-    white) — stretched over each sensor."""
+    white) — stretched over each sensor, and seen like the slide: blurred by the optics and
+    gathered over each pixel's area."""
     if isinstance(scene, str):
         _ok(lib().kqsimSetScene(SCENES[scene], float(level), None, 0, 0, 0), "kqsimSetScene")
         return

@@ -159,25 +159,6 @@ std::shared_ptr<const Scene> Scene::flat(double level) {
     return scene;
 }
 
-std::shared_ptr<const Scene> Scene::image(const uint16_t* samples, uint32_t width, uint32_t height,
-                                          uint32_t channels, uint32_t sensorWidth,
-                                          uint32_t sensorHeight) {
-    auto scene = std::make_shared<Scene>();
-    scene->imageWidth_ = width;
-    scene->imageHeight_ = height;
-    scene->image_.resize(size_t{width} * height * 3);
-    for (size_t i = 0; i < size_t{width} * height; ++i) {
-        for (int c = 0; c < 3; ++c) {
-            // Images come as blue, green, red like the library's colour images.
-            const uint16_t s = channels == 3 ? samples[3 * i + (2 - c)] : samples[i];
-            scene->image_[3 * i + c] = s / 65535.0f;
-        }
-    }
-    scene->scaleU_ = double(width) / sensorWidth;
-    scene->scaleV_ = double(height) / sensorHeight;
-    return scene;
-}
-
 void Scene::radianceAt(double u, double v, float rgb[3]) const {
     if (!image_.empty()) {
         const double x = std::clamp(u * scaleU_ - 0.5, 0.0, imageWidth_ - 1.0);
@@ -209,13 +190,7 @@ void Scene::radianceAt(double u, double v, float rgb[3]) const {
 void Scene::renderRegion(int32_t left, int32_t top, int32_t width, int32_t height, double dx,
                          double dy, double sigma, float* rgb) const {
     if (!image_.empty()) {
-        // Images are sampled at the displaced pixel centres; their own pixels carry the blur.
-        for (int32_t y = 0; y < height; ++y) {
-            for (int32_t x = 0; x < width; ++x) {
-                radianceAt(left + x + 0.5 + dx, top + y + 0.5 + dy,
-                           rgb + 3 * (size_t(y) * width + x));
-            }
-        }
+        renderImage(left, top, width, height, dx, dy, sigma, rgb);
         return;
     }
     for (size_t i = 0; i < size_t(width) * height; ++i) {

@@ -39,9 +39,13 @@ class Scene {
     void radianceAt(double u, double v, float rgb[3]) const;
 
   private:
+    void renderImage(int32_t left, int32_t top, int32_t width, int32_t height, double dx, double dy,
+                     double blurSigma, float* rgb) const;
+
     float background_[3] = {0, 0, 0};
     std::vector<Feature> features_;
-    // An image scene: samples scaled to radiance, bilinear between pixel centres.
+    // An image scene: samples scaled to radiance, bilinear between pixel centres, held at the
+    // edges (sim_scene_image.cc).
     std::vector<float> image_;
     uint32_t imageWidth_ = 0, imageHeight_ = 0;
     double scaleU_ = 1, scaleV_ = 1;
