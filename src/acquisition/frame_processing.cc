@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "acquisition/sample_expansion.h"
+#include "camera/geometry.h"
 #include "camera/settings_rules.h"
 #include "kqfw/kqfw.h"
 #include "kqfw/kqfw_ext.h"
@@ -40,9 +41,7 @@ uint32_t processStandardFrame(const FrameRecipe& c, uint16_t* image, uint16_t* r
     const uint32_t b = c.binning;
     // The frame is read as imageRect describes it; a rectangle off the sensor (the frame size
     // is stored unchecked) would read past the receive buffer.
-    if (rect.left < 0 || rect.top < 0 || rect.left >= rect.right || rect.top >= rect.bottom ||
-        rect.right > static_cast<int64_t>(c.sensorWidth) ||
-        rect.bottom > static_cast<int64_t>(c.sensorHeight) || b < 1) {
+    if (!rectOnSensor(c.sensorWidth, c.sensorHeight, rect) || b < 1) {
         return KQFW_STATUS_BAD_ARGUMENT;
     }
     const uint32_t e = c.exposureUnits;

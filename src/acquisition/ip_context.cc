@@ -66,9 +66,18 @@ int64_t outputPixels(const Rect& r, int64_t b) {
 
 }  // namespace
 
+namespace {
+
+// Whether the reference areas hold a sensor's references: the black one has two rows more.
+bool referencesFit(uint64_t width, uint64_t height) {
+    return (height + 2) * width * sizeof(int16_t) <= ip::kBlackRefBytes &&
+           height * width * sizeof(int16_t) <= ip::kWhiteRefBytes;
+}
+
+}  // namespace
+
 bool fitsIpContext(const CameraContext& c) {
-    return blackRefEntries(c) * sizeof(int16_t) <= ip::kBlackRefBytes &&
-           whiteRefEntries(c) * sizeof(int16_t) <= ip::kWhiteRefBytes;
+    return referencesFit(c.sensorWidth, c.sensorHeight);
 }
 
 void fillIpContext(const CameraContext& c, uint8_t* block) {
@@ -157,12 +166,10 @@ uint32_t mapIpContext(const uint8_t* block, FrameRecipe& r, uint64_t* frameBytes
 
     // What the processing indexes by must lie within the blocks it indexes.
     const uint64_t sensorPixels = uint64_t{r.sensorWidth} * r.sensorHeight;
-    const bool fits =
-        (sensorPixels + 2 * uint64_t{r.sensorWidth}) * sizeof(int16_t) <= ip::kBlackRefBytes &&
-        sensorPixels * sizeof(int16_t) <= ip::kWhiteRefBytes;
-    if (r.sensorWidth == 0 || r.sensorHeight == 0 || !fits || listed < 0 ||
-        listed > kMaxBlemishes || get32(block, ip::kMarkedPixelCountAt) > uint32_t(kMaxBlemishes) ||
-        exposureStep == 0 || r.deliveredRect.left < 0 || r.deliveredRect.top < 0 ||
+    if (r.sensorWidth == 0 || r.sensorHeight == 0 ||
+        !referencesFit(r.sensorWidth, r.sensorHeight) || listed < 0 || listed > kMaxBlemishes ||
+        get32(block, ip::kMarkedPixelCountAt) > uint32_t(kMaxBlemishes) || exposureStep == 0 ||
+        r.deliveredRect.left < 0 || r.deliveredRect.top < 0 ||
         deliveredArea(r.deliveredRect) > sensorPixels) {
         return KQFW_STATUS_WRONG_CONTEXT_VERSION;
     }

@@ -65,9 +65,13 @@ Rect alignToBinning(const CameraContext& c, Rect rect) {
 }
 
 bool rectOnSensor(const CameraContext& c, const Rect& r) {
+    return rectOnSensor(c.sensorWidth, c.sensorHeight, r);
+}
+
+bool rectOnSensor(uint32_t sensorWidth, uint32_t sensorHeight, const Rect& r) {
     return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
-           r.right <= static_cast<int64_t>(c.sensorWidth) &&
-           r.bottom <= static_cast<int64_t>(c.sensorHeight);
+           r.right <= static_cast<int64_t>(sensorWidth) &&
+           r.bottom <= static_cast<int64_t>(sensorHeight);
 }
 
 bool bitsPerPixelAvailable(const CameraContext& c, int32_t bitsPerPixel) {

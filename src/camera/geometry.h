@@ -31,6 +31,7 @@ void setFrame(CameraContext& context, const uint32_t* rect);
 
 // A non-empty rectangle that lies on the sensor: what a frame can be read as.
 bool rectOnSensor(const CameraContext& context, const Rect& rect);
+bool rectOnSensor(uint32_t sensorWidth, uint32_t sensorHeight, const Rect& rect);
 
 bool bitsPerPixelAvailable(const CameraContext& context, int32_t bitsPerPixel);
 bool binningAvailable(const CameraContext& context, int32_t factor);

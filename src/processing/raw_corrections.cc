@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "camera/geometry.h"
 #include "platform/worker_pool.h"
 
 namespace kqfw {
@@ -16,12 +17,6 @@ constexpr double kBlackCapNumerator = 268419072.0;  // 16383 x 16384
 constexpr int64_t kHotDarkSignal = 0x1FFC000;
 constexpr int32_t kHotLevel = 14330;
 constexpr int kMaxBinning = 5;
-
-bool onSensor(const FrameRecipe& c, const Rect& r) {
-    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
-           r.right <= static_cast<int64_t>(c.sensorWidth) &&
-           r.bottom <= static_cast<int64_t>(c.sensorHeight);
-}
 
 int32_t clampSample(int32_t v) {
     return std::clamp(v, 0, kMaxSample);
@@ -138,7 +133,7 @@ void ApplyReferences(const FrameRecipe& c, uint16_t* raw, uint32_t e, const Rect
 void ApplyReferences(SimdLevel level, const FrameRecipe& c, uint16_t* raw, uint32_t e,
                      const Rect& rect, int16_t binning, uint32_t blackOn, uint32_t whiteOn) {
     const int b = binning;
-    if (b < 1 || b > kMaxBinning || !onSensor(c, rect)) {
+    if (b < 1 || b > kMaxBinning || !rectOnSensor(c.sensorWidth, c.sensorHeight, rect)) {
         return;
     }
     const int32_t cap =
