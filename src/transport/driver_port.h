@@ -27,6 +27,8 @@ inline constexpr uint32_t kErrorDeviceNotConnected = 1167;
 inline constexpr uint32_t kErrorBusReset = 1111;
 inline constexpr uint32_t kErrorInvalidFunction = 1;
 inline constexpr uint32_t kErrorSemTimeout = 121;
+inline constexpr uint32_t kErrorAccessDenied = 5;
+inline constexpr uint32_t kErrorBusy = 170;
 
 // The interface class of the camera driver.
 inline constexpr const char* kCameraInterfaceClass = "{5d3a7c41-92e6-4f0b-8b1d-3e6a0c94f257}";
