@@ -48,3 +48,13 @@ if(WIN32)
   set(CPACK_PACKAGE_FILE_NAME kqfw-${PROJECT_VERSION}-win${kqfw_bits})
 endif()
 include(CPack)
+
+# The udev rule that opens a camera's /dev/fw node to its users. Relative to the prefix by
+# default, which is where udev looks for a /usr install (the Debian package); a /usr/local
+# install puts it beside the rest and the README says where to copy it, or configure with
+# -DKQFW_UDEV_RULES_DIR=/etc/udev/rules.d.
+if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  set(KQFW_UDEV_RULES_DIR "lib/udev/rules.d" CACHE STRING "where cmake --install puts the udev rule")
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/60-kqfw-cameras.rules
+    DESTINATION ${KQFW_UDEV_RULES_DIR})
+endif()

@@ -11,7 +11,7 @@ prefix="$work/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
 for f in include/kqfw/kqfw.h include/kqfw/kqfw_ext.h include/kqfw/kqsim.h bin/kqcam \
-    share/man/man1/kqcam.1; do
+    share/man/man1/kqcam.1 lib/udev/rules.d/60-kqfw-cameras.rules; do
     [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
 libdir="$(dirname "$(find "$prefix" -name 'libkqfw.so' | head -n 1)")"

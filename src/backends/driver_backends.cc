@@ -10,15 +10,26 @@ namespace kqfw {
 
 namespace {
 
+bool always() {
+    return true;
+}
+
+bool onlyByName() {
+    return false;
+}
+
 struct DriverBackend {
     const char* name;
     DriverPort* (*instance)();  // null when the backend cannot run here
+    bool (*byDefault)();        // whether it is taken when none is named
 };
 
 // In order of preference. The simulated bus runs everywhere, so it closes the list.
 constexpr DriverBackend kBackends[] = {
-    {"win32", &win32DriverInstance},
-    {"sim", &simDriverInstance},
+    {"win32", &win32DriverInstance, &always},
+    {"linux", &linuxDriverInstance, &linuxFindsCamera},
+    {"linux-sim", &linuxSimDriverInstance, &onlyByName},
+    {"sim", &simDriverInstance, &always},
 };
 
 // What a misspelt KQFW_DRIVER gets: a bus without cameras, so that nothing silently runs on
@@ -62,7 +73,8 @@ DriverPort* composeDriver() {
         return &none;
     }
     for (const DriverBackend& backend : kBackends) {
-        if (DriverPort* port = backend.instance()) {
+        DriverPort* port = backend.instance();
+        if (port != nullptr && backend.byDefault()) {
             return port;
         }
     }

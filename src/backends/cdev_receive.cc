@@ -1,0 +1,298 @@
+// A receive on the kernel's isochronous context: the packets of the camera's channel are
+// assembled into the slots of the mapped buffer, a frame each, as the camera's driver does.
+#include <linux/firewire-cdev.h>
+#include <linux/firewire-constants.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "backends/cdev_driver.h"
+#include "backends/cdev_driver_state.h"
+#include "transport/async_request.h"
+#include "transport/cdev_errors.h"
+#include "transport/ioctl_codes.h"
+
+namespace kqfw {
+
+namespace {
+
+constexpr uint32_t kSlotAlign = 4096;
+// Packets queued at a time, and how often the kernel reports them: a frame of the full sensor
+// is about 700 packets, so the context always has room for half a frame ahead.
+constexpr uint32_t kRingPackets = 512;
+constexpr uint32_t kInterruptEvery = 16;
+constexpr uint32_t kSyncBit = 1;
+constexpr size_t kIsoEventBytes = sizeof(fw_cdev_event_iso_interrupt) + 4 * kRingPackets;
+
+uint64_t microsecondsNow() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::microseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
+// The isochronous context of one receive: its descriptor, the packet ring mapped from the
+// kernel, and the packets handed back to it.
+class IsoContext {
+  public:
+    explicit IsoContext(CdevSystem& system) : system_(system) {}
+    IsoContext(const IsoContext&) = delete;
+    IsoContext& operator=(const IsoContext&) = delete;
+    ~IsoContext() {
+        if (started_) {
+            fw_cdev_stop_iso stop{};
+            system_.ioctl(fd_, FW_CDEV_IOC_STOP_ISO, &stop);
+        }
+        if (ring_ != nullptr) {
+            system_.unmapIsoBuffer(const_cast<uint8_t*>(ring_), ringBytes());
+        }
+        if (fd_ >= 0) {
+            system_.close(fd_);
+        }
+    }
+
+    // 0, or the error of the step that failed.
+    uint32_t open(const std::string& fwPath, uint32_t channel, uint32_t bytesPerPacket) {
+        fd_ = system_.open(fwPath);
+        if (fd_ < 0) {
+            return errorOfErrno(-fd_);
+        }
+        stride_ = (bytesPerPacket + 3) / 4 * 4;
+        fw_cdev_create_iso_context create{};
+        create.type = FW_CDEV_ISO_CONTEXT_RECEIVE;
+        create.header_size = 4;
+        create.channel = channel;
+        create.speed = SCODE_400;
+        if (int r = system_.ioctl(fd_, FW_CDEV_IOC_CREATE_ISO_CONTEXT, &create); r < 0) {
+            return errorOfErrno(-r);
+        }
+        ring_ = static_cast<const uint8_t*>(system_.mapIsoBuffer(fd_, ringBytes()));
+        if (ring_ == nullptr) {
+            return kErrorNotEnoughMemory;
+        }
+        if (uint32_t error = queue(0, kRingPackets)) {
+            return error;
+        }
+        fw_cdev_start_iso start{};
+        start.cycle = -1;
+        start.tags = FW_CDEV_ISO_CONTEXT_MATCH_ALL_TAGS;
+        if (int r = system_.ioctl(fd_, FW_CDEV_IOC_START_ISO, &start); r < 0) {
+            return errorOfErrno(-r);
+        }
+        started_ = true;
+        return 0;
+    }
+
+    int fd() const { return fd_; }
+    const uint8_t* payload(uint32_t packet) const {
+        return ring_ + size_t{packet % kRingPackets} * stride_;
+    }
+    uint32_t stride() const { return stride_; }
+
+    // Hands `count` packets from ring position `first` back to the kernel, in order.
+    uint32_t queue(uint32_t first, uint32_t count) {
+        while (count > 0) {
+            const uint32_t at = first % kRingPackets;
+            const uint32_t run = std::min(count, kRingPackets - at);
+            std::vector<uint32_t> control(run);
+            for (uint32_t i = 0; i < run; ++i) {
+                control[i] = FW_CDEV_ISO_PAYLOAD_LENGTH(stride_) | FW_CDEV_ISO_HEADER_LENGTH(4) |
+                             ((at + i + 1) % kInterruptEvery == 0 ? FW_CDEV_ISO_INTERRUPT : 0);
+            }
+            fw_cdev_queue_iso request{};
+            request.packets = reinterpret_cast<uintptr_t>(control.data());
+            request.size = run * 4;
+            request.data = uint64_t{at} * stride_;
+            if (int r = system_.ioctl(fd_, FW_CDEV_IOC_QUEUE_ISO, &request); r < 0) {
+                return errorOfErrno(-r);
+            }
+            first += run;
+            count -= run;
+        }
+        return 0;
+    }
+
+  private:
+    size_t ringBytes() const { return size_t{kRingPackets} * stride_; }
+
+    CdevSystem& system_;
+    int fd_ = -1;
+    uint32_t stride_ = 4;
+    const uint8_t* ring_ = nullptr;
+    bool started_ = false;
+};
+
+}  // namespace
+
+uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes) {
+    if (in == nullptr || inBytes < kAttachBytes) {
+        return kErrorInsufficientBuffer;
+    }
+    const uint64_t resourceId = loadLe64(in);
+    const uint32_t count = loadLe32(in + 8);
+    const uint32_t total = loadLe32(in + 12);
+    const uint32_t frameBytes = loadLe32(in + 28);
+    std::shared_ptr<Buffers> buffers;
+    uint8_t* buffer = nullptr;
+    ReceiveResource resource;
+    std::string fwPath;
+    uint8_t start[4] = {};
+    bool startSet = false;
+    uint32_t startAddress = 0;
+    uint32_t waitMs = 0;
+    Event* trigger = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        Node& node = *handle.node;
+        auto owned = resources_.find(resourceId);
+        buffers = handle.buffers;
+        size_t bufferBytes = 0;
+        if (buffers != nullptr) {
+            buffer = node.selectAux ? buffers->b : buffers->a;
+            bufferBytes = node.selectAux ? buffers->bBytes : buffers->aBytes;
+        }
+        if (owned == resources_.end() || owned->second.node != handle.node || count == 0 ||
+            count > kCdevRingSlots || frameBytes == 0 || buffer == nullptr || node.receive.active) {
+            return kErrorInvalidParameter;
+        }
+        const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
+        if (total != slotBytes * (count - 1) + frameBytes || total > bufferBytes) {
+            return kErrorInsufficientBuffer;
+        }
+        resource = owned->second;
+        fwPath = node.fwPath;
+        node.receive = Receive{};
+        node.receive.active = true;
+        node.receive.resource = resourceId;
+        // The start command's value is kept as the request gave it: in bus order.
+        storeLe32(start, node.startValue);
+        startSet = node.startSet;
+        startAddress = node.startAddress;
+        waitMs = node.startWaitMs;
+        trigger = node.triggerEvent;
+    }
+    const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
+    IsoContext context(system_);
+    uint32_t result = context.open(fwPath, resource.channel, resource.bytesPerPacket);
+    {
+        std::lock_guard lock(mutex_);
+        handle.node->receive.fd = context.fd();
+    }
+    if (result == 0 && startSet) {
+        writeRegister(handle, startAddress, start);
+    }
+    if (result == 0 && trigger != nullptr) {
+        trigger->set();
+    }
+    // A single frame gets the start command's wait for its first packet, in camera time.
+    const bool timed = count == 1 && startSet && waitMs != 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+            std::chrono::duration<double, std::milli>(waitMs) * system_.clockScale());
+    std::vector<uint8_t> event(kIsoEventBytes);
+    uint32_t nextPacket = 0;
+    uint32_t frames = 0;
+    bool collecting = false;
+    bool heard = false;
+    uint32_t filled = 0;
+    uint32_t slot = 0;
+    while (result == 0) {
+        {
+            std::lock_guard lock(mutex_);
+            const Receive& r = handle.node->receive;
+            if (r.cancelled) {
+                result = kErrorOperationAborted;
+            } else if (r.busReset) {
+                result = kErrorBusReset;
+            } else if (handle.node->gone) {
+                result = kErrorDeviceNotConnected;
+            }
+            if (result != 0 || r.stopped || (count == 1 && frames == 1)) {
+                break;
+            }
+        }
+        int timeoutMs = -1;
+        if (timed && !heard) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  deadline - std::chrono::steady_clock::now())
+                                  .count();
+            if (left <= 0) {
+                result = kErrorSemTimeout;
+                break;
+            }
+            timeoutMs = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
+        }
+        const int ready = system_.poll(context.fd(), timeoutMs);
+        if (ready < 0) {
+            result = kErrorDeviceNotConnected;
+            break;
+        }
+        if (ready == 0) {
+            continue;
+        }
+        const long n = system_.read(context.fd(), event.data(), event.size());
+        if (n < 0) {
+            result = kErrorDeviceNotConnected;
+            break;
+        }
+        fw_cdev_event_iso_interrupt interrupt{};
+        if (n < static_cast<long>(sizeof interrupt)) {
+            continue;
+        }
+        std::memcpy(&interrupt, event.data(), sizeof interrupt);
+        if (interrupt.type != FW_CDEV_EVENT_ISO_INTERRUPT) {
+            continue;
+        }
+        const uint32_t packets =
+            std::min<uint32_t>(interrupt.header_length, n - sizeof interrupt) / 4;
+        const uint8_t* headers = event.data() + sizeof interrupt;
+        for (uint32_t p = 0; p < packets; ++p) {
+            // The kernel gives the packet header as it was on the bus: big-endian.
+            const uint32_t header = loadBe32(headers + 4 * p);
+            const uint32_t length = std::min(header >> 16, context.stride());
+            const uint8_t* payload = context.payload(nextPacket + p);
+            heard = true;
+            if ((header & 0xF) == kSyncBit) {
+                if (collecting && filled < frameBytes) {
+                    std::lock_guard lock(mutex_);
+                    ++handle.node->receive.lost;
+                }
+                collecting = true;
+                filled = 0;
+                slot = frames % count;
+            }
+            if (!collecting) {
+                continue;
+            }
+            const uint32_t copy = std::min(length, frameBytes - filled);
+            std::memcpy(buffer + size_t{slot} * slotBytes + filled, payload, copy);
+            filled += copy;
+            if (filled == frameBytes) {
+                collecting = false;
+                std::lock_guard lock(mutex_);
+                Receive& r = handle.node->receive;
+                r.newest = static_cast<int32_t>(frames);
+                r.slotValues[slot % kCdevRingSlots] = microsecondsNow();
+                ++frames;
+                if (handle.node->frameEvent != nullptr) {
+                    handle.node->frameEvent->set();
+                }
+                if (count == 1) {
+                    break;
+                }
+            }
+        }
+        if (const uint32_t error = context.queue(nextPacket, packets)) {
+            result = error;
+        }
+        nextPacket += packets;
+    }
+    std::lock_guard lock(mutex_);
+    handle.node->receive.active = false;
+    handle.node->receive.fd = -1;
+    return result;
+}
+
+}  // namespace kqfw
