@@ -25,9 +25,10 @@ class RomReader {
         return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
     }
 
-    // The text of the leaf at quadlet q; empty when it does not fit in the ROM.
+    // The text of the leaf at quadlet q; empty when the leaf does not fit in the ROM (a name
+    // cut short would make another device's path).
     std::string text(size_t q) const {
-        if (!has(q)) {
+        if (!has(q) || !has(q + (at(q) >> 16))) {
             return {};
         }
         const size_t length = at(q) >> 16;
@@ -62,6 +63,7 @@ std::string pathSegment(const std::string& name) {
 }  // namespace
 
 bool parseConfigRom(const uint8_t* rom, size_t bytes, NodeIdentity* identity) {
+    *identity = NodeIdentity{};
     const RomReader r(rom, bytes);
     if (!r.has(kBusInfoQuadlets)) {
         return false;
