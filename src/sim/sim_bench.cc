@@ -84,10 +84,14 @@ void SimBench::reset(bool withDefaultCameras) {
     for (Device& device : devices_) {
         device.receive.cancelled = true;
     }
+    if (listener_ != nullptr) {
+        listener_->benchReset();
+    }
     changed_.notify_all();
     changed_.wait(lock, [this] {
         return std::none_of(devices_.begin(), devices_.end(),
-                            [](const Device& d) { return d.receive.active; });
+                            [](const Device& d) { return d.receive.active; }) &&
+               (listener_ == nullptr || !listener_->holdsCameras());
     });
     resetLocked(withDefaultCameras);
 }
@@ -200,6 +204,10 @@ bool SimBench::unplug(int32_t camera) {
             releaseIsoch(id);
         }
     }
+    ++busGeneration_;
+    if (listener_ != nullptr) {
+        listener_->busReset(static_cast<size_t>(camera));
+    }
     changed_.notify_all();
     return true;
 }
@@ -217,6 +225,10 @@ void SimBench::busReset() {
         if (device.receive.active) {
             device.receive.busReset = true;
         }
+    }
+    ++busGeneration_;
+    if (listener_ != nullptr) {
+        listener_->busReset(BenchListener::kNoLeaver);
     }
     changed_.notify_all();
 }
@@ -333,7 +345,8 @@ uint32_t SimBench::requestCount(uint32_t code) {
 
 uint32_t SimBench::openHandles() {
     std::lock_guard lock(mutex_);
-    return static_cast<uint32_t>(handles_.size());
+    const uint32_t descriptors = listener_ != nullptr ? listener_->openDescriptors() : 0;
+    return static_cast<uint32_t>(handles_.size()) + descriptors;
 }
 
 int32_t SimBench::firmwareStarts(int32_t camera) {

@@ -17,6 +17,23 @@
 
 namespace kqfw::sim {
 
+// What the kernel-side node of the bus (sim_fw_node) hears of, under the bench lock: the resets
+// and departures that end its streams and raise its generation, the end of a bench, and the
+// descriptors it holds open, which count as the driver's handles do.
+class BenchListener {
+  public:
+    static constexpr size_t kNoLeaver = ~size_t{0};
+    virtual void busReset(size_t leaver) = 0;
+    // Before the cameras go: every stream on them must end.
+    virtual void benchReset() = 0;
+    // A stream still holds on to a camera (the bench waits until none does).
+    virtual bool holdsCameras() = 0;
+    virtual uint32_t openDescriptors() = 0;
+
+  protected:
+    ~BenchListener() = default;
+};
+
 // The simulated bus: the cameras on it, the driver's open handles and their pending requests,
 // and the faults a test has armed. One mutex guards all of it, so the driver and the kqsim
 // functions may be called from any thread.
@@ -75,6 +92,8 @@ class SimBench {
     void close(DeviceHandle handle);
 
   private:
+    friend class SimFwNode;
+
     // A buffer the driver maps for the library: zeroed, and left to the system's lazily
     // zeroed pages, so mapping 17 MB at every opening touches only what frames fill.
     class MappedBuffer {
@@ -192,6 +211,17 @@ class SimBench {
     // Called with the lock held; renders with it released.
     Rendered render(std::unique_lock<std::mutex>& lock, Device& device,
                     const FrameRequest& request);
+    // One step of a camera's frames as a receive takes them: waits (kWaited; the caller checks
+    // what may end it and asks again), gives up on a timed single frame (kTimedOut), or delivers
+    // the frame that is due, lost on the bus (kLost) or read out (kFrame, rendered with the lock
+    // released). Shared by the driver's receives and the node's iso contexts.
+    enum class FrameStep { kWaited, kTimedOut, kLost, kFrame };
+    struct ProducedFrame {
+        Rendered rendered;
+        StreamGeometry geometry;
+    };
+    FrameStep produceFrame(std::unique_lock<std::mutex>& lock, Device& device, bool timed,
+                           Clock::time_point deadline, ProducedFrame* produced);
     uint32_t asyncTransaction(Handle& handle, bool write, const uint8_t* input, uint32_t inputBytes,
                               uint8_t* output, uint32_t outputBytes, uint32_t* returned);
 
@@ -217,6 +247,8 @@ class SimBench {
     std::vector<uint16_t> sceneImage_;
     uint32_t sceneWidth_ = 0, sceneHeight_ = 0, sceneChannels_ = 0;
     uint64_t sceneGeneration_ = 1;
+    uint32_t busGeneration_ = 1;  // +1 at every reset, a departure's too
+    BenchListener* listener_ = nullptr;
 };
 
 }  // namespace kqfw::sim

@@ -356,6 +356,41 @@ SimBench::Rendered SimBench::render(std::unique_lock<std::mutex>& lock, Device& 
     return frame;
 }
 
+SimBench::FrameStep SimBench::produceFrame(std::unique_lock<std::mutex>& lock, Device& device,
+                                           bool timed, Clock::time_point deadline,
+                                           ProducedFrame* produced) {
+    SimCamera& camera = *device.camera;
+    PlannedFrame frame;
+    const auto now = Clock::now();
+    const bool planned = camera.nextFrame(now, &frame);
+    // The wait is judged on the camera's own clock: a frame it delivers before the deadline
+    // arrives, however late this thread gets to it on a loaded machine.
+    const bool inTime = planned && frame.due <= deadline;
+    if (timed && !inTime && now >= deadline) {
+        camera.abandonDelayedFrame();
+        return FrameStep::kTimedOut;
+    }
+    if (!planned) {
+        if (timed) {
+            changed_.wait_until(lock, deadline);
+        } else {
+            changed_.wait(lock);
+        }
+        return FrameStep::kWaited;
+    }
+    if (now < frame.due) {
+        changed_.wait_until(lock, timed && !inTime ? std::min(frame.due, deadline) : frame.due);
+        return FrameStep::kWaited;
+    }
+    camera.frameDelivered(now);
+    if (frame.dropped) {
+        return FrameStep::kLost;
+    }
+    produced->geometry = camera.geometry();
+    produced->rendered = render(lock, device, frame.request);
+    return FrameStep::kFrame;
+}
+
 uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, size_t index,
                           const uint8_t* in, uint32_t inBytes) {
     if (in == nullptr || inBytes < kAttachBytes) {
@@ -420,37 +455,21 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         if (count > 1 && startedContinuous && !camera.continuous()) {
             break;
         }
-        PlannedFrame frame;
-        const auto now = Clock::now();
-        const bool planned = camera.nextFrame(now, &frame);
-        // The wait is judged on the camera's own clock: a frame it delivers before the deadline
-        // arrives, however late this thread gets to it on a loaded machine.
-        const bool inTime = planned && frame.due <= deadline;
-        if (timed && !inTime && now >= deadline) {
-            camera.abandonDelayedFrame();
+        ProducedFrame produced;
+        const FrameStep step = produceFrame(lock, device, timed, deadline, &produced);
+        if (step == FrameStep::kTimedOut) {
             result = kErrorSemTimeout;
             break;
         }
-        if (!planned) {
-            if (timed) {
-                changed_.wait_until(lock, deadline);
-            } else {
-                changed_.wait(lock);
-            }
+        if (step == FrameStep::kWaited) {
             continue;
         }
-        if (now < frame.due) {
-            changed_.wait_until(lock, timed && !inTime ? std::min(frame.due, deadline) : frame.due);
-            continue;
-        }
-        if (frame.dropped) {
-            camera.frameDelivered(now);
+        if (step == FrameStep::kLost) {
             ++receive.lost;
             continue;
         }
-        camera.frameDelivered(now);
-        const StreamGeometry geometry = camera.geometry();
-        Rendered rendered = render(lock, device, frame.request);
+        const StreamGeometry& geometry = produced.geometry;
+        Rendered rendered = std::move(produced.rendered);
         if (receive.cancelled || receive.stopped || receive.busReset) {
             continue;
         }
