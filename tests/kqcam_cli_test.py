@@ -188,8 +188,8 @@ class Refusals(unittest.TestCase):
     def test_an_unknown_driver_is_named_with_the_choices(self):
         done = kqcam("list", env=dict(os.environ, KQFW_DRIVER="simm"))
         self.assertEqual(done.returncode, 2)
-        self.assertIn("KQFW_DRIVER=simm names no driver of this build; it takes sim",
-                      done.stderr)
+        self.assertIn("KQFW_DRIVER=simm names no driver of this build; it takes linux or "
+                      "linux-sim or sim", done.stderr)
         listed = kqcam("list")
         self.assertEqual(listed.stdout.count("simulated"), 2, listed.stdout)
 

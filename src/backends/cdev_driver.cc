@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <set>
 
@@ -22,7 +23,6 @@ namespace kqfw {
 namespace {
 
 constexpr size_t kRomBytes = 1024;
-constexpr uint64_t kMaxMappedBytes = 512ull << 20;
 constexpr size_t kEventBytes = 4096;  // a response carries at most a block
 
 uint64_t pointerValue(const void* p) {
@@ -254,15 +254,19 @@ void CdevDriver::readEvents(const std::shared_ptr<Handle>& handle) {
                 break;
             }
             case FW_CDEV_EVENT_RESPONSE: {
+                // The data follow the fixed fields, before the record's own padding.
+                constexpr size_t kData = offsetof(fw_cdev_event_response, data);
+                if (n < static_cast<long>(kData)) {
+                    break;
+                }
                 fw_cdev_event_response response{};
-                std::memcpy(&response, event, std::min<size_t>(n, sizeof response));
-                const size_t bytes = std::min<size_t>(response.length, n - sizeof response);
+                std::memcpy(&response, event, kData);
+                const size_t bytes = std::min<size_t>(response.length, n - kData);
                 std::lock_guard lock(handle->mutex);
                 auto it = handle->answers.find(common.closure);
                 if (it != handle->answers.end()) {
                     it->second.rcode = response.rcode;
-                    it->second.data.assign(event + sizeof response,
-                                           event + sizeof response + bytes);
+                    it->second.data.assign(event + kData, event + kData + bytes);
                     it->second.done = true;
                     handle->answered.notify_all();
                 }

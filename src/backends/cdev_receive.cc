@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -19,10 +20,12 @@ namespace kqfw {
 namespace {
 
 constexpr uint32_t kSlotAlign = 4096;
-// Packets queued at a time, and how often the kernel reports them: a frame of the full sensor
-// is about 700 packets, so the context always has room for half a frame ahead.
+// Packets queued at a time (a frame of the full sensor is about 700), and how often the kernel
+// reports them: every packet, because the kernel reports a packet only at the next one that
+// asks for it, and a frame's last packets must not wait for the next frame (a single frame has
+// none).
 constexpr uint32_t kRingPackets = 512;
-constexpr uint32_t kInterruptEvery = 16;
+constexpr uint32_t kInterruptEvery = 1;
 constexpr uint32_t kSyncBit = 1;
 constexpr size_t kIsoEventBytes = sizeof(fw_cdev_event_iso_interrupt) + 4 * kRingPackets;
 
@@ -133,6 +136,7 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
     const uint32_t count = loadLe32(in + 8);
     const uint32_t total = loadLe32(in + 12);
     const uint32_t frameBytes = loadLe32(in + 28);
+    const uint32_t bytesPerPacket = loadLe32(in + 32);
     std::shared_ptr<Buffers> buffers;
     uint8_t* buffer = nullptr;
     ReceiveResource resource;
@@ -153,7 +157,8 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             bufferBytes = node.selectAux ? buffers->bBytes : buffers->aBytes;
         }
         if (owned == resources_.end() || owned->second.node != handle.node || count == 0 ||
-            count > kCdevRingSlots || frameBytes == 0 || buffer == nullptr || node.receive.active) {
+            count > kCdevRingSlots || frameBytes == 0 || bytesPerPacket == 0 || buffer == nullptr ||
+            node.receive.active) {
             return kErrorInvalidParameter;
         }
         const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
@@ -173,6 +178,8 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
         trigger = node.triggerEvent;
     }
     const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
+    // A frame is its packets: the last may carry less than a packet's bytes.
+    const uint32_t framePackets = (frameBytes + bytesPerPacket - 1) / bytesPerPacket;
     IsoContext context(system_);
     uint32_t result = context.open(fwPath, resource.channel, resource.bytesPerPacket);
     {
@@ -197,6 +204,7 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
     bool collecting = false;
     bool heard = false;
     uint32_t filled = 0;
+    uint32_t framePacket = 0;
     uint32_t slot = 0;
     while (result == 0) {
         {
@@ -237,17 +245,18 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             result = kErrorDeviceNotConnected;
             break;
         }
+        // The headers follow the fixed fields, before the record's own padding.
+        constexpr size_t kHeaders = offsetof(fw_cdev_event_iso_interrupt, header);
         fw_cdev_event_iso_interrupt interrupt{};
-        if (n < static_cast<long>(sizeof interrupt)) {
+        if (n < static_cast<long>(kHeaders)) {
             continue;
         }
-        std::memcpy(&interrupt, event.data(), sizeof interrupt);
+        std::memcpy(&interrupt, event.data(), kHeaders);
         if (interrupt.type != FW_CDEV_EVENT_ISO_INTERRUPT) {
             continue;
         }
-        const uint32_t packets =
-            std::min<uint32_t>(interrupt.header_length, n - sizeof interrupt) / 4;
-        const uint8_t* headers = event.data() + sizeof interrupt;
+        const uint32_t packets = std::min<uint32_t>(interrupt.header_length, n - kHeaders) / 4;
+        const uint8_t* headers = event.data() + kHeaders;
         for (uint32_t p = 0; p < packets; ++p) {
             // The kernel gives the packet header as it was on the bus: big-endian.
             const uint32_t header = loadBe32(headers + 4 * p);
@@ -255,12 +264,13 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             const uint8_t* payload = context.payload(nextPacket + p);
             heard = true;
             if ((header & 0xF) == kSyncBit) {
-                if (collecting && filled < frameBytes) {
+                if (collecting) {
                     std::lock_guard lock(mutex_);
                     ++handle.node->receive.lost;
                 }
                 collecting = true;
                 filled = 0;
+                framePacket = 0;
                 slot = frames % count;
             }
             if (!collecting) {
@@ -269,7 +279,7 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             const uint32_t copy = std::min(length, frameBytes - filled);
             std::memcpy(buffer + size_t{slot} * slotBytes + filled, payload, copy);
             filled += copy;
-            if (filled == frameBytes) {
+            if (++framePacket == framePackets || filled == frameBytes) {
                 collecting = false;
                 std::lock_guard lock(mutex_);
                 Receive& r = handle.node->receive;

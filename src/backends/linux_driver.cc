@@ -13,8 +13,4 @@ bool linuxFindsCamera() {
     return static_cast<CdevDriver*>(linuxDriverInstance())->findsCamera();
 }
 
-DriverPort* linuxSimDriverInstance() {
-    return nullptr;
-}
-
 }  // namespace kqfw
