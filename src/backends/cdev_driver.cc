@@ -250,6 +250,8 @@ void CdevDriver::readEvents(const std::shared_ptr<Handle>& handle) {
                 std::lock_guard lock(handle->mutex);
                 if (handle->pending != nullptr) {
                     handle->complete(0);
+                } else {
+                    handle->resetUnseen = true;
                 }
                 break;
             }
@@ -428,6 +430,10 @@ uint32_t CdevDriver::ioControlOverlapped(DeviceHandle id, uint32_t code, Event* 
     }
     handle->pending = completion;
     handle->lastResult = kErrorIoPending;
+    if (handle->resetUnseen) {
+        handle->resetUnseen = false;
+        handle->complete(0);
+    }
     return kErrorIoPending;
 }
 

@@ -92,6 +92,9 @@ struct CdevDriver::Handle {
     bool gone = false;
     Event* pending = nullptr;  // the bus-reset notification's completion
     uint32_t lastResult = 0;
+    // The node's events queue up in the kernel, so a reset between two notifications (while the
+    // application's callback runs) is not lost: it completes the next one at once.
+    bool resetUnseen = false;
 
     void complete(uint32_t result) {
         Event* event = pending;

@@ -124,8 +124,6 @@ class HostCdevSystem final : public CdevSystem {
 
     void unmapIsoBuffer(void* address, size_t bytes) override { ::munmap(address, bytes); }
 
-    double clockScale() override { return 1.0; }
-
   private:
     int waker(int fd) {
         std::lock_guard lock(mutex_);

@@ -27,6 +27,10 @@ constexpr uint32_t kSlotAlign = 4096;
 constexpr uint32_t kRingPackets = 512;
 constexpr uint32_t kInterruptEvery = 1;
 constexpr uint32_t kSyncBit = 1;
+// A camera sends a frame's packets in consecutive bus cycles (125 us each): a frame whose next
+// packet has not come for this long lost its tail on the bus. Generous, so that a loaded
+// machine reading late is not taken for a loss.
+constexpr double kFrameGapMs = 250.0;
 constexpr size_t kIsoEventBytes = sizeof(fw_cdev_event_iso_interrupt) + 4 * kRingPackets;
 
 uint64_t microsecondsNow() {
@@ -192,20 +196,28 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
     if (result == 0 && trigger != nullptr) {
         trigger->set();
     }
-    // A single frame gets the start command's wait for its first packet, in camera time.
+    // A single frame gets the start command's wait, on this machine's clock as a driver's
+    // timer runs (a simulated camera running faster than real time only arrives sooner).
     const bool timed = count == 1 && startSet && waitMs != 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() +
-        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-            std::chrono::duration<double, std::milli>(waitMs) * system_.clockScale());
+    const auto deadline = std::chrono::steady_clock::now() +
+                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                              std::chrono::duration<double, std::milli>(waitMs));
     std::vector<uint8_t> event(kIsoEventBytes);
     uint32_t nextPacket = 0;
     uint32_t frames = 0;
     bool collecting = false;
-    bool heard = false;
     uint32_t filled = 0;
     uint32_t framePacket = 0;
     uint32_t slot = 0;
+    const auto frameGap = std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+        std::chrono::duration<double, std::milli>(kFrameGapMs));
+    auto lastPacket = std::chrono::steady_clock::now();
+    auto millisecondsUntil = [](std::chrono::steady_clock::time_point t) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              t - std::chrono::steady_clock::now())
+                              .count();
+        return static_cast<int>(std::clamp<long long>(left + 1, 0, 1 << 30));
+    };
     while (result == 0) {
         {
             std::lock_guard lock(mutex_);
@@ -221,16 +233,24 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
                 break;
             }
         }
-        int timeoutMs = -1;
-        if (timed && !heard) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  deadline - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0) {
-                result = kErrorSemTimeout;
-                break;
-            }
-            timeoutMs = static_cast<int>(std::min<long long>(left + 1, 1 << 30));
+        // A frame whose packets stopped coming lost its tail; a single frame not complete by
+        // the start command's wait fails, unless its packets are still coming in.
+        const auto now = std::chrono::steady_clock::now();
+        const bool inTransfer = collecting && now < lastPacket + frameGap;
+        if (collecting && !inTransfer) {
+            collecting = false;
+            std::lock_guard lock(mutex_);
+            ++handle.node->receive.lost;
+        }
+        const bool waiting = timed && frames == 0 && !inTransfer;
+        if (waiting && now >= deadline) {
+            result = kErrorSemTimeout;
+            break;
+        }
+        int timeoutMs = waiting ? millisecondsUntil(deadline) : -1;
+        if (inTransfer) {
+            const int gapMs = millisecondsUntil(lastPacket + frameGap);
+            timeoutMs = timeoutMs < 0 ? gapMs : std::min(timeoutMs, gapMs);
         }
         const int ready = system_.poll(context.fd(), timeoutMs);
         if (ready < 0) {
@@ -262,7 +282,7 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             const uint32_t header = loadBe32(headers + 4 * p);
             const uint32_t length = std::min(header >> 16, context.stride());
             const uint8_t* payload = context.payload(nextPacket + p);
-            heard = true;
+            lastPacket = std::chrono::steady_clock::now();
             if ((header & 0xF) == kSyncBit) {
                 if (collecting) {
                     std::lock_guard lock(mutex_);

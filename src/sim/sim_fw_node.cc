@@ -86,11 +86,6 @@ void SimFwNode::denyAccess(int32_t camera, bool deny) {
     }
 }
 
-double SimFwNode::clockScale() {
-    std::lock_guard lock(bench_.mutex_);
-    return bench_.timeScale_ > 0 ? bench_.timeScale_ : 1.0;
-}
-
 SimFwNode::DescriptorPtr SimFwNode::find(int fd) {
     auto it = descriptors_.find(fd);
     return it == descriptors_.end() ? nullptr : it->second;

@@ -57,7 +57,6 @@ class SimFwNode final : public CdevSystem, private BenchListener {
     void wake(int fd) override;
     void* mapIsoBuffer(int fd, size_t bytes) override;
     void unmapIsoBuffer(void* address, size_t bytes) override;
-    double clockScale() override;
 
     void denyAccess(int32_t camera, bool deny);
 

@@ -50,11 +50,6 @@ class CdevSystem {
     // as the kernel requires the mapping before the context is queued): the address, or null.
     virtual void* mapIsoBuffer(int fd, size_t bytes) = 0;
     virtual void unmapIsoBuffer(void* address, size_t bytes) = 0;
-
-    // The factor by which the backend scales the waits it keeps itself (a single frame's wait
-    // for its packets): 1 on a real bus; a simulated bus that runs faster than real time gives
-    // its own time scale, so that a wait means the same in camera time on both.
-    virtual double clockScale() = 0;
 };
 
 }  // namespace kqfw
