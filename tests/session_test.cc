@@ -115,6 +115,9 @@ TEST_F(Session, IxenInitOpensEveryCameraPresent) {
 }
 
 TEST_F(Session, OrderFollowsTheInstanceKeyNotTheBus) {
+    if (test::overKernelNodes()) {
+        GTEST_SKIP() << "a node's path there is made from its ROM, which has no instance key";
+    }
     kqsimReset();
     KqsimCameraConfig later, earlier;
     kqsimDefaultConfig(KQSIM_MODEL_KQC, &later);
@@ -288,22 +291,32 @@ int32_t countReset(uint64_t argument) {
     return 0;
 }
 
+// The watch has asked for its nth notification since the bench was set up. On the kernel's
+// nodes the request stays with the backend, where a reset between two requests waits for the
+// next one: there the callbacks counted are the sign.
+bool watchArmed(uint32_t n, int calls) {
+    return eventually([=] {
+        return test::overKernelNodes() ? resetCalls >= calls
+                                       : kqsimRequestCount(kIoctlBusResetNotify) >= n;
+    });
+}
+
 TEST_F(Session, BusResetsReachTheCallbackOncePerReset) {
     resetCalls = 0;
     EXPECT_EQ(IxenmSetBusresetCallback(0, countReset, 1), 3u);
     ASSERT_EQ(IxenmInit(0), 0u);
     ASSERT_EQ(IxenmSetBusresetCallback(0, countReset, 42), 0u);
-    ASSERT_TRUE(eventually([] { return kqsimRequestCount(kIoctlBusResetNotify) >= 1; }));
+    ASSERT_TRUE(watchArmed(1, 0));
     kqsimBusReset();
-    ASSERT_TRUE(eventually([] { return kqsimRequestCount(kIoctlBusResetNotify) >= 2; }));
+    ASSERT_TRUE(watchArmed(2, 1));
     kqsimBusReset();
-    ASSERT_TRUE(eventually([] { return kqsimRequestCount(kIoctlBusResetNotify) >= 3; }));
+    ASSERT_TRUE(watchArmed(3, 2));
     EXPECT_EQ(resetCalls, 2);
     EXPECT_EQ(resetArgument, 42u);
 
     ASSERT_EQ(IxenSetBusresetCallback(nullptr, 0), 0u);
     kqsimBusReset();
-    ASSERT_TRUE(eventually([] { return kqsimRequestCount(kIoctlBusResetNotify) >= 4; }));
+    ASSERT_TRUE(watchArmed(4, 2));
     EXPECT_EQ(resetCalls, 2);
 }
 
@@ -322,7 +335,7 @@ TEST_F(Session, RepeatedOpenAndCloseGivesEverythingBack) {
 
 TEST_F(Session, UnpluggedCameraEndsItsWatchQuietlyAndStillCloses) {
     ASSERT_EQ(IxenmInit(0), 0u);
-    ASSERT_TRUE(eventually([] { return kqsimRequestCount(kIoctlBusResetNotify) >= 1; }));
+    ASSERT_TRUE(watchArmed(1, 0));
     ASSERT_EQ(kqsimUnplug(0), 0);
     uint32_t out[4];
     EXPECT_EQ(IxenmInfo(0, out), 0u);  // what was read at opening stays

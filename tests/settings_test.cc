@@ -165,7 +165,9 @@ TEST_F(Settings, AdvancedRegistersAreReadableUpToOffset76) {
     EXPECT_EQ(IxenmReadAdvancedFeatureRegister(0, 80, &value), 8u);
     EXPECT_EQ(IxenmReadAdvancedFeatureRegister(0, 76, nullptr), 8u);
     kqsimFailRegister(0, kAdv + 0x4C, KQSIM_READ, 1234);
-    EXPECT_EQ(IxenmReadAdvancedFeatureRegister(0, 76, &value), 1234u);  // the driver's number
+    // The driver's number; a transaction on the kernel's nodes fails with a response code only.
+    EXPECT_EQ(IxenmReadAdvancedFeatureRegister(0, 76, &value),
+              test::overKernelNodes() ? 31u : 1234u);
 }
 
 TEST_F(Settings, CapabilitiesFollowModelAndResolution) {
