@@ -163,6 +163,7 @@ TEST_F(Calibration, RunsThatCannotStartOrMeasureSayWhy) {
     Progress none;
     EXPECT_EQ(IxenmCalibrateEx(kColour, 0, record, reinterpret_cast<uintptr_t>(&none)), 0u);
     EXPECT_TRUE(none.statistics.empty());
+    const bool counted = test::benchSeesRequest(kIoctlIsochAttachBuffers);
     EXPECT_EQ(kqsimRequestCount(kIoctlIsochAttachBuffers), attaches) << "nothing acquired";
 
     // A callback that stops after the first of five iterations: one series.
@@ -171,7 +172,7 @@ TEST_F(Calibration, RunsThatCannotStartOrMeasureSayWhy) {
     ASSERT_EQ(IxenmSetResolution(kMono, 4), 0u);
     EXPECT_EQ(IxenmCalibrateEx(kMono, 5, record, reinterpret_cast<uintptr_t>(&once)), 0u);
     EXPECT_EQ(once.statistics.size(), 1u);
-    EXPECT_EQ(kqsimRequestCount(kIoctlIsochAttachBuffers), attaches + 1);
+    EXPECT_EQ(kqsimRequestCount(kIoctlIsochAttachBuffers), attaches + (counted ? 1 : 0));
     // The single-camera form passes the callback's own address.
     EXPECT_EQ(IxenmCalibrate(kMono, 3, ownAddress), 0u);
 

@@ -132,7 +132,9 @@ TEST_F(Fast, AbortStopsALongExposureAndLetsAShortOneArrive) {
             return w.address == kOneShot && w.value == 0;
         });
         EXPECT_EQ(stopped, exposure > 500000) << "only a long exposure is stopped";
-        EXPECT_EQ(kqsimRequestCount(kIoctlCancelReceive) > cancels, exposure > 500000);
+        if (test::benchSeesRequest(kIoctlCancelReceive)) {
+            EXPECT_EQ(kqsimRequestCount(kIoctlCancelReceive) > cancels, exposure > 500000);
+        }
         EXPECT_EQ(IxenmIsFastAcquisitionReady(0, image_.data(), kW * kH * 6, 1), -11);
         EXPECT_EQ(kqsimBandwidthInUse(), 0u);
     }

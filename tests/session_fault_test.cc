@@ -6,6 +6,9 @@
 #include "platform/thread.h"
 #include "transport/async_request.h"
 #include "transport/ioctl_codes.h"
+#ifdef __linux__
+#include "sim/sim_fw_node.h"
+#endif
 
 namespace kqfw {
 namespace {
@@ -92,6 +95,27 @@ TEST_F(SessionRequestFault, UnansweredNodeAddressLeavesTheCameraUnreachable) {
     EXPECT_EQ(IxenmInit(0), 20u);
     EXPECT_EQ(IxenmInit(0), 0u);
 }
+
+#ifdef __linux__
+// A Linux user without the rights to a camera's node is told which rule gives them; the other
+// cameras still open.
+TEST_F(SessionRequestFault, ANodeWithoutAccessRightsNamesTheUdevRule) {
+    if (!test::overKernelNodes()) {
+        GTEST_SKIP() << "only the kernel's nodes have access rights";
+    }
+    simFwNodeDenyAccess(0, true);
+    ASSERT_EQ(IxenmInit(0), 0u);
+    EXPECT_EQ(info(0)[1], 0x027Bu) << "the colour camera cannot be listed";
+    ASSERT_FALSE(messages().empty());
+    EXPECT_NE(messages()[0].find("cannot open /dev/fw"), std::string::npos) << messages()[0];
+    EXPECT_NE(messages()[0].find("permission denied"), std::string::npos);
+    EXPECT_NE(messages()[0].find("60-kqfw-cameras.rules"), std::string::npos);
+    IxenmClose(0);
+    simFwNodeDenyAccess(0, false);
+    ASSERT_EQ(IxenmInit(0), 0u);
+    EXPECT_EQ(info(0)[1], 0x014Au);
+}
+#endif
 
 TEST_F(SessionRequestFault, FlashErrorBitGivesBadArgument) {
     ASSERT_EQ(kqsimSetFlashError(0, 1), 0);

@@ -238,6 +238,11 @@ void SimFwNode::halt(Descriptor& d) {
     if (context.started) {
         context.started = false;
         ++context.run;
+        // A receiver that gave up on a late frame leaves it unheard, as the driver's own time-out
+        // does: the camera's next frame is not late again.
+        if (d.device != kController && d.device < bench_.devices_.size()) {
+            bench_.devices_[d.device].camera->abandonDelayedFrame();
+        }
     }
     context.slots.clear();
     context.headers.clear();
