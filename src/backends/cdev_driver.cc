@@ -480,7 +480,10 @@ void CdevDriver::close(DeviceHandle id) {
     system_.wake(handle->fd);
     handle->reader.join();
     {
+        // A request another thread still waits on through this handle has no reader left.
         std::lock_guard lock(handle->mutex);
+        handle->gone = true;
+        handle->answered.notify_all();
         if (handle->pending != nullptr) {
             handle->complete(kErrorOperationAborted);
         }
