@@ -183,7 +183,7 @@ DeviceHandle CdevDriver::open(const std::string& path, bool overlapped, uint32_t
         id = nextHandle_++;
         handles_[id] = handle;
     }
-    if (!handle->reader.start([this, handle] { readEvents(handle); })) {
+    if (!handle->reader.startForDriver([this, handle] { readEvents(handle); })) {
         std::lock_guard lock(mutex_);
         handles_.erase(id);
         system_.close(fd);

@@ -36,11 +36,19 @@ Thread::~Thread() {
 }
 
 bool Thread::start(std::function<void()> body, size_t /*stackSizeHint*/, ThreadPriority priority) {
+    return launch(std::move(body), priority, true);
+}
+
+bool Thread::startForDriver(std::function<void()> body) {
+    return launch(std::move(body), ThreadPriority::kNormal, false);
+}
+
+bool Thread::launch(std::function<void()> body, ThreadPriority priority, bool hooked) {
     std::lock_guard lock(mutex_);
     if (thread_.joinable() || joining_) {
         return false;
     }
-    if (refusedByTestHook()) {
+    if (hooked && refusedByTestHook()) {
         return false;
     }
     auto ended = std::make_shared<std::atomic<bool>>(false);

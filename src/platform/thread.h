@@ -36,6 +36,10 @@ class Thread {
     // False when the thread could not be created.
     bool start(std::function<void()> body, size_t stackSizeHint = 0,
                ThreadPriority priority = ThreadPriority::kNormal);
+    // A thread of a driver backend working in user space: outside failThreadStarts(), which
+    // stands for the threads the library's activities ask for (a kernel driver's threads are
+    // not the library's on other platforms either).
+    bool startForDriver(std::function<void()> body);
     // A thread cannot wait for itself: join() called on it lets it run on unowned, as detach()
     // does for a thread that must give up its own Thread object.
     void join();
@@ -46,6 +50,7 @@ class Thread {
     bool ended() const;
 
   private:
+    bool launch(std::function<void()> body, ThreadPriority priority, bool hooked);
     // Guards the members; a join waits outside it, so ended() answers while a join is under way.
     mutable std::mutex mutex_;
     std::condition_variable joined_;
