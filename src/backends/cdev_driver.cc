@@ -16,6 +16,7 @@
 #include "platform/error_report.h"
 #include "transport/async_request.h"
 #include "transport/cdev_errors.h"
+#include "transport/discovery.h"
 #include "transport/ioctl_codes.h"
 
 namespace kqfw {
@@ -51,10 +52,6 @@ bool sameClass(const std::string& a, const char* b) {
                return std::tolower(static_cast<unsigned char>(x)) ==
                       std::tolower(static_cast<unsigned char>(y));
            });
-}
-
-bool isKqCamera(const std::string& path) {
-    return path.find("#tolvan_opt&vestrix_kq") != std::string::npos;
 }
 
 void reportNoAccess(const std::string& fwPath) {
@@ -125,7 +122,9 @@ bool CdevDriver::findsCamera() {
     probing_ = true;
     const std::vector<std::string> paths = listInterfaces(kCameraInterfaceClass);
     probing_ = false;
-    return std::any_of(paths.begin(), paths.end(), isKqCamera);
+    return std::any_of(paths.begin(), paths.end(), [](const std::string& path) {
+        return isColourPath(path) || isMonoPath(path);
+    });
 }
 
 DeviceHandle CdevDriver::open(const std::string& path, bool overlapped, uint32_t* error) {

@@ -25,7 +25,6 @@ constexpr uint32_t kSlotAlign = 4096;
 // asks for it, and a frame's last packets must not wait for the next frame (a single frame has
 // none).
 constexpr uint32_t kRingPackets = 512;
-constexpr uint32_t kInterruptEvery = 1;
 constexpr uint32_t kSyncBit = 1;
 // A camera sends a frame's packets in consecutive bus cycles (125 us each): a frame whose next
 // packet has not come for this long lost its tail on the bus. Generous, so that a loaded
@@ -105,7 +104,7 @@ class IsoContext {
             std::vector<uint32_t> control(run);
             for (uint32_t i = 0; i < run; ++i) {
                 control[i] = FW_CDEV_ISO_PAYLOAD_LENGTH(stride_) | FW_CDEV_ISO_HEADER_LENGTH(4) |
-                             ((at + i + 1) % kInterruptEvery == 0 ? FW_CDEV_ISO_INTERRUPT : 0);
+                             FW_CDEV_ISO_INTERRUPT;
             }
             fw_cdev_queue_iso request{};
             request.packets = reinterpret_cast<uintptr_t>(control.data());
@@ -141,6 +140,7 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
     const uint32_t total = loadLe32(in + 12);
     const uint32_t frameBytes = loadLe32(in + 28);
     const uint32_t bytesPerPacket = loadLe32(in + 32);
+    const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
     std::shared_ptr<Buffers> buffers;
     uint8_t* buffer = nullptr;
     ReceiveResource resource;
@@ -165,7 +165,6 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             node.receive.active) {
             return kErrorInvalidParameter;
         }
-        const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
         if (total != slotBytes * (count - 1) + frameBytes || total > bufferBytes) {
             return kErrorInsufficientBuffer;
         }
@@ -181,7 +180,6 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
         waitMs = node.startWaitMs;
         trigger = node.triggerEvent;
     }
-    const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
     // A frame is its packets: the last may carry less than a packet's bytes.
     const uint32_t framePackets = (frameBytes + bytesPerPacket - 1) / bytesPerPacket;
     IsoContext context(system_);
