@@ -11,6 +11,7 @@
 #include "sim/sim_driver.h"
 #include "transport/async_request.h"
 #include "transport/discovery.h"
+#include "transport/driver_requests.h"
 #include "transport/ioctl_codes.h"
 #include "transport/register_access.h"
 #include "transport/register_map.h"
@@ -107,6 +108,28 @@ TEST_F(AsyncRequest, BlockReadAsksFor128BytesAndCopiesThemUnchanged) {
     EXPECT_EQ(loadLe32(fake.requests[0].input.data() + 24), 128u);
     EXPECT_EQ(block[0], 0xA1);
     EXPECT_EQ(block[3], 0xD4);
+}
+
+TEST(DriverRequests, AReceiveRingIsTakenOnlyWhenItsSizeAgreesWithItsSlotsAndFits) {
+    uint8_t in[kAttachBytes] = {};
+    auto ring = [&](uint32_t count, uint32_t total, uint32_t frameBytes, uint64_t bufferBytes) {
+        storeLe32(in + 8, count);
+        storeLe32(in + 12, total);
+        storeLe32(in + 28, frameBytes);
+        AttachRequest ask;
+        EXPECT_EQ(readAttach({in, kAttachBytes}, &ask), 0u);
+        return ask.fits(bufferBytes);
+    };
+    EXPECT_TRUE(ring(1, 100, 100, 100));
+    EXPECT_TRUE(ring(5, 4 * 8192 + 5000, 5000, 1 << 20));
+    EXPECT_FALSE(ring(5, 4 * 8192 + 5000, 5000, 4 * 8192 + 4999));  // does not fit
+    EXPECT_FALSE(ring(5, 4 * 5000 + 5000, 5000, 1 << 20));          // slots not on pages
+    // Sizes whose 32-bit sums wrap to a small ring: the drivers would write 2 GB into it.
+    EXPECT_FALSE(ring(2, 0, 0x80000000u, 1 << 20));
+    EXPECT_FALSE(ring(1, 0xFFFFF001u, 0xFFFFF001u, ~uint64_t{0}));
+    EXPECT_FALSE(ring(0, 100, 100, 100));
+    AttachRequest ask;
+    EXPECT_EQ(readAttach({in, kAttachBytes - 1}, &ask), kErrorInsufficientBuffer);
 }
 
 TEST_F(RegisterAccess, ReadsTryThreeTimesAndReturnTheLastError) {

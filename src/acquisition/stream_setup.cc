@@ -22,7 +22,6 @@ constexpr uint32_t kResourceFlags = 9;
 constexpr uint32_t kQuadletsToStrip = 1;
 constexpr uint32_t kLargeFrameBytes = 1024000;
 constexpr uint32_t kLargeBufferBytes = 512000;
-constexpr uint32_t kSlotAlign = 4096;
 constexpr uint32_t kCancelAttempts = 100;
 constexpr uint32_t kCancelRetryMs = 10;
 
@@ -367,7 +366,7 @@ uint32_t frameBytesOf(const CameraContext& c) {
 }
 
 uint32_t ringSlotBytes(const CameraContext& c) {
-    return (frameBytesOf(c) + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
+    return ringSlotBytes(frameBytesOf(c));
 }
 
 uint32_t ArmStartCommand(CameraContext& c, uint32_t e) {
@@ -593,11 +592,7 @@ bool queryReceiveStatus(DeviceHandle handle, ReceiveStatus* status) {
                            &returned) != 0) {
         return false;
     }
-    status->newest = static_cast<int32_t>(loadLe32(reply));
-    status->lost = loadLe32(reply + 4);
-    for (uint32_t i = 0; i < kRingSlots; ++i) {
-        status->slotValues[i] = loadLe64(reply + 8 + 8 * i);
-    }
+    decodeReceiveStatus(reply, status);
     return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "camera/camera_context.h"
+#include "transport/driver_requests.h"
 
 namespace kqfw {
 
@@ -14,7 +15,6 @@ namespace kqfw {
 // which holds registerLock for the whole receive. The second-handle requests run on any thread
 // while the device handle is blocked in a receive.
 
-inline constexpr uint32_t kRingSlots = 5;
 // The driver says a receive is under way (the trigger event) well within this after its thread
 // started; a start or a stop waits no longer for it.
 inline constexpr uint32_t kReceiveUnderWayMs = 5000;
@@ -57,14 +57,6 @@ uint32_t stopIsochOn(const CameraContext& c, DeviceHandle handle);
 // Cancels the receive while it is still pending, asking again (up to a second) when the driver
 // refuses: a receive nothing else ends would otherwise hold the call that waits for it for good.
 void cancelPendingReceive(const CameraContext& c, DeviceHandle handle);
-// The driver's account of a streaming receive: its newest completed frame (from 0, -1 before
-// the first), the frames it could not complete (the reserved word; a driver that does not count
-// them leaves 0) and the value of each ring slot.
-struct ReceiveStatus {
-    int32_t newest = -1;
-    uint32_t lost = 0;
-    uint64_t slotValues[kRingSlots] = {};
-};
 // False when the query failed; *status is then unchanged.
 bool queryReceiveStatus(DeviceHandle handle, ReceiveStatus* status);
 // The newest completed frame of a streaming receive, or `previous` when the query fails.

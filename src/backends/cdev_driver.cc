@@ -408,7 +408,7 @@ uint32_t CdevDriver::ioControl(DeviceHandle id, uint32_t code, const void* input
         case kIoctlBusResetNotify:
             return kErrorInvalidParameter;
         default:
-            return isoRequest(id, *handle, code, in, inputBytes, out, outputBytes, returned);
+            return isoRequest(id, *handle, code, {in, inputBytes, out, outputBytes, returned});
     }
 }
 

@@ -12,6 +12,7 @@
 
 #include "transport/cdev_system.h"
 #include "transport/driver_port.h"
+#include "transport/driver_requests.h"
 
 namespace kqfw {
 
@@ -66,11 +67,9 @@ class CdevDriver final : public DriverPort {
     uint32_t writeRegister(Handle& handle, uint32_t address, const uint8_t* busOrder);
     uint32_t allocateIso(Handle& handle, bool release, uint64_t channels, uint32_t units,
                          int32_t* channel);
-    uint32_t isoRequest(DeviceHandle id, Handle& handle, uint32_t code, const uint8_t* in,
-                        uint32_t inBytes, uint8_t* out, uint32_t outBytes, uint32_t* returned);
-    uint32_t nodeRequest(Handle& handle, uint32_t code, const uint8_t* in, uint32_t inBytes,
-                         uint8_t* out, uint32_t outBytes, uint32_t* returned);
-    uint32_t attach(Handle& handle, const uint8_t* in, uint32_t inBytes);
+    uint32_t isoRequest(DeviceHandle id, Handle& handle, uint32_t code, const DriverRequest& r);
+    uint32_t nodeRequest(Handle& handle, uint32_t code, const DriverRequest& r);
+    uint32_t attach(Handle& handle, const DriverRequest& request);
     void releaseOwned(DeviceHandle owner, Handle& handle);
 
     CdevSystem& system_;

@@ -21,8 +21,6 @@
 
 namespace kqfw {
 
-inline constexpr uint32_t kCdevRingSlots = 5;
-
 // A receive in flight, as the driver's receive status reports it. Guarded by the driver's
 // mutex; the flags end the receive, whose thread is woken through `fd`.
 struct CdevDriver::Receive {
@@ -32,9 +30,7 @@ struct CdevDriver::Receive {
     bool busReset = false;
     uint64_t resource = 0;
     int fd = -1;
-    int32_t newest = -1;
-    uint32_t lost = 0;
-    uint64_t slotValues[kCdevRingSlots] = {};
+    ReceiveStatus status;
 };
 
 // One camera node, shared by the handles opened on its device path. Guarded by the driver's

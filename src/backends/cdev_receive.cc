@@ -13,13 +13,12 @@
 #include "backends/cdev_driver_state.h"
 #include "transport/async_request.h"
 #include "transport/cdev_errors.h"
-#include "transport/ioctl_codes.h"
+#include "transport/driver_requests.h"
 
 namespace kqfw {
 
 namespace {
 
-constexpr uint32_t kSlotAlign = 4096;
 // Packets queued at a time (a frame of the full sensor is about 700), and how often the kernel
 // reports them: every packet, because the kernel reports a packet only at the next one that
 // asks for it, and a frame's last packets must not wait for the next frame (a single frame has
@@ -131,16 +130,16 @@ class IsoContext {
 
 }  // namespace
 
-uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes) {
-    if (in == nullptr || inBytes < kAttachBytes) {
-        return kErrorInsufficientBuffer;
+uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
+    AttachRequest ask;
+    if (const uint32_t error = readAttach(request, &ask)) {
+        return error;
     }
-    const uint64_t resourceId = loadLe64(in);
-    const uint32_t count = loadLe32(in + 8);
-    const uint32_t total = loadLe32(in + 12);
-    const uint32_t frameBytes = loadLe32(in + 28);
-    const uint32_t bytesPerPacket = loadLe32(in + 32);
-    const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
+    const uint64_t resourceId = ask.resource;
+    const uint32_t count = ask.count;
+    const uint32_t frameBytes = ask.frameBytes;
+    const uint32_t bytesPerPacket = ask.bytesPerPacket;
+    const uint32_t slotBytes = ringSlotBytes(frameBytes);
     std::shared_ptr<Buffers> buffers;
     uint8_t* buffer = nullptr;
     ReceiveResource resource;
@@ -161,11 +160,11 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             bufferBytes = node.selectAux ? buffers->bBytes : buffers->aBytes;
         }
         if (owned == resources_.end() || owned->second.node != handle.node || count == 0 ||
-            count > kCdevRingSlots || frameBytes == 0 || bytesPerPacket == 0 || buffer == nullptr ||
+            count > kRingSlots || frameBytes == 0 || bytesPerPacket == 0 || buffer == nullptr ||
             node.receive.active) {
             return kErrorInvalidParameter;
         }
-        if (total != slotBytes * (count - 1) + frameBytes || total > bufferBytes) {
+        if (!ask.fits(bufferBytes)) {
             return kErrorInsufficientBuffer;
         }
         resource = owned->second;
@@ -238,7 +237,7 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
         if (collecting && !inTransfer) {
             collecting = false;
             std::lock_guard lock(mutex_);
-            ++handle.node->receive.lost;
+            ++handle.node->receive.status.lost;
         }
         const bool waiting = timed && frames == 0 && !inTransfer;
         if (waiting && now >= deadline) {
@@ -284,7 +283,7 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
             if ((header & 0xF) == kSyncBit) {
                 if (collecting) {
                     std::lock_guard lock(mutex_);
-                    ++handle.node->receive.lost;
+                    ++handle.node->receive.status.lost;
                 }
                 collecting = true;
                 filled = 0;
@@ -301,8 +300,8 @@ uint32_t CdevDriver::attach(Handle& handle, const uint8_t* in, uint32_t inBytes)
                 collecting = false;
                 std::lock_guard lock(mutex_);
                 Receive& r = handle.node->receive;
-                r.newest = static_cast<int32_t>(frames);
-                r.slotValues[slot % kCdevRingSlots] = microsecondsNow();
+                r.status.newest = static_cast<int32_t>(frames);
+                r.status.slotValues[slot % kRingSlots] = microsecondsNow();
                 ++frames;
                 if (handle.node->frameEvent != nullptr) {
                     handle.node->frameEvent->set();

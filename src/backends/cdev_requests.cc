@@ -10,7 +10,7 @@
 #include "backends/cdev_driver_state.h"
 #include "transport/async_request.h"
 #include "transport/cdev_errors.h"
-#include "transport/ioctl_codes.h"
+#include "transport/driver_requests.h"
 
 namespace kqfw {
 
@@ -18,8 +18,6 @@ namespace {
 
 constexpr uint32_t kChannels = 64;
 constexpr size_t kMaxResources = 8;
-constexpr uint64_t kMaxMappedBytes = 512ull << 20;
-constexpr uint16_t kRegisterSpaceHigh16 = 0xFFFF;
 
 }  // namespace
 
@@ -86,44 +84,32 @@ void CdevDriver::releaseOwned(DeviceHandle owner, Handle& handle) {
     }
 }
 
-uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code, const uint8_t* in,
-                                uint32_t inBytes, uint8_t* out, uint32_t outBytes,
-                                uint32_t* returned) {
-    auto answer = [&](uint32_t bytes) {
-        if (out == nullptr || outBytes < bytes) {
-            return kErrorInsufficientBuffer;
-        }
-        if (in != nullptr && in != out) {
-            std::memmove(out, in, std::min(inBytes, bytes));
-        }
-        *returned = bytes;
-        return 0u;
-    };
+uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code,
+                                const DriverRequest& r) {
     switch (code) {
         case kIoctlIsochAllocateBandwidth: {
-            if (inBytes < kBandwidthBytes || answer(kBandwidthBytes) != 0) {
-                return kErrorInsufficientBuffer;
+            BandwidthRequest ask;
+            if (const uint32_t error = readBandwidthRequest(r, &ask)) {
+                return error;
             }
             // At S400 a byte of a cycle's packet costs one allocation unit.
-            const uint32_t units = loadLe32(in);
-            if (loadLe32(in + 4) > kSpeedS400 || units == 0) {
+            if (ask.speed > kSpeedS400 || ask.bytesPerCycle == 0) {
                 return kErrorNotEnoughMemory;
             }
-            if (const uint32_t error = allocateIso(handle, false, 0, units, nullptr)) {
+            if (const uint32_t error = allocateIso(handle, false, 0, ask.bytesPerCycle, nullptr)) {
                 return error;
             }
             std::lock_guard lock(mutex_);
             const uint64_t h = nextIsoHandle_++;
-            allocations_[h] = {id, 0, units, false};
-            storeLe64(out + 8, h);
-            storeLe32(out + 20, 0);  // the kernel does not say what is left
+            allocations_[h] = {id, 0, ask.bytesPerCycle, false};
+            answerBandwidth(r, h, 0);  // the kernel does not say what is left
             return 0;
         }
         case kIoctlIsochAllocateChannel: {
-            if (inBytes < kChannelBytes || answer(kChannelBytes) != 0) {
-                return kErrorInsufficientBuffer;
+            uint32_t wanted = 0;
+            if (const uint32_t error = readChannelRequest(r, &wanted)) {
+                return error;
             }
-            const uint32_t wanted = loadLe32(in);
             if (wanted != kAnyChannel && wanted >= kChannels) {
                 return kErrorNotEnoughMemory;
             }
@@ -134,22 +120,24 @@ uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code, 
             }
             std::lock_guard lock(mutex_);
             allocations_[nextIsoHandle_++] = {id, static_cast<uint32_t>(channel), 0, true};
-            storeLe32(out + 4, static_cast<uint32_t>(channel));
-            storeLe64(out + 8, 0);
+            answerChannel(r, static_cast<uint32_t>(channel), 0);
             return 0;
         }
         case kIoctlIsochFreeBandwidth:
         case kIoctlIsochFreeChannel: {
             const bool isChannel = code == kIoctlIsochFreeChannel;
-            if (inBytes < (isChannel ? 4u : 8u)) {
-                return kErrorInsufficientBuffer;
+            uint64_t bandwidth = 0;
+            uint32_t channel = 0;
+            if (const uint32_t error =
+                    isChannel ? readQuadlet(r, &channel) : readHandle(r, &bandwidth)) {
+                return error;
             }
             IsoAllocation freed;
             {
                 std::lock_guard lock(mutex_);
                 auto it = std::find_if(allocations_.begin(), allocations_.end(), [&](auto& e) {
-                    return isChannel ? e.second.isChannel && e.second.channel == loadLe32(in)
-                                     : !e.second.isChannel && e.first == loadLe64(in);
+                    return isChannel ? e.second.isChannel && e.second.channel == channel
+                                     : !e.second.isChannel && e.first == bandwidth;
                 });
                 if (it == allocations_.end()) {
                     return kErrorInvalidParameter;
@@ -161,69 +149,59 @@ uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code, 
                                freed.units, nullptr);
         }
         case kIoctlIsochAllocateResources: {
-            if (inBytes < kResourceBytes || answer(kResourceBytes) != 0) {
-                return kErrorInsufficientBuffer;
+            ResourceRequest ask;
+            if (const uint32_t error = readResourceRequest(r, &ask)) {
+                return error;
             }
-            const uint32_t channel = loadLe32(in + 8);
             std::lock_guard lock(mutex_);
             const bool allocated = std::any_of(
                 allocations_.begin(), allocations_.end(),
-                [&](auto& e) { return e.second.isChannel && e.second.channel == channel; });
-            if (loadLe32(in) > kSpeedS400 || !allocated || loadLe32(in + 12) == 0 ||
-                loadLe32(in + 16) == 0 || resources_.size() >= kMaxResources) {
+                [&](auto& e) { return e.second.isChannel && e.second.channel == ask.channel; });
+            if (ask.speed > kSpeedS400 || !allocated || ask.bytesPerPacket == 0 ||
+                ask.buffers == 0 || resources_.size() >= kMaxResources) {
                 return kErrorNotEnoughMemory;
             }
             const uint64_t h = nextIsoHandle_++;
-            resources_[h] = {id, handle.node, channel, loadLe32(in + 12)};
-            storeLe64(out + 32, h);
+            resources_[h] = {id, handle.node, ask.channel, ask.bytesPerPacket};
+            answerResources(r, h);
             return 0;
         }
         case kIoctlIsochFreeResources: {
-            if (inBytes < 8) {
-                return kErrorInsufficientBuffer;
+            uint64_t h = 0;
+            if (const uint32_t error = readHandle(r, &h)) {
+                return error;
             }
             std::lock_guard lock(mutex_);
-            return resources_.erase(loadLe64(in)) == 1 ? 0 : kErrorInvalidParameter;
+            return resources_.erase(h) == 1 ? 0 : kErrorInvalidParameter;
         }
         case kIoctlIsochAttachBuffers:
-            return attach(handle, in, inBytes);
+            return attach(handle, r);
         default:
-            return nodeRequest(handle, code, in, inBytes, out, outBytes, returned);
+            return nodeRequest(handle, code, r);
     }
 }
 
-uint32_t CdevDriver::nodeRequest(Handle& handle, uint32_t code, const uint8_t* in, uint32_t inBytes,
-                                 uint8_t* out, uint32_t outBytes, uint32_t* returned) {
+uint32_t CdevDriver::nodeRequest(Handle& handle, uint32_t code, const DriverRequest& r) {
     std::lock_guard lock(mutex_);
     Node& node = *handle.node;
     Receive& receive = node.receive;
     switch (code) {
         case kIoctlGetNodeAddress:
-            if (out == nullptr || outBytes < kNodeAddressBytes) {
-                return kErrorInsufficientBuffer;
-            }
-            if (in != nullptr && in != out) {
-                std::memmove(out, in, std::min(inBytes, kNodeAddressBytes));
-            }
-            storeLe16(out + 4, node.nodeId);
-            *returned = kNodeAddressBytes;
-            return 0;
+            return answerNodeAddress(r, node.nodeId);
         case kIoctlSetFrameEvent:
         case kIoctlSetTriggerEvent: {
-            if (inBytes < kEventRegistrationBytes) {
-                return kErrorInsufficientBuffer;
+            Event* event = nullptr;
+            if (const uint32_t error = readEventRegistration(r, &event)) {
+                return error;
             }
-            Event* event = reinterpret_cast<Event*>(static_cast<uintptr_t>(loadLe64(in)));
             (code == kIoctlSetFrameEvent ? node.frameEvent : node.triggerEvent) = event;
             return 0;
         }
         case kIoctlMapBuffers: {
-            if (inBytes < kMapBuffersBytes || out == nullptr || outBytes < kMapBuffersBytes) {
-                return kErrorInsufficientBuffer;
+            uint32_t sizeA = 0, sizeB = 0;
+            if (const uint32_t error = readMapBuffers(r, &sizeA, &sizeB)) {
+                return error;
             }
-            const uint32_t sizeA = loadLe32(in);
-            const uint32_t sizeB = loadLe32(in + 4);
-            std::memmove(out, in, kMapBuffersBytes);
             handle.buffers.reset();
             if (sizeA != 0 || sizeB != 0) {
                 if (uint64_t{sizeA} + sizeB > kMaxMappedBytes) {
@@ -239,17 +217,15 @@ uint32_t CdevDriver::nodeRequest(Handle& handle, uint32_t code, const uint8_t* i
                 }
                 handle.buffers = buffers;
             }
-            storeLe64(out + 8, handle.buffers ? reinterpret_cast<uintptr_t>(handle.buffers->a) : 0);
-            storeLe64(out + 16,
-                      handle.buffers ? reinterpret_cast<uintptr_t>(handle.buffers->b) : 0);
-            *returned = kMapBuffersBytes;
+            answerMapBuffers(r, handle.buffers ? handle.buffers->a : nullptr,
+                             handle.buffers ? handle.buffers->b : nullptr);
             return 0;
         }
         case kIoctlSelectBuffer: {
-            if (inBytes < 4) {
-                return kErrorInsufficientBuffer;
+            uint32_t which = 0;
+            if (const uint32_t error = readQuadlet(r, &which)) {
+                return error;
             }
-            const uint32_t which = loadLe32(in);
             if (which > 1) {
                 return kErrorInvalidParameter;
             }
@@ -257,23 +233,24 @@ uint32_t CdevDriver::nodeRequest(Handle& handle, uint32_t code, const uint8_t* i
             return 0;
         }
         case kIoctlSetStartCommand: {
-            if (inBytes < kStartCommandBytes) {
-                return kErrorInsufficientBuffer;
+            StartCommand start;
+            if (const uint32_t error = readStartCommand(r, &start)) {
+                return error;
             }
-            if (loadLe16(in + 8) != node.nodeId || loadLe16(in + 12) != kRegisterSpaceHigh16) {
+            if (start.node != node.nodeId || start.addressHigh != kRegisterSpaceHigh) {
                 return kErrorInvalidParameter;
             }
             node.startSet = true;
-            node.startValue = loadLe32(in);
-            node.startWaitMs = loadLe32(in + 4);
-            node.startAddress = loadLe32(in + 16);
+            node.startValue = start.value;
+            node.startWaitMs = start.waitMs;
+            node.startAddress = start.address;
             return 0;
         }
         case kIoctlIsochStop: {
-            if (inBytes < kStopBytes) {
-                return kErrorInsufficientBuffer;
+            uint64_t resource = 0;
+            if (const uint32_t error = readStop(r, &resource)) {
+                return error;
             }
-            const uint64_t resource = loadLe64(in);
             if (resources_.count(resource) == 0) {
                 return kErrorInvalidParameter;
             }
@@ -289,19 +266,8 @@ uint32_t CdevDriver::nodeRequest(Handle& handle, uint32_t code, const uint8_t* i
                 system_.wake(receive.fd);
             }
             return 0;
-        case kIoctlGetReceiveStatus: {
-            if (out == nullptr || outBytes < kReceiveStatusBytes) {
-                return kErrorInsufficientBuffer;
-            }
-            std::memset(out, 0, kReceiveStatusBytes);
-            storeLe32(out, static_cast<uint32_t>(receive.newest));
-            storeLe32(out + 4, receive.lost);
-            for (uint32_t i = 0; i < kCdevRingSlots; ++i) {
-                storeLe64(out + 8 + 8 * i, receive.slotValues[i]);
-            }
-            *returned = kReceiveStatusBytes;
-            return 0;
-        }
+        case kIoctlGetReceiveStatus:
+            return answerReceiveStatus(r, receive.status);
         default:
             return kErrorInvalidFunction;
     }

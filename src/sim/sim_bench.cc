@@ -10,7 +10,7 @@
 #include "platform/memory.h"
 #include "sim/sim_flash_image.h"
 #include "transport/async_request.h"
-#include "transport/ioctl_codes.h"
+#include "transport/driver_requests.h"
 
 namespace kqfw::sim {
 
@@ -22,7 +22,6 @@ namespace {
 
 constexpr uint16_t kLocalBus = 0x3FF;
 constexpr uint16_t kMaxNodes = 63;
-constexpr uint64_t kMaxMappedBytes = 512ull << 20;
 constexpr uint32_t kErrorNoResponse = kErrorSemTimeout;
 
 std::string makePath(const KqsimCameraConfig& config) {
@@ -492,44 +491,33 @@ uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* inpu
     if (input == nullptr) {
         inputBytes = 0;
     }
+    const DriverRequest r{input, inputBytes, output, outputBytes, returned};
     switch (code) {
         case kIoctlAsyncRead:
         case kIoctlAsyncWrite:
             return asyncTransaction(handle, code == kIoctlAsyncWrite, input, inputBytes, output,
                                     outputBytes, returned);
         case kIoctlGetNodeAddress:
-            if (output == nullptr || outputBytes < kNodeAddressBytes) {
-                return kErrorInsufficientBuffer;
-            }
-            if (input != nullptr && input != output) {
-                std::memmove(output, input, std::min(inputBytes, kNodeAddressBytes));
-            }
-            storeLe16(output + 4,
-                      static_cast<uint16_t>((kLocalBus << 6) | device.camera->nodeNumber()));
-            *returned = kNodeAddressBytes;
-            return 0;
+            return answerNodeAddress(
+                r, static_cast<uint16_t>((kLocalBus << 6) | device.camera->nodeNumber()));
         case kIoctlSetFrameEvent:
         case kIoctlSetTriggerEvent: {
-            if (inputBytes < kEventRegistrationBytes) {
-                return kErrorInsufficientBuffer;
+            Event* event = nullptr;
+            if (const uint32_t error = readEventRegistration(r, &event)) {
+                return error;
             }
-            Event* event = reinterpret_cast<Event*>(static_cast<uintptr_t>(loadLe64(input)));
             (code == kIoctlSetFrameEvent ? device.frameEvent : device.triggerEvent) = event;
             return 0;
         }
         case kIoctlMapBuffers: {
-            if (inputBytes < kMapBuffersBytes || output == nullptr ||
-                outputBytes < kMapBuffersBytes) {
-                return kErrorInsufficientBuffer;
+            uint32_t sizeA = 0, sizeB = 0;
+            if (const uint32_t error = readMapBuffers(r, &sizeA, &sizeB)) {
+                return error;
             }
-            const uint32_t sizeA = loadLe32(input);
-            const uint32_t sizeB = loadLe32(input + 4);
-            std::memmove(output, input, kMapBuffersBytes);
             if (sizeA == 0 && sizeB == 0) {
                 handle.bufferA.reset();
                 handle.bufferB.reset();
-                storeLe64(output + 8, 0);
-                storeLe64(output + 16, 0);
+                answerMapBuffers(r, nullptr, nullptr);
             } else {
                 if (uint64_t{sizeA} + sizeB > kMaxMappedBytes) {
                     return kErrorNotEnoughMemory;
@@ -541,18 +529,15 @@ uint32_t SimBench::ioControl(DeviceHandle id, uint32_t code, const uint8_t* inpu
                     handle.bufferB.reset();
                     return kErrorNotEnoughMemory;
                 }
-                storeLe64(output + 8, reinterpret_cast<uintptr_t>(handle.bufferA->data()));
-                storeLe64(output + 16, reinterpret_cast<uintptr_t>(handle.bufferB->data()));
+                answerMapBuffers(r, handle.bufferA->data(), handle.bufferB->data());
             }
-            *returned = kMapBuffersBytes;
             return 0;
         }
         case kIoctlBusResetNotify:
             // Only meaningful as an overlapped request.
             return kErrorInvalidParameter;
         default:
-            return streamRequest(lock, id, handle, code, input, inputBytes, output, outputBytes,
-                                 returned);
+            return streamRequest(lock, id, handle, code, r);
     }
 }
 

@@ -14,6 +14,7 @@
 #include "sim/sim_camera.h"
 #include "sim/sim_scene.h"
 #include "transport/driver_port.h"
+#include "transport/driver_requests.h"
 
 namespace kqfw::sim {
 
@@ -127,9 +128,7 @@ class SimBench {
         uint32_t slotBytes = 0;
         Buffer buffer;
         bool busReset = false;  // a bus reset ended it
-        int32_t newest = -1;
-        uint32_t lost = 0;  // frames of this receive lost on the bus
-        uint64_t slotValues[5] = {};
+        ReceiveStatus status;   // its lost frames are those lost on the bus
     };
     // A frame as the sensor read it out and as it crossed the bus. Without noise a frame is a
     // function of its request, so one rendering serves every frame of a run until the scene or
@@ -201,10 +200,9 @@ class SimBench {
     std::optional<uint32_t> requestFault(uint32_t code);
     std::optional<uint32_t> registerFault(size_t device, uint32_t address, uint32_t access);
     uint32_t streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandle id, Handle& handle,
-                           uint32_t code, const uint8_t* input, uint32_t inputBytes,
-                           uint8_t* output, uint32_t outputBytes, uint32_t* returned);
+                           uint32_t code, const DriverRequest& r);
     uint32_t attach(std::unique_lock<std::mutex>& lock, Handle& handle, size_t deviceIndex,
-                    const uint8_t* input, uint32_t inputBytes);
+                    const DriverRequest& request);
     void releaseIsoch(DeviceHandle owner);
     std::shared_ptr<const Scene> sceneFor(Device& device);
     // The frame `planned` renders to, from the last one when that one is equal by construction.

@@ -8,7 +8,7 @@
 #include "platform/event.h"
 #include "sim/sim_bench.h"
 #include "transport/async_request.h"
-#include "transport/ioctl_codes.h"
+#include "transport/driver_requests.h"
 
 namespace kqfw::sim {
 
@@ -17,8 +17,6 @@ namespace {
 constexpr uint32_t kBusBandwidthBytes = 4915;  // bytes a 125 µs cycle carries at S400
 constexpr int kChannels = 64;
 constexpr size_t kMaxResources = 8;
-constexpr uint32_t kRingSlots = 5;
-constexpr uint32_t kSlotAlign = 4096;
 
 uint32_t byteSwap(uint32_t v) {
     return (v >> 24) | ((v >> 8) & 0xFF00) | ((v << 8) & 0xFF0000) | (v << 24);
@@ -174,58 +172,46 @@ bool SimBench::groundTruth(int32_t camera, uint32_t scale, uint32_t left, uint32
 }
 
 uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandle id,
-                                 Handle& handle, uint32_t code, const uint8_t* in, uint32_t inBytes,
-                                 uint8_t* out, uint32_t outBytes, uint32_t* returned) {
+                                 Handle& handle, uint32_t code, const DriverRequest& r) {
     Device& device = devices_[handle.device];
-    auto answer = [&](uint32_t bytes) {
-        if (out == nullptr || outBytes < bytes) {
-            return kErrorInsufficientBuffer;
-        }
-        if (in != nullptr && in != out) {
-            std::memmove(out, in, std::min(inBytes, bytes));
-        }
-        *returned = bytes;
-        return 0u;
-    };
     switch (code) {
         case kIoctlSetStartCommand: {
-            if (inBytes < kStartCommandBytes) {
-                return kErrorInsufficientBuffer;
+            kqfw::StartCommand start;
+            if (const uint32_t error = readStartCommand(r, &start)) {
+                return error;
             }
-            const uint16_t node = loadLe16(in + 8);
-            const uint16_t high = loadLe16(in + 12);
-            const uint32_t address = loadLe32(in + 16);
             uint32_t probe = 0;
-            if (node != ((0x3FF << 6) | device.camera->nodeNumber()) || high != 0xFFFF ||
-                !device.camera->peek(address, &probe, Clock::now())) {
+            if (start.node != ((0x3FF << 6) | device.camera->nodeNumber()) ||
+                start.addressHigh != kRegisterSpaceHigh ||
+                !device.camera->peek(start.address, &probe, Clock::now())) {
                 return kErrorInvalidParameter;
             }
-            device.start = {true, loadLe32(in), address, loadLe32(in + 4)};
+            device.start = {true, start.value, start.address, start.waitMs};
             return 0;
         }
         case kIoctlIsochAllocateBandwidth: {
-            if (inBytes < kBandwidthBytes || answer(kBandwidthBytes) != 0) {
-                return kErrorInsufficientBuffer;
+            BandwidthRequest ask;
+            if (const uint32_t error = readBandwidthRequest(r, &ask)) {
+                return error;
             }
-            const uint32_t bytes = loadLe32(in);
             uint32_t used = 0;
             for (const auto& [h, b] : bandwidth_) {
                 used += b.bytes;
             }
-            if (loadLe32(in + 4) > kSpeedS400 || bytes == 0 || used + bytes > kBusBandwidthBytes) {
+            if (ask.speed > kSpeedS400 || ask.bytesPerCycle == 0 ||
+                used + ask.bytesPerCycle > kBusBandwidthBytes) {
                 return kErrorNotEnoughMemory;
             }
             const uint64_t h = nextIsochHandle_++;
-            bandwidth_[h] = {id, bytes, 0, handle.device};
-            storeLe64(out + 8, h);
-            storeLe32(out + 20, kBusBandwidthBytes - used - bytes);
+            bandwidth_[h] = {id, ask.bytesPerCycle, 0, handle.device};
+            answerBandwidth(r, h, kBusBandwidthBytes - used - ask.bytesPerCycle);
             return 0;
         }
         case kIoctlIsochAllocateChannel: {
-            if (inBytes < kChannelBytes || answer(kChannelBytes) != 0) {
-                return kErrorInsufficientBuffer;
+            uint32_t wanted = 0;
+            if (const uint32_t error = readChannelRequest(r, &wanted)) {
+                return error;
             }
-            const uint32_t wanted = loadLe32(in);
             int channel = -1;
             for (int c = 0; c < kChannels && channel < 0; ++c) {
                 if ((wanted == kAnyChannel || wanted == uint32_t(c)) && !(channels_ >> c & 1)) {
@@ -237,37 +223,38 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
             }
             channels_ |= uint64_t{1} << channel;
             channelOwners_[channel] = id;
-            storeLe32(out + 4, static_cast<uint32_t>(channel));
-            storeLe64(out + 8, ~channels_);
+            answerChannel(r, static_cast<uint32_t>(channel), ~channels_);
             return 0;
         }
         case kIoctlIsochAllocateResources: {
-            if (inBytes < kResourceBytes || answer(kResourceBytes) != 0) {
-                return kErrorInsufficientBuffer;
+            ResourceRequest ask;
+            if (const uint32_t error = readResourceRequest(r, &ask)) {
+                return error;
             }
-            const uint32_t channel = loadLe32(in + 8);
-            if (loadLe32(in) > kSpeedS400 || channel >= kChannels || !(channels_ >> channel & 1) ||
-                loadLe32(in + 16) == 0 || resources_.size() >= kMaxResources) {
+            if (ask.speed > kSpeedS400 || ask.channel >= kChannels ||
+                !(channels_ >> ask.channel & 1) || ask.buffers == 0 ||
+                resources_.size() >= kMaxResources) {
                 return kErrorNotEnoughMemory;
             }
             const uint64_t h = nextIsochHandle_++;
-            resources_[h] = {id, 0, channel, handle.device};
-            storeLe64(out + 32, h);
+            resources_[h] = {id, 0, ask.channel, handle.device};
+            answerResources(r, h);
             return 0;
         }
         case kIoctlIsochFreeResources:
         case kIoctlIsochFreeBandwidth: {
             auto& table = code == kIoctlIsochFreeResources ? resources_ : bandwidth_;
-            if (inBytes < 8) {
-                return kErrorInsufficientBuffer;
+            uint64_t h = 0;
+            if (const uint32_t error = readHandle(r, &h)) {
+                return error;
             }
-            return table.erase(loadLe64(in)) == 1 ? 0 : kErrorInvalidParameter;
+            return table.erase(h) == 1 ? 0 : kErrorInvalidParameter;
         }
         case kIoctlIsochFreeChannel: {
-            if (inBytes < 4) {
-                return kErrorInsufficientBuffer;
+            uint32_t channel = 0;
+            if (const uint32_t error = readQuadlet(r, &channel)) {
+                return error;
             }
-            const uint32_t channel = loadLe32(in);
             if (channel >= kChannels || !(channels_ >> channel & 1)) {
                 return kErrorInvalidParameter;
             }
@@ -276,10 +263,10 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
             return 0;
         }
         case kIoctlSelectBuffer: {
-            if (inBytes < 4) {
-                return kErrorInsufficientBuffer;
+            uint32_t which = 0;
+            if (const uint32_t error = readQuadlet(r, &which)) {
+                return error;
             }
-            const uint32_t which = loadLe32(in);
             if (which > 1) {
                 return kErrorInvalidParameter;
             }
@@ -287,12 +274,12 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
             return 0;
         }
         case kIoctlIsochAttachBuffers:
-            return attach(lock, handle, handle.device, in, inBytes);
+            return attach(lock, handle, handle.device, r);
         case kIoctlIsochStop: {
-            if (inBytes < kStopBytes) {
-                return kErrorInsufficientBuffer;
+            uint64_t resource = 0;
+            if (const uint32_t error = readStop(r, &resource)) {
+                return error;
             }
-            const uint64_t resource = loadLe64(in);
             if (resources_.count(resource) == 0) {
                 return kErrorInvalidParameter;
             }
@@ -306,19 +293,8 @@ uint32_t SimBench::streamRequest(std::unique_lock<std::mutex>& lock, DeviceHandl
                 device.receive.cancelled = true;
             }
             return 0;
-        case kIoctlGetReceiveStatus: {
-            if (out == nullptr || outBytes < kReceiveStatusBytes) {
-                return kErrorInsufficientBuffer;
-            }
-            std::memset(out, 0, kReceiveStatusBytes);
-            storeLe32(out, static_cast<uint32_t>(device.receive.newest));
-            storeLe32(out + 4, device.receive.lost);
-            for (uint32_t i = 0; i < kRingSlots; ++i) {
-                storeLe64(out + 8 + 8 * i, device.receive.slotValues[i]);
-            }
-            *returned = kReceiveStatusBytes;
-            return 0;
-        }
+        case kIoctlGetReceiveStatus:
+            return answerReceiveStatus(r, device.receive.status);
         default:
             return kErrorInvalidFunction;
     }
@@ -392,25 +368,26 @@ SimBench::FrameStep SimBench::produceFrame(std::unique_lock<std::mutex>& lock, D
 }
 
 uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, size_t index,
-                          const uint8_t* in, uint32_t inBytes) {
-    if (in == nullptr || inBytes < kAttachBytes) {
-        return kErrorInsufficientBuffer;
+                          const DriverRequest& request) {
+    AttachRequest ask;
+    if (const uint32_t error = readAttach(request, &ask)) {
+        return error;
     }
     Device& device = devices_[index];
-    const uint64_t resource = loadLe64(in);
-    const uint32_t count = loadLe32(in + 8);
-    const uint32_t total = loadLe32(in + 12);
-    const uint32_t frameBytes = loadLe32(in + 28);
-    auto owned = resources_.find(resource);
+    auto owned = resources_.find(ask.resource);
     Buffer buffer = device.selectAux ? handle.bufferB : handle.bufferA;
-    if (owned == resources_.end() || owned->second.device != index || count == 0 ||
-        count > kRingSlots || frameBytes == 0 || buffer == nullptr || device.receive.active) {
+    if (owned == resources_.end() || owned->second.device != index || ask.count == 0 ||
+        ask.count > kRingSlots || ask.frameBytes == 0 || buffer == nullptr ||
+        device.receive.active) {
         return kErrorInvalidParameter;
     }
-    const uint32_t slotBytes = (frameBytes + kSlotAlign - 1) / kSlotAlign * kSlotAlign;
-    if (total != slotBytes * (count - 1) + frameBytes || total > buffer->size()) {
+    if (!ask.fits(buffer->size())) {
         return kErrorInsufficientBuffer;
     }
+    const uint64_t resource = ask.resource;
+    const uint32_t count = ask.count;
+    const uint32_t frameBytes = ask.frameBytes;
+    const uint32_t slotBytes = ringSlotBytes(frameBytes);
     SimCamera& camera = *device.camera;
     Receive& receive = device.receive;
     receive = Receive{};
@@ -465,7 +442,7 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
             continue;
         }
         if (step == FrameStep::kLost) {
-            ++receive.lost;
+            ++receive.status.lost;
             continue;
         }
         const StreamGeometry& geometry = produced.geometry;
@@ -486,8 +463,8 @@ uint32_t SimBench::attach(std::unique_lock<std::mutex>& lock, Handle& handle, si
         if (receive.cancelled || receive.stopped || receive.busReset) {
             continue;
         }
-        receive.newest = frames;
-        receive.slotValues[slot % kRingSlots] = static_cast<uint64_t>(
+        receive.status.newest = frames;
+        receive.status.slotValues[slot % kRingSlots] = static_cast<uint64_t>(
             std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - epoch_).count());
         ++frames;
         if (device.frameEvent != nullptr) {
