@@ -211,12 +211,12 @@ TEST_F(GstSource, ALostFrameIsAGapInTheOffsetsAndAWarning) {
         }
     }
     // The pipeline may skip frames of its own (the newest wins) on a busy machine; the lost
-    // one alone is warned of, and it never shows.
+    // one alone is warned of, and its number never shows.
     GstMessage* warning = p.message();
     ASSERT_NE(warning, nullptr);
     ASSERT_EQ(GST_MESSAGE_TYPE(warning), GST_MESSAGE_WARNING) << text(warning);
-    unsigned before = 0;
-    ASSERT_EQ(std::sscanf(text(warning).c_str(), "1 frame(s) lost before frame %u", &before), 1)
+    unsigned long long before = 0;
+    ASSERT_EQ(std::sscanf(text(warning).c_str(), "1 frame(s) lost before frame %llu", &before), 1)
         << text(warning);
     EXPECT_NE(std::find(offsets.begin(), offsets.end(), before), offsets.end());
     EXPECT_EQ(std::find(offsets.begin(), offsets.end(), before - 1), offsets.end());

@@ -395,12 +395,15 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
         arrival = s.handoff.arrival;
         lost = s.handoff.lost;
     }
-    // Gaps in the indexes are also frames skipped, by the run or here, when the pipeline fell
-    // behind; the driver's count tells the lost ones apart.
+    // The driver numbers the frames that arrived; the offset numbers the frames the camera
+    // sent, so a lost frame is a gap as a skipped one is (by the run or here, when the pipeline
+    // fell behind), and only the lost ones are warned of.
+    const guint64 offset = static_cast<guint64>(index) + lost;
     if (lost > s.lostReported) {
         GST_ELEMENT_WARNING(
             src, RESOURCE, READ,
-            ("%" PRIu64 " frame(s) lost before frame %d", lost - s.lostReported, index), (nullptr));
+            ("%" PRIu64 " frame(s) lost before frame %" PRIu64, lost - s.lostReported, offset),
+            (nullptr));
         s.lostReported = lost;
     }
     // The offline context has no room for the interpolation: each frame is given the camera's.
@@ -415,7 +418,7 @@ GstFlowReturn create(GstPushSrc* push, GstBuffer** out) {
             (nullptr));
         return GST_FLOW_ERROR;
     }
-    return pushImage(src, arrival, static_cast<guint64>(index), out);
+    return pushImage(src, arrival, offset, out);
 }
 
 void stopCamera(State& s) {
