@@ -20,10 +20,13 @@ namespace kqfw {
 namespace {
 
 // Packets queued at a time (a frame of the full sensor is about 700), and how often the kernel
-// reports them: every packet, because the kernel reports a packet only at the next one that
-// asks for it, and a frame's last packets must not wait for the next frame (a single frame has
-// none).
+// reports them: every 32nd packet (4 ms of bus cycles) asks for an interrupt, and a receive that
+// has heard nothing for 4 ms asks for the packets completed since (a frame's tail, or a frame
+// shorter than that: a single frame has no next one to bring it in). A kernel without that
+// request (before 3.4) gets an interrupt asked of every packet queued after it said so.
 constexpr uint32_t kRingPackets = 512;
+constexpr uint32_t kInterruptEvery = 32;
+constexpr int kFlushMs = 4;
 constexpr uint32_t kSyncBit = 1;
 // A camera sends a frame's packets in consecutive bus cycles (125 us each): a frame whose next
 // packet has not come for this long lost its tail on the bus. Generous, so that a loaded
@@ -47,6 +50,7 @@ class IsoContext {
     ~IsoContext() {
         if (started_) {
             fw_cdev_stop_iso stop{};
+            stop.handle = handle_;
             system_.ioctl(fd_, FW_CDEV_IOC_STOP_ISO, &stop);
         }
         if (ring_ != nullptr) {
@@ -76,10 +80,12 @@ class IsoContext {
         if (ring_ == nullptr) {
             return kErrorNotEnoughMemory;
         }
+        handle_ = create.handle;
         if (uint32_t error = queue(0, kRingPackets)) {
             return error;
         }
         fw_cdev_start_iso start{};
+        start.handle = handle_;
         start.cycle = -1;
         start.tags = FW_CDEV_ISO_CONTEXT_MATCH_ALL_TAGS;
         if (int r = system_.ioctl(fd_, FW_CDEV_IOC_START_ISO, &start); r < 0) {
@@ -102,10 +108,12 @@ class IsoContext {
             const uint32_t run = std::min(count, kRingPackets - at);
             std::vector<uint32_t> control(run);
             for (uint32_t i = 0; i < run; ++i) {
+                const bool interrupt = !canFlush_ || (at + i + 1) % kInterruptEvery == 0;
                 control[i] = FW_CDEV_ISO_PAYLOAD_LENGTH(stride_) | FW_CDEV_ISO_HEADER_LENGTH(4) |
-                             FW_CDEV_ISO_INTERRUPT;
+                             (interrupt ? FW_CDEV_ISO_INTERRUPT : 0);
             }
             fw_cdev_queue_iso request{};
+            request.handle = handle_;
             request.packets = reinterpret_cast<uintptr_t>(control.data());
             request.size = run * 4;
             request.data = uint64_t{at} * stride_;
@@ -118,11 +126,22 @@ class IsoContext {
         return 0;
     }
 
+    // Asks the kernel for the packets completed since its last report.
+    void flush() {
+        fw_cdev_flush_iso request{};
+        request.handle = handle_;
+        if (canFlush_ && system_.ioctl(fd_, FW_CDEV_IOC_FLUSH_ISO, &request) < 0) {
+            canFlush_ = false;
+        }
+    }
+
   private:
     size_t ringBytes() const { return size_t{kRingPackets} * stride_; }
 
     CdevSystem& system_;
     int fd_ = -1;
+    uint32_t handle_ = 0;
+    bool canFlush_ = true;
     uint32_t stride_ = 4;
     const uint8_t* ring_ = nullptr;
     bool started_ = false;
@@ -244,10 +263,13 @@ uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
             result = kErrorSemTimeout;
             break;
         }
-        int timeoutMs = waiting ? millisecondsUntil(deadline) : -1;
+        // Awake at least every kFlushMs, to ask for packets no interrupt has reported yet.
+        int timeoutMs = kFlushMs;
+        if (waiting) {
+            timeoutMs = std::min(timeoutMs, millisecondsUntil(deadline));
+        }
         if (inTransfer) {
-            const int gapMs = millisecondsUntil(lastPacket + frameGap);
-            timeoutMs = timeoutMs < 0 ? gapMs : std::min(timeoutMs, gapMs);
+            timeoutMs = std::min(timeoutMs, millisecondsUntil(lastPacket + frameGap));
         }
         const int ready = system_.poll(context.fd(), timeoutMs);
         if (ready < 0) {
@@ -255,6 +277,7 @@ uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
             break;
         }
         if (ready == 0) {
+            context.flush();
             continue;
         }
         const long n = system_.read(context.fd(), event.data(), event.size());

@@ -299,6 +299,8 @@ int SimFwNode::ioctlLocked(Lock&, Descriptor& d, const DescriptorPtr& self, unsi
             return queueIso(d, argument);
         case FW_CDEV_IOC_START_ISO:
             return startIso(d, self, argument);
+        case FW_CDEV_IOC_FLUSH_ISO:
+            return flushIso(d, argument);
         case FW_CDEV_IOC_STOP_ISO:
             if (!d.context.created || static_cast<fw_cdev_stop_iso*>(argument)->handle != 0) {
                 return -EINVAL;

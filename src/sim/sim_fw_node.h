@@ -124,6 +124,9 @@ class SimFwNode final : public CdevSystem, private BenchListener {
     int createContext(Descriptor& d, void* argument);
     int queueIso(Descriptor& d, void* argument);
     int startIso(Descriptor& d, const DescriptorPtr& self, void* argument);
+    int flushIso(Descriptor& d, void* argument);
+    // Hands the headers gathered since the last report to the client as one event.
+    void reportPackets(Descriptor& d);
     // Ends the context's delivery; its producer joins the ones reap() collects.
     void halt(Descriptor& d);
     void produce(DescriptorPtr d, uint64_t run);

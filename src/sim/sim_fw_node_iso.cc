@@ -28,6 +28,11 @@ constexpr uint32_t kCyclesPerSecond = 8000;
 constexpr uint32_t kStreamTag = 1;
 constexpr uint32_t kStreamTcode = 0xA;
 
+// A packet's cycle as the kernel stamps it: seconds (3 bits) and the cycle in the second.
+uint32_t cycleTimestamp(uint32_t cycle) {
+    return ((cycle / kCyclesPerSecond) & 7) << 13 | (cycle % kCyclesPerSecond);
+}
+
 void appendBe(std::vector<uint8_t>& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8) {
         out.push_back(static_cast<uint8_t>(value >> shift));
@@ -338,24 +343,38 @@ bool SimFwNode::sendFrame(Lock& lock, Descriptor& d, uint64_t run, const uint8_t
         const uint32_t sy = offset == 0 ? 1 : 0;
         appendBe(context.headers, static_cast<uint32_t>(dataLength) << 16 | kStreamTag << 14 |
                                       channel << 8 | kStreamTcode << 4 | sy);
-        const uint32_t cycle = context.cycle++;
-        const uint32_t timestamp =
-            ((cycle / kCyclesPerSecond) & 7) << 13 | (cycle % kCyclesPerSecond);
+        const uint32_t timestamp = cycleTimestamp(context.cycle++);
         for (uint32_t extra = 4; extra < context.headerSize; extra += 4) {
             appendBe(context.headers, extra == 4 ? timestamp : 0);
         }
         if (slot.interrupt || context.headers.size() + context.headerSize > kHeaderBufferBytes) {
-            fw_cdev_event_iso_interrupt event{};
-            event.closure = context.closure;
-            event.type = FW_CDEV_EVENT_ISO_INTERRUPT;
-            event.cycle = timestamp;
-            event.header_length = static_cast<uint32_t>(context.headers.size());
-            queueEvent(d, &event, sizeof event, offsetof(fw_cdev_event_iso_interrupt, header),
-                       context.headers.data(), context.headers.size());
-            context.headers.clear();
+            reportPackets(d);
         }
     }
     return true;
+}
+
+void SimFwNode::reportPackets(Descriptor& d) {
+    Context& context = d.context;
+    fw_cdev_event_iso_interrupt event{};
+    event.closure = context.closure;
+    event.type = FW_CDEV_EVENT_ISO_INTERRUPT;
+    event.cycle = cycleTimestamp(context.cycle == 0 ? 0 : context.cycle - 1);
+    event.header_length = static_cast<uint32_t>(context.headers.size());
+    queueEvent(d, &event, sizeof event, offsetof(fw_cdev_event_iso_interrupt, header),
+               context.headers.data(), context.headers.size());
+    context.headers.clear();
+}
+
+int SimFwNode::flushIso(Descriptor& d, void* argument) {
+    if (!d.context.created || static_cast<fw_cdev_flush_iso*>(argument)->handle != 0) {
+        return -EINVAL;
+    }
+    // The packets completed since the last report, as an event ready when the call returns.
+    if (!d.context.headers.empty()) {
+        reportPackets(d);
+    }
+    return 0;
 }
 
 void* SimFwNode::mapIsoBuffer(int fd, size_t bytes) {
