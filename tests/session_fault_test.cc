@@ -140,11 +140,13 @@ TEST_F(SessionRequestFault, CameraWorksWithoutBusResetWatchWhenItsThreadIsRefuse
 }
 
 TEST_F(SessionRequestFault, SwitchedOffMessagesStaySilentButStatusesStay) {
-    IxenSetErrorMessages(0);
+    EXPECT_EQ(IxenSetErrorMessages(0), 0u);
+    EXPECT_EQ(IxenGetCurrentErrorMessages(), 0u);
     kqsimFailRegister(0, 0xF0000424, KQSIM_READ, 31);
     EXPECT_EQ(IxenmInit(0), 20u);
     EXPECT_TRUE(messages().empty());
-    IxenSetErrorMessages(1);
+    EXPECT_EQ(IxenSetErrorMessages(1), 0u);
+    EXPECT_EQ(IxenGetCurrentErrorMessages(), 1u);
 }
 
 // Builds a raw flash record with the given counts and one entry of each list.

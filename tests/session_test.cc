@@ -275,13 +275,6 @@ TEST_F(Session, OtherFamiliesFeaturesAreNotSupportedAndOldEntriesDoNothing) {
     EXPECT_EQ(kqsimRequestCount(kIoctlAsyncWrite), 0u);
 }
 
-TEST_F(Session, ErrorMessageSwitchIsProcessWide) {
-    EXPECT_EQ(IxenSetErrorMessages(0), 0u);
-    EXPECT_EQ(IxenGetCurrentErrorMessages(), 0u);
-    EXPECT_EQ(IxenSetErrorMessages(1), 0u);
-    EXPECT_EQ(IxenGetCurrentErrorMessages(), 1u);
-}
-
 std::atomic<int> resetCalls{0};
 std::atomic<uint64_t> resetArgument{0};
 
