@@ -1,22 +1,16 @@
-#include <memory>
+#include <array>
 
-#include <gtest/gtest.h>
-
-#include "camera/camera_context.h"
 #include "camera/colour_tables.h"
+#include "processing_fixture.h"
 
 namespace kqfw {
 namespace {
 
-struct ContextDeleter {
-    void operator()(CameraContext* c) const { freeCameraContext(c); }
-};
-
-class ColourTables : public ::testing::Test {
+// The kernels' context, its saturations at 1 and its clamp table filled.
+class ColourTables : public test::KernelTest {
   protected:
     void SetUp() override {
-        context.reset(allocateCameraContext());
-        ASSERT_NE(context, nullptr);
+        KernelTest::SetUp();
         for (int r = 0; r < 3; ++r) {
             context->saturation[r] = 1.0;
         }
@@ -35,7 +29,6 @@ class ColourTables : public ::testing::Test {
         }
         return out;
     }
-    std::unique_ptr<CameraContext, ContextDeleter> context;
 };
 
 TEST_F(ColourTables, NoSaturationMeansTheIdentityMatrix) {
