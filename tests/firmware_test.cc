@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "api_fixture.h"
@@ -21,17 +22,25 @@ std::vector<uint8_t> parse(const std::string& text, uint32_t* status = nullptr) 
     return image;
 }
 
-TEST(FirmwareText, CommentsEndAtTheLineAndPaddingIsErased) {
-    const auto image = parse("10100101 first byte\r\n1\r\n");
-    ASSERT_EQ(image.size(), 128u);
-    EXPECT_EQ(image[0], 0xA5);
-    EXPECT_EQ(image[1], 0x01);
-    for (size_t i = 2; i < 128; ++i) {
-        ASSERT_EQ(image[i], 0xFF) << i;
+// Each whole line gives one byte, its last eight 0s and 1s (other characters as 0, comments to
+// the line's end); a last line without its end gives none, and the rest of the block is erased.
+TEST(FirmwareText, EachWholeLineGivesTheByteOfItsLastEightBitsInWholeBlocks) {
+    const struct {
+        std::string text;
+        std::vector<uint8_t> first;
+    } cases[] = {{"10100101 first byte\r\n1\r\n", {0xA5, 0x01}},
+                 {"1111111100000001\r\n", {0x01}},
+                 {"1x1x1x1x\r\n", {0xAA}},
+                 {"11\r\n", {0x03}},
+                 {"00000001\r\n00000010", {0x01}}};
+    for (const auto& c : cases) {
+        const auto image = parse(c.text);
+        ASSERT_EQ(image.size(), 128u) << c.text;
+        EXPECT_TRUE(std::equal(c.first.begin(), c.first.end(), image.begin())) << c.text;
+        EXPECT_TRUE(std::all_of(image.begin() + c.first.size(), image.end(), [](uint8_t b) {
+            return b == 0xFF;
+        })) << c.text;
     }
-}
-
-TEST(FirmwareText, OneByteALineInWholeBlocks) {
     std::string text;
     for (int i = 0; i < 129; ++i) {
         text += "0000000" + std::string(i % 2 ? "1" : "0") + "\r\n";
@@ -41,12 +50,6 @@ TEST(FirmwareText, OneByteALineInWholeBlocks) {
     EXPECT_EQ(image[127], 0x01);
     EXPECT_EQ(image[128], 0x00);
     EXPECT_EQ(image[129], 0xFF);
-}
-
-TEST(FirmwareText, OnlyTheLastEightBitsOfALineCountAndOthersAreZero) {
-    EXPECT_EQ(parse("1111111100000001\r\n")[0], 0x01);
-    EXPECT_EQ(parse("1x1x1x1x\r\n")[0], 0xAA);
-    EXPECT_EQ(parse("11\r\n")[0], 0x03);
 }
 
 TEST(FirmwareText, MalformedTextIsRefusedBeforeTheFlashIsTouched) {
@@ -65,13 +68,6 @@ TEST(FirmwareText, MalformedTextIsRefusedBeforeTheFlashIsTouched) {
         shortLines += "1\r\n";
     }
     EXPECT_EQ(parse(shortLines).size(), 384u);
-}
-
-TEST(FirmwareText, LastLineWithoutEndIsLost) {
-    const auto image = parse("00000001\r\n00000010");
-    ASSERT_EQ(image.size(), 128u);
-    EXPECT_EQ(image[0], 0x01);
-    EXPECT_EQ(image[1], 0xFF);
 }
 
 using Firmware = test::ApiTest;
