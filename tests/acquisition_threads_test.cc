@@ -57,19 +57,6 @@ TEST_F(AcquisitionThreads, CloseDuringALongExposureAbortsItAndFreesNothingInUse)
     EXPECT_EQ(kqsimBandwidthInUse(), 0u);
 }
 
-int32_t closeFromCallback(uint64_t) {
-    IxenmClose(0);
-    return 0;
-}
-
-TEST_F(AcquisitionThreads, CloseFromTheImageDoneCallbackCompletesWhenTheCallReturns) {
-    ASSERT_EQ(IxenmSetImagedoneCallback(0, closeFromCallback, 0), 0u);
-    EXPECT_EQ(acquire(nullptr, nullptr), 0);
-    uint32_t info[4];
-    EXPECT_EQ(IxenmInfo(0, info), 3u);
-    EXPECT_EQ(kqsimOpenHandles(), 0u);
-}
-
 TEST_F(AcquisitionThreads, SettersGettersAndOtherSlotsRunBesideAcquisitions) {
     std::atomic<bool> done{false};
     std::thread reader([&] {

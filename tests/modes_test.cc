@@ -572,6 +572,7 @@ TEST_F(Seams, AnOpeningFromInsideAClosingCallIsRefusedAndTheCloseCompletesAfterI
     EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, nullptr), 0);
     EXPECT_EQ(reopenedFromCallback.load(), 10u);
     EXPECT_FALSE(slotIsOccupied(0));
+    EXPECT_EQ(kqsimOpenHandles(), 0u) << "the close completed as the call returned";
     ASSERT_EQ(IxenmInit(0), 0u);
 }
 
