@@ -330,51 +330,23 @@ def test_white_balance_from_levels_scales_the_single_precision_factors(camera):
 # -- images ------------------------------------------------------------------------------------
 
 @pinned
-def test_full_colour_images_of_2x2_blocks_match(camera):
-    rng = np.random.default_rng(3)
+@pytest.mark.parametrize("path, resolution, bits, binning, seed", [
+    ("2x2", 0, 42, 1, 3), ("binned", 0, 42, 3, 7), ("binned", 0, 42, 5, 9),
+    ("ratio grey", 0, 14, 1, 11), ("grey", 0, 14, 2, 12), ("grey", 0, 14, 4, 14),
+    ("grey", 2, 14, 1, 11), ("regression", 1, 42, 1, 20)])
+def test_colour_camera_images_match(camera, path, resolution, bits, binning, seed):
+    """Each path at the whole sensor, the corner with blemishes at its edges and two random
+    regions, each with its own colour settings (the 2x2 blocks with the matrix off and on)."""
+    rng = np.random.default_rng(seed)
+    camera.resolution = resolution
+    camera.bits = bits
+    camera.binning = binning
     for colour, region in zip(settings(rng), regions(rng, camera)):
-        for on in (False, True):
+        for on in (False, True) if path == "2x2" else (colour.on,):
             colour.on = on
             colour.apply(camera)
             camera.region = region
-            compare(camera, colour, "2x2", rng, 3)
-
-
-@pinned
-@pytest.mark.parametrize("binning", [3, 5])
-def test_binned_colour_images_match(camera, binning):
-    rng = np.random.default_rng(4 + binning)
-    camera.binning = binning
-    for colour, region in zip(settings(rng), regions(rng, camera)):
-        colour.apply(camera)
-        camera.region = region
-        compare(camera, colour, "binned", rng, 3)
-
-
-@pinned
-@pytest.mark.parametrize("resolution, binning", [(0, 1), (0, 2), (0, 4), (2, 1)])
-def test_grey_images_match(camera, resolution, binning):
-    rng = np.random.default_rng(10 + binning)
-    camera.resolution = resolution
-    camera.bits = 14
-    camera.binning = binning
-    for colour, region in zip(settings(rng), regions(rng, camera)):
-        colour.apply(camera)
-        camera.region = region
-        compare(camera, colour, "ratio grey" if (resolution, binning) == (0, 1) else "grey",
-                rng, 1)
-
-
-@pinned
-def test_regression_colour_images_match(camera):
-    """Resolution index 1: the whole sensor, the corner with blemishes at its edges and two
-    random regions, each setting once (the first with the matrix off)."""
-    rng = np.random.default_rng(20)
-    camera.resolution = 1
-    for colour, region in zip(settings(rng), regions(rng, camera)):
-        colour.apply(camera)
-        camera.region = region
-        compare(camera, colour, "regression", rng, 3)
+            compare(camera, colour, path, rng, 1 if bits == 14 else 3)
 
 
 @pinned
