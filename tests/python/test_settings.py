@@ -96,15 +96,13 @@ def test_refused_values_name_the_setting_and_the_range_and_a_closed_camera_says_
         with pytest.raises(kqfw.BadArgument, match=r"this camera has 0, 1, 2, 4, 5 or 6\)"):
             mono.resolution = 3
         assert mono.resolution == 0
+        with pytest.raises(kqfw.BadArgument) as caught:
+            mono.colour_interpolation = "lmmse"
+        assert ("colour_interpolation = 'lmmse' refused ('camera', or 'lmmse' on a colour "
+                "camera)") in str(caught.value)
+        assert caught.value.status == 8 and mono.colour_interpolation == "camera"
     colour.close()
     for use in (lambda: colour.exposure_us, lambda: colour.bits, colour.snap):
         with pytest.raises(kqfw.NoCamera, match="is closed"):
             use()
 
-
-def test_the_mono_camera_keeps_the_camera_apis_interpolation(mono):
-    mono.colour_interpolation = "camera"
-    with pytest.raises(kqfw.BadArgument) as caught:
-        mono.colour_interpolation = "lmmse"
-    assert caught.value.status == 8
-    assert mono.colour_interpolation == "camera"
