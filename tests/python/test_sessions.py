@@ -27,19 +27,14 @@ def test_a_failing_with_block_closes_the_camera():
         assert again.serial == cam.serial
 
 
-def test_cameras_lists_both_models_and_leaves_them_closed():
-    infos = kqfw.cameras()
-    assert [info.model for info in infos] == ["KQC", "KQM"]
-    assert sim.open_handles() == 0
-    with kqfw.Camera(0) as cam:
-        assert [info.slot for info in kqfw.cameras()] == [0, None]
-        assert cam.info == kqfw.cameras()[0]
-
-
-def test_cameras_are_chosen_by_place_serial_or_model_as_the_list_shows_them():
+def test_cameras_are_listed_closed_and_chosen_by_place_serial_or_model_as_listed():
     listed = kqfw.cameras()
     assert [(info.position, info.model, info.simulated) for info in listed] == [
         (0, "KQC", True), (1, "KQM", True)]
+    assert sim.open_handles() == 0  # listing leaves the cameras closed
+    with kqfw.Camera(0) as cam:
+        assert [info.slot for info in kqfw.cameras()] == [0, None]
+        assert cam.info == kqfw.cameras()[0]
     with kqfw.Camera(1) as mono:  # the list's second camera, though slot 0 is free
         assert mono.model == "KQM" and mono.index == 1
         assert [info.slot for info in kqfw.cameras()] == [None, 1]
@@ -93,17 +88,6 @@ def test_the_example_script_runs():
     assert "done" in done.stdout
 
 
-def test_python_dash_m_snaps_a_tiff_and_explains_a_refusal(tmp_path):
-    path = tmp_path / "out.tiff"
-    done = run("-m", "kqfw", "snap", str(path), "--exposure-us", "20000")
-    assert done.returncode == 0, done.stderr
-    image = tifffile.imread(path)
-    assert image.shape == (1040, 1388, 3) and image.dtype == np.uint16
-    refused = run("-m", "kqfw", "snap", str(path), "--resolution", "9")
-    assert refused.returncode == 1
-    assert "status 8" in refused.stderr
-
-
 def test_the_readmes_python_example_works_as_written(capsys):
     readme = (ROOT / "README.md").read_text()
     example = readme.split("```python\n", 1)[1].split("```", 1)[0]
@@ -153,7 +137,14 @@ def test_ctrl_c_during_a_long_snap_aborts_it_and_raises_keyboard_interrupt(colou
     assert colour.snap().shape == colour.image_shape
 
 
-def test_python_dash_m_snap_writes_the_format_its_extension_names(tmp_path):
+def test_python_dash_m_snap_writes_the_format_its_extension_names_and_explains_a_refusal(
+        tmp_path):
+    tiff = run("-m", "kqfw", "snap", str(tmp_path / "out.tiff"), "--exposure-us", "20000")
+    assert tiff.returncode == 0, tiff.stderr
+    image = tifffile.imread(tmp_path / "out.tiff")
+    assert image.shape == (1040, 1388, 3) and image.dtype == np.uint16
+    refused = run("-m", "kqfw", "snap", str(tmp_path / "refused.tiff"), "--resolution", "9")
+    assert refused.returncode == 1 and "status 8" in refused.stderr
     png = run("-m", "kqfw", "snap", str(tmp_path / "out.PNG"))
     if importlib.util.find_spec("PIL") is None:
         assert png.returncode != 0 and "python3-pil" in png.stderr
