@@ -40,10 +40,7 @@ class AcquisitionTest : public ApiTest {
     }
 
     static std::vector<uint16_t> take(int32_t camera, uint32_t* status) {
-        uint32_t w = 0, h = 0;
-        EXPECT_EQ(IxenmGetCurrentDataSize(camera, &w, &h), 0u);
-        const uint32_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
-        std::vector<uint16_t> image(size_t{w} * h * channels, 0xBEEF);
+        std::vector<uint16_t> image = imageBuffer(camera);
         *status = static_cast<uint32_t>(
             IxenmAcquisition(camera, image.data(), uint32_t(image.size() * 2), nullptr));
         return image;
@@ -206,9 +203,7 @@ TEST_F(AcquisitionTest, EightBitFramesExpandThroughTheTableAndRepairTheLastColum
 TEST_F(AcquisitionTest, ABufferOneByteShortIsRefusedBeforeAnyRegisterIsWritten) {
     smallRegion(kColour);
     kqsimClearWriteLog(kColour);
-    uint32_t w = 0, h = 0;
-    ASSERT_EQ(IxenmGetCurrentDataSize(kColour, &w, &h), 0u);
-    std::vector<uint16_t> image(size_t{w} * h * 3);
+    std::vector<uint16_t> image = imageBuffer(kColour);
     EXPECT_EQ(IxenmAcquisition(kColour, image.data(), uint32_t(image.size() * 2 - 1), nullptr), 6);
     EXPECT_EQ(IxenmAcquisition(kColour, nullptr, uint32_t(image.size() * 2), nullptr), 8);
     EXPECT_EQ(kqsimWriteLog(kColour, nullptr, 0), 0);
@@ -264,9 +259,7 @@ int32_t abortAtOnce(uint32_t, uint32_t total, int32_t state) {
 
 TEST_F(AcquisitionTest, AnAbortLetsAShortExposureFinishAndStopsALongOne) {
     smallRegion(kColour);
-    uint32_t w = 0, h = 0;
-    IxenmGetCurrentDataSize(kColour, &w, &h);
-    std::vector<uint16_t> image(size_t{w} * h * 3, 0xBEEF);
+    std::vector<uint16_t> image = imageBuffer(kColour);
     for (uint32_t exposure : {1000000u, 3000000u}) {
         ASSERT_EQ(IxenmSetExposure(kColour, exposure), 0u);
         kqsimClearWriteLog(kColour);
@@ -290,9 +283,7 @@ TEST_F(AcquisitionTest, AnAbortLetsAShortExposureFinishAndStopsALongOne) {
 
 TEST_F(AcquisitionTest, PreparedStreamTakesFramesAtEachNewExposure) {
     smallRegion(kMono);
-    uint32_t w = 0, h = 0;
-    IxenmGetCurrentDataSize(kMono, &w, &h);
-    std::vector<uint16_t> image(size_t{w} * h);
+    std::vector<uint16_t> image = imageBuffer(kMono);
     const uint32_t bytes = uint32_t(image.size() * 2);
     EXPECT_EQ(IxenmNextAcquisition(kMono, image.data(), bytes, 20000), 8) << "no stream prepared";
     ASSERT_EQ(IxenmInitializeAcquisition(kMono), 0);

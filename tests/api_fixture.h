@@ -83,6 +83,21 @@ class ApiTest : public ::testing::Test {
         return messages_;
     }
 
+    // A buffer the size of the camera's current image (three samples a pixel at depth 42),
+    // filled with a value no image leaves everywhere.
+    static std::vector<uint16_t> imageBuffer(int32_t camera) {
+        uint32_t w = 0, h = 0;
+        EXPECT_EQ(IxenmGetCurrentDataSize(camera, &w, &h), 0u);
+        const size_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
+        return std::vector<uint16_t>(size_t{w} * h * channels, 0xBEEF);
+    }
+    // The camera's image at its current settings; an acquisition that fails fails the test.
+    static std::vector<uint16_t> snap(int32_t camera) {
+        std::vector<uint16_t> image = imageBuffer(camera);
+        EXPECT_EQ(IxenmAcquisition(camera, image.data(), uint32_t(image.size() * 2), nullptr), 0);
+        return image;
+    }
+
     static std::vector<uint32_t> info(int32_t camera) {
         std::vector<uint32_t> out(4, 0xDEADBEEF);
         EXPECT_EQ(IxenmInfo(camera, out.data()), 0u);

@@ -21,11 +21,6 @@ class ColourInterpolation : public ApiTest {
         openFramed(kColour, kW, kH, 10000);
         ASSERT_EQ(IxenmInit(kMono), 0u);
     }
-    static std::vector<uint16_t> single() {
-        std::vector<uint16_t> image(kW * kH * 3, 0xBEEF);
-        EXPECT_EQ(IxenmAcquisition(kColour, image.data(), uint32_t(image.size() * 2), nullptr), 0);
-        return image;
-    }
     static int32_t choice(int32_t camera) {
         int32_t method = -1;
         EXPECT_EQ(kqfwGetColourInterpolation(camera, &method), 0u);
@@ -34,9 +29,9 @@ class ColourInterpolation : public ApiTest {
     // The images of both methods, on the slide with noise off.
     void takeReferences() {
         ASSERT_EQ(kqfwSetColourInterpolation(kColour, KQFW_INTERPOLATION_LMMSE), 0u);
-        lmmse_ = single();
+        lmmse_ = snap(kColour);
         ASSERT_EQ(kqfwSetColourInterpolation(kColour, KQFW_INTERPOLATION_CAMERA), 0u);
-        blocks_ = single();
+        blocks_ = snap(kColour);
         ASSERT_NE(lmmse_, blocks_);
     }
     std::vector<uint16_t> lmmse_, blocks_;
@@ -72,7 +67,7 @@ TEST_F(ColourInterpolation, TheChoiceIsPerCameraWithTheStatusesTheHeaderStates) 
 }
 
 TEST_F(ColourInterpolation, BackToTheDefaultTheCameraApisImageIsAsBefore) {
-    const std::vector<uint16_t> before = single();
+    const std::vector<uint16_t> before = snap(kColour);
     takeReferences();
     EXPECT_EQ(blocks_, before);
     for (uint16_t v : lmmse_) {
@@ -97,7 +92,7 @@ TEST_F(ColourInterpolation, ChangesFromAnotherThreadNeverMixTwoMethodsInAnImage)
     });
     ASSERT_TRUE(changing.wait(kInfinite));
     for (int i = 0; i < 8; ++i) {
-        const std::vector<uint16_t> image = single();
+        const std::vector<uint16_t> image = snap(kColour);
         EXPECT_TRUE(image == lmmse_ || image == blocks_) << "image " << i << " mixes methods";
     }
     done = true;

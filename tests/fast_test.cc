@@ -32,11 +32,6 @@ class Fast : public ApiTest {
         }
         return r;
     }
-    std::vector<uint16_t> single() {
-        std::vector<uint16_t> image(kW * kH * 3);
-        EXPECT_EQ(IxenmAcquisition(0, image.data(), uint32_t(image.size() * 2), nullptr), 0);
-        return image;
-    }
     static int32_t imageDone(uint64_t counter) {
         ++*reinterpret_cast<std::atomic<int>*>(counter);
         return 0;
@@ -48,7 +43,7 @@ TEST_F(Fast, ASeriesWithRestartAlternatesBuffersAndEqualsSingleImages) {
     for (uint32_t bits : {42u, 14u}) {
         SCOPED_TRACE(bits);
         ASSERT_EQ(IxenmSetBitsPerPixel(0, bits), 0u);
-        const std::vector<uint16_t> reference = single();
+        const std::vector<uint16_t> reference = snap(0);
         std::atomic<int> done{0};
         ASSERT_EQ(IxenmSetImagedoneCallback(0, imageDone, reinterpret_cast<uintptr_t>(&done)), 0u);
         ASSERT_EQ(IxenmStartFastAcquisition(0), 0);

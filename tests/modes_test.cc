@@ -147,11 +147,6 @@ class Modes : public ApiTest {
         image_.assign(kLargestImageBytes / 2, 0);
         calls_ = makeCalls();
     }
-    std::vector<uint16_t> snap() {
-        std::vector<uint16_t> image(kImageBytes / 2);
-        EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, nullptr), 0);
-        return image;
-    }
 
     std::vector<Call> makeCalls() {
         uint32_t rect[4] = {0, 0, kW, kH};
@@ -307,7 +302,7 @@ int32_t calibrationInside(uint32_t, uint32_t, float*, uintptr_t held) {
 
 TEST_F(Modes, EveryCallInEveryActivityGivesTheTablesStatusReturnsAndLeavesTheImageExact) {
     current = this;
-    const std::vector<uint16_t> before = snap();
+    const std::vector<uint16_t> before = snap(0);
     const auto h = [](Held held) { return static_cast<uint64_t>(held); };
     ASSERT_EQ(IxenmSetResolution(0, 3), 0u);
     std::vector<uint16_t> series(kImageBytes / 2);
@@ -385,7 +380,7 @@ TEST_F(Modes, EveryCallInEveryActivityGivesTheTablesStatusReturnsAndLeavesTheIma
         ASSERT_EQ(IxenmSetResolution(0, 0), 0u);
         ASSERT_EQ(IxenmSetExposure(0, kExposureUs), 0u);
         ASSERT_EQ(IxenmResetCalibration(0), 0u);
-        EXPECT_EQ(snap(), before) << "after " << nameOf(held);
+        EXPECT_EQ(snap(0), before) << "after " << nameOf(held);
     }
 
     // A prepared stream: the calls of another activity are refused and the stream stays.
@@ -396,7 +391,7 @@ TEST_F(Modes, EveryCallInEveryActivityGivesTheTablesStatusReturnsAndLeavesTheIma
     EXPECT_EQ(IxenmNextAcquisition(0, next.data(), kImageBytes, kExposureUs), 0);
     EXPECT_EQ(next, before) << "the prepared stream still delivers";
     EXPECT_EQ(IxenmFinalizeAcquisition(0), 0);
-    EXPECT_EQ(snap(), before);
+    EXPECT_EQ(snap(0), before);
     RecordProperty("calls", made_.load());
     std::printf("calls made in held activities: %d\n", made_.load());
     current = nullptr;
@@ -415,7 +410,7 @@ constexpr uint32_t kIsoEnable = 0xF0F00000 + 0x614;
 using Seams = Modes;
 
 TEST_F(Seams, APreparedStreamKeepsWhatItDeliversAndFollowsTheExposure) {
-    const std::vector<uint16_t> before = snap();
+    const std::vector<uint16_t> before = snap(0);
     ASSERT_EQ(IxenmSetResolution(0, 3), 0u);
     EXPECT_EQ(IxenmInitializeAcquisition(0), 8) << "a series cannot run on a single-shot stream";
     ASSERT_EQ(IxenmSetResolution(0, 0), 0u);
@@ -444,11 +439,11 @@ TEST_F(Seams, APreparedStreamKeepsWhatItDeliversAndFollowsTheExposure) {
     EXPECT_EQ(image, longer);
     EXPECT_EQ(IxenmFinalizeAcquisition(0), 0);
     EXPECT_EQ(kqsimBandwidthInUse(), 0u);
-    EXPECT_EQ(snap(), longer) << "the same image from a stream of its own";
+    EXPECT_EQ(snap(0), longer) << "the same image from a stream of its own";
 }
 
 TEST_F(Seams, ASeriesThatAbortsAtOnceOrLosesEveryFrameLeavesTheCameraStoppedAndEnds) {
-    const std::vector<uint16_t> before = snap();
+    const std::vector<uint16_t> before = snap(0);
     ASSERT_EQ(IxenmSetResolution(0, 3), 0u);
     // Asked to abort before the receive was under way, the stop came before the start.
     const auto abortAtOnce = [](uint32_t, uint32_t, int32_t) -> int32_t { return 1; };
@@ -465,19 +460,19 @@ TEST_F(Seams, ASeriesThatAbortsAtOnceOrLosesEveryFrameLeavesTheCameraStoppedAndE
     EXPECT_EQ(IxenmAcquisition(0, image_.data(), kLargestImageBytes, nullptr), 30);
     ASSERT_EQ(IxenmSetResolution(0, 0), 0u);
     kqsimClearFaults();
-    EXPECT_EQ(snap(), before);
+    EXPECT_EQ(snap(0), before);
 }
 
 TEST_F(Seams, AFrameDelayedPastTheReceivesWaitFailsOneImageOnly) {
-    const std::vector<uint16_t> before = snap();
+    const std::vector<uint16_t> before = snap(0);
     ASSERT_EQ(kqsimDelayFrame(0, 1, 600000), 0);
     std::vector<uint16_t> image(kImageBytes / 2);
     EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, nullptr), 24);
-    EXPECT_EQ(snap(), before) << "the late frame is not delayed again";
+    EXPECT_EQ(snap(0), before) << "the late frame is not delayed again";
 }
 
 TEST_F(Seams, AnAbortOfAFastSeriesEndsAContinuousRunAtAnyExposure) {
-    const std::vector<uint16_t> before = snap();
+    const std::vector<uint16_t> before = snap(0);
     IpContext* context = nullptr;
     uint32_t bytes = 0, frameBytes = 0;
     ASSERT_EQ(IxenmGetIPInfo(0, &context, &bytes, onFrameKeepGoing, &frameBytes), 0u);
@@ -490,7 +485,7 @@ TEST_F(Seams, AnAbortOfAFastSeriesEndsAContinuousRunAtAnyExposure) {
     ASSERT_EQ(kqsimPeekRegister(0, kIsoEnable, &iso), 0);
     EXPECT_EQ(iso, 0u);
     EXPECT_EQ(IxenmAbortFastAcquisition(0), 11) << "nothing left to abort";
-    EXPECT_EQ(snap(), before);
+    EXPECT_EQ(snap(0), before);
 }
 
 // A run's stop joins its threads without the settings lock; a start that came when the run had
@@ -631,20 +626,20 @@ TEST_F(Seams, ACloseFromTheCalibrationCallbackEndsTheRunAfterThatRound) {
 }
 
 TEST_F(Seams, ATriggeredFrameWithNoPulseIsStoppedWhateverTheSwitchSaysNow) {
-    const std::vector<uint16_t> before = snap();
+    const std::vector<uint16_t> before = snap(0);
     ASSERT_EQ(IxenmEnableHardwareTrigger(0, 1), 0u);
     // The fast series waits for a pulse that never comes; the switch goes off meanwhile.
     ASSERT_EQ(IxenmStartFastAcquisition(0), 0);
     ASSERT_EQ(IxenmEnableHardwareTrigger(0, 0), 0u);
     EXPECT_EQ(IxenmAbortFastAcquisition(0), 0);
-    EXPECT_EQ(snap(), before) << "the camera left trigger mode";
+    EXPECT_EQ(snap(0), before) << "the camera left trigger mode";
     // A single frame waiting for its pulse is stopped by the progress callback's abort.
     ASSERT_EQ(IxenmEnableHardwareTrigger(0, 1), 0u);
     std::vector<uint16_t> image(kImageBytes / 2);
     const auto abort = [](uint32_t, uint32_t, int32_t) -> int32_t { return 1; };
     EXPECT_EQ(IxenmAcquisition(0, image.data(), kImageBytes, abort), 4);
     ASSERT_EQ(IxenmEnableHardwareTrigger(0, 0), 0u);
-    EXPECT_EQ(snap(), before);
+    EXPECT_EQ(snap(0), before);
 }
 
 TEST_F(Seams, ASeriesWhoseEveryCancelIsRefusedStillEnds) {

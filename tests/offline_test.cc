@@ -44,19 +44,6 @@ class Offline : public ApiTest {
         return p;
     }
 
-    static std::vector<uint16_t> imageBuffer(int32_t camera) {
-        uint32_t w = 0, h = 0;
-        EXPECT_EQ(IxenmGetCurrentDataSize(camera, &w, &h), 0u);
-        const size_t channels = IxenmGetCurrentBitsPerPixel(camera) == 42 ? 3 : 1;
-        return std::vector<uint16_t>(size_t{w} * h * channels, 0xBEEF);
-    }
-
-    static std::vector<uint16_t> acquire(int32_t camera) {
-        std::vector<uint16_t> image = imageBuffer(camera);
-        EXPECT_EQ(IxenmAcquisition(camera, image.data(), uint32_t(image.size() * 2), nullptr), 0);
-        return image;
-    }
-
     // The last frame as it lay in the receive buffer: the camera's samples in the transfer
     // coding, padded to the stream's frame size.
     static std::vector<uint8_t> receivedFrame(int32_t camera, uint32_t coding,
@@ -121,7 +108,7 @@ TEST_P(OfflinePath, AFrameProcessedOfflineIsTheImageTheCameraGave) {
         ASSERT_EQ(IxenmSetWhiteBalance(p.camera, 1.1, 1.3, 1.7), 0u);
     }
     ASSERT_EQ(kqfwSetColourInterpolation(p.camera, p.interpolation), 0u);
-    const std::vector<uint16_t> online = acquire(p.camera);
+    const std::vector<uint16_t> online = snap(p.camera);
 
     const Prepared prepared = prepare(p.camera);
     std::vector<uint8_t> raw = receivedFrame(p.camera, p.coding, prepared.frameBytes);
@@ -146,7 +133,7 @@ TEST_P(OfflinePath, AFrameProcessedOfflineIsTheImageTheCameraGave) {
     const std::vector<uint16_t> own = offline(prepared, p.camera, raw.data());
     if (p.interpolation != KQFW_INTERPOLATION_CAMERA) {
         ASSERT_EQ(kqfwSetColourInterpolation(p.camera, KQFW_INTERPOLATION_CAMERA), 0u);
-        EXPECT_EQ(own, acquire(p.camera));
+        EXPECT_EQ(own, snap(p.camera));
     } else {
         EXPECT_EQ(own, online);
     }
@@ -296,10 +283,10 @@ TEST_F(Offline, AFrameShorterThanTheSensorLeavesTheRestZero) {
 TEST_F(Offline, ThreadsShareAContextThatIsRefilledMeanwhile) {
     ASSERT_EQ(IxenmEnablePacking(kColour, 0), 0u);
     const Prepared p = prepare(kColour);
-    const std::vector<uint16_t> before = acquire(kColour);
+    const std::vector<uint16_t> before = snap(kColour);
     std::vector<uint8_t> raw = receivedFrame(kColour, 5, p.frameBytes);
     ASSERT_EQ(IxenmSetWhiteBalance(kColour, 1.0, 1.2, 1.4), 0u);
-    const std::vector<uint16_t> after = acquire(kColour);
+    const std::vector<uint16_t> after = snap(kColour);
     ASSERT_NE(before, after);
     raw = receivedFrame(kColour, 5, p.frameBytes);
     prepare(kColour);
