@@ -98,6 +98,18 @@ class ApiTest : public ::testing::Test {
         return image;
     }
 
+    // A continuous run started as an application starts one: the probe that registers
+    // `onFrame`, then the start; the first failing status of the two.
+    static int32_t startRun(int32_t camera, ContinuousFrameCallback onFrame, uint64_t user = 0) {
+        IpContext* context = nullptr;
+        uint32_t contextBytes = 0, frameBytes = 0;
+        if (const uint32_t probed =
+                IxenmGetIPInfo(camera, &context, &contextBytes, onFrame, &frameBytes)) {
+            return int32_t(probed);
+        }
+        return IxenmStartContinuousAcquisition(camera, 0, user);
+    }
+
     static std::vector<uint32_t> info(int32_t camera) {
         std::vector<uint32_t> out(4, 0xDEADBEEF);
         EXPECT_EQ(IxenmInfo(camera, out.data()), 0u);

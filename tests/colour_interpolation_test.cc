@@ -130,11 +130,8 @@ int32_t changeInCallback(uint16_t* frame, uint32_t, int32_t, uint64_t, uint64_t 
 }
 
 TEST_F(ColourInterpolation, AContinuousRunsCallbackMayChangeIt) {
-    IpContext* context = nullptr;
-    uint32_t contextBytes = 0, frameBytes = 0;
-    ASSERT_EQ(IxenmGetIPInfo(kColour, &context, &contextBytes, changeInCallback, &frameBytes), 0u);
     Event seen{true};
-    ASSERT_EQ(IxenmStartContinuousAcquisition(kColour, 0, reinterpret_cast<uintptr_t>(&seen)), 0);
+    ASSERT_EQ(startRun(kColour, changeInCallback, reinterpret_cast<uintptr_t>(&seen)), 0);
     ASSERT_TRUE(seen.wait(kInfinite));
     EXPECT_EQ(choice(kColour), KQFW_INTERPOLATION_LMMSE);
     EXPECT_EQ(IxenmStopContinuousAcquisition(kColour), 0u);

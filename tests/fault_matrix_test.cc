@@ -153,16 +153,7 @@ class FaultMatrix : public ApiTest {
     int32_t acquire() { return IxenmAcquisition(0, image_.data(), kW * kH * 6, progress); }
     int32_t continuous() {
         LiveRun run;
-        IpContext* context = nullptr;
-        uint32_t bytes = 0;
-        uint32_t frameBytes = 0;
-        const uint32_t info = IxenmGetIPInfo(0, &context, &bytes, onFrame, &frameBytes);
-        if (info != 0) {
-            return int32_t(info);
-        }
-        const int32_t started =
-            IxenmStartContinuousAcquisition(0, 0, reinterpret_cast<uintptr_t>(&run));
-        if (started != 0) {
+        if (const int32_t started = startRun(0, onFrame, reinterpret_cast<uintptr_t>(&run))) {
             return started;
         }
         // A fault may stop the frames; the wait only bounds a hang.

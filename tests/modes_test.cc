@@ -330,13 +330,9 @@ TEST_F(Modes, EveryCallInEveryActivityGivesTheTablesStatusReturnsAndLeavesTheIma
                     result = IxenmAcquisitionEx(0, image_.data(), kLargestImageBytes,
                                                 progressInside, h(held));
                     break;
-                case Held::kContinuous: {
-                    IpContext* context = nullptr;
-                    uint32_t bytes = 0, frameBytes = 0;
-                    IxenmGetIPInfo(0, &context, &bytes, frameInside, &frameBytes);
-                    result = IxenmStartContinuousAcquisition(0, 0, h(held));
+                case Held::kContinuous:
+                    result = startRun(0, frameInside, h(held));
                     break;
-                }
                 case Held::kFast:
                     IxenmSetImagedoneCallback(0, imageDoneInside, h(held));
                     result = IxenmStartFastAcquisition(0);
@@ -473,10 +469,7 @@ TEST_F(Seams, AFrameDelayedPastTheReceivesWaitFailsOneImageOnly) {
 
 TEST_F(Seams, AnAbortOfAFastSeriesEndsAContinuousRunAtAnyExposure) {
     const std::vector<uint16_t> before = snap(0);
-    IpContext* context = nullptr;
-    uint32_t bytes = 0, frameBytes = 0;
-    ASSERT_EQ(IxenmGetIPInfo(0, &context, &bytes, onFrameKeepGoing, &frameBytes), 0u);
-    ASSERT_EQ(IxenmStartContinuousAcquisition(0, 0, 0), 0);
+    ASSERT_EQ(startRun(0, onFrameKeepGoing), 0);
     EXPECT_EQ(IxenmAbortFastAcquisition(0), 0);
     KqfwRunStatistics s{};
     ASSERT_EQ(kqfwGetRunStatistics(0, &s), 0u);
@@ -494,10 +487,7 @@ TEST_F(Seams, AnAbortOfAFastSeriesEndsAContinuousRunAtAnyExposure) {
 std::atomic<StatusCode> startBetweenJoins{99};
 
 TEST_F(Seams, AStartWhileAStopJoinsTheRunsThreadsIsBusyAndTheStopReturns) {
-    IpContext* context = nullptr;
-    uint32_t bytes = 0, frameBytes = 0;
-    ASSERT_EQ(IxenmGetIPInfo(0, &context, &bytes, onFrameKeepGoing, &frameBytes), 0u);
-    ASSERT_EQ(IxenmStartContinuousAcquisition(0, 0, 0), 0);
+    ASSERT_EQ(startRun(0, onFrameKeepGoing), 0);
     betweenStopJoins = [] {
         // The dispatch thread gives the camera back after its tear-down; this waits for that,
         // not for a time.
@@ -572,12 +562,9 @@ TEST_F(Seams, AnOpeningFromInsideAClosingCallIsRefusedAndTheCloseCompletesAfterI
 }
 
 TEST_F(Seams, TheGainChangesDuringARunWithoutWaitingForIt) {
-    IpContext* context = nullptr;
-    uint32_t bytes = 0, frameBytes = 0;
-    ASSERT_EQ(IxenmGetIPInfo(0, &context, &bytes, onFrameKeepGoing, &frameBytes), 0u);
     uint32_t gain = 0;
     ASSERT_EQ(IxenmReadAnalogGain(0, &gain), 0u);
-    ASSERT_EQ(IxenmStartContinuousAcquisition(0, 0, 0), 0);
+    ASSERT_EQ(startRun(0, onFrameKeepGoing), 0);
     EXPECT_EQ(IxenmWriteAnalogGain(0, gain + 5), 0u);
     uint32_t changed = 0;
     EXPECT_EQ(IxenmReadAnalogGain(0, &changed), 0u);
