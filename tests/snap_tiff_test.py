@@ -4,6 +4,8 @@ Run as: snap_tiff_test.py KQCAM_PATH SCRATCH_DIR
 """
 
 import os
+import re
+import signal
 import subprocess
 import sys
 import unittest
@@ -84,6 +86,24 @@ class SnapFiles(unittest.TestCase):
         self.assertTrue(numpy.all(image % 4 == 0))
         self.assertEqual(fields["model"], "KQM")
         self.assertEqual(fields["binning"], "2")
+
+    def test_interrupted_exposure_exits_non_zero_and_leaves_no_file(self):
+        path = os.path.join(SCRATCH, "interrupted.tif")
+        run = subprocess.Popen([KQCAM, "snap", "--camera", "0", "--exposure", "60000000",
+                                "--output", path], stderr=subprocess.PIPE, text=True)
+        # The bar appears once the exposure runs; interrupting then must abort it.
+        seen = ""
+        while "exposing [" not in seen:
+            char = run.stderr.read(1)
+            self.assertNotEqual(char, "", "snap ended before its exposure started")
+            seen += char
+        run.send_signal(signal.SIGINT)
+        rest = run.stderr.read()
+        run.stderr.close()
+        self.assertEqual(run.wait(timeout=60), 130)
+        self.assertRegex(rest, re.compile(r"aborted \(status 4: aborted by the application"))
+        self.assertFalse(os.path.exists(path))
+        self.assertFalse(os.path.exists(path + ".partial"))
 
 
 class ReferenceFiles(unittest.TestCase):
