@@ -205,20 +205,5 @@ TEST_F(Geometry, SettersRefuseWhileBusyAndChangeNothing) {
     cameraAt(0)->busy = 0;
 }
 
-TEST_F(Geometry, ClosedCamerasAnswerNoCameraAndTwinsAnswerZero) {
-    IxenClose();
-    uint32_t rect[4] = {0, 0, 8, 8};
-    uint32_t v = 0;
-    EXPECT_EQ(IxenmSetImageSize(0, rect), 3u);
-    EXPECT_EQ(IxenmGetCurrentBinning(0, &v), 3u);
-    EXPECT_EQ(IxenmHasBinning(0, 1, &v), 3u);
-    EXPECT_EQ(IxenGetCurrentBinning(), 0u);
-    EXPECT_EQ(IxenGetCurrentBitsPerPixel(), 0u);
-    EXPECT_EQ(IxenHasBinning(1), 0u);
-    EXPECT_EQ(IxenHasImageSize(), 1u);
-    EXPECT_EQ(IxenmHasImageSize(9, &v), 0u);
-    EXPECT_EQ(v, 1u);
-}
-
 }  // namespace
 }  // namespace kqfw

@@ -77,16 +77,35 @@ TEST_F(Session, InitOnAnOpenSlotSucceedsWithoutTouchingTheCamera) {
     EXPECT_EQ(kqsimRequestCount(kIoctlAsyncWrite), writes);
 }
 
-TEST_F(Session, BadIndexesAndEmptySlotsAreNoCamera) {
-    uint32_t out[4];
+// Camera 0's getters that give no status answer 0 for a missing camera, but any camera may be
+// sized.
+TEST_F(Session, BadIndexesAndEmptySlotsAreNoCameraAndCameraZerosValueTwinsAnswerZero) {
+    uint32_t out[4], v = 0, rect[4] = {0, 0, 8, 8};
     EXPECT_EQ(IxenmInit(-1), 3u);
     EXPECT_EQ(IxenmInit(10), 3u);
     EXPECT_EQ(IxenmInfo(10, out), 3u);
     EXPECT_EQ(IxenmInfo(2, out), 3u);
-    EXPECT_EQ(IxenInfo(out), 3u);
     IxenmClose(12);
     IxenmClose(4);
+    ASSERT_EQ(IxenInit(), 0u);
     IxenClose();
+    EXPECT_EQ(IxenInfo(out), 3u);
+    EXPECT_EQ(IxenmSetImageSize(0, rect), 3u);
+    EXPECT_EQ(IxenmGetCurrentBinning(0, &v), 3u);
+    EXPECT_EQ(IxenmHasBinning(0, 1, &v), 3u);
+    EXPECT_EQ(IxenmSetExposure(0, 1000), 3u);
+    EXPECT_EQ(IxenmReadAnalogGain(0, &v), 3u);
+    EXPECT_EQ(IxenSetFadingCorrectionGainLimit(1.0), 3u);
+    EXPECT_EQ(IxenmSetImagedoneCallback(0, nullptr, 0), 3u);
+    EXPECT_EQ(IxenGetCurrentBinning(), 0u);
+    EXPECT_EQ(IxenGetCurrentBitsPerPixel(), 0u);
+    EXPECT_EQ(IxenHasBinning(1), 0u);
+    EXPECT_EQ(IxenGetCurrentExposure(), 0u);
+    EXPECT_EQ(IxenIsSharpenerEnabled(), 0u);
+    EXPECT_EQ(IxenHasFrame(), 0u);
+    EXPECT_EQ(IxenHasImageSize(), 1u);
+    EXPECT_EQ(IxenmHasImageSize(9, &v), 0u);
+    EXPECT_EQ(v, 1u);
     ASSERT_EQ(IxenmInit(0), 0u);
     EXPECT_EQ(IxenmInfo(0, nullptr), 8u);
 }

@@ -211,17 +211,5 @@ TEST_F(Settings, BusySettersRefuse) {
     cameraAt(0)->busy = 0;
 }
 
-TEST_F(Settings, ClosedCameraIsNoCameraValueTwinsAreZero) {
-    IxenClose();
-    uint32_t v = 0;
-    EXPECT_EQ(IxenmSetExposure(0, 1000), 3u);
-    EXPECT_EQ(IxenmReadAnalogGain(0, &v), 3u);
-    EXPECT_EQ(IxenGetCurrentExposure(), 0u);
-    EXPECT_EQ(IxenIsSharpenerEnabled(), 0u);
-    EXPECT_EQ(IxenHasFrame(), 0u);
-    EXPECT_EQ(IxenSetFadingCorrectionGainLimit(1.0), 3u);
-    EXPECT_EQ(IxenmSetImagedoneCallback(0, nullptr, 0), 3u);
-}
-
 }  // namespace
 }  // namespace kqfw
