@@ -191,14 +191,22 @@ TEST_F(Geometry, MonoRightEdgeIsLimitedForWideBinning) {
     EXPECT_EQ(cameraAt(1)->imageRect.right, 1356);  // the stored 1360, aligned to 12
 }
 
+// A camera busy with an activity refuses the setters the activity matrix (modes_test.cc) does
+// not make, and those that would change what its stream delivers, and keeps its settings.
 TEST_F(Geometry, SettersRefuseWhileBusyAndChangeNothing) {
     cameraAt(0)->busy = 1;
-    uint32_t rect[4] = {0, 0, 64, 64};
+    uint32_t rect[4] = {0, 0, 64, 64}, v = 0, times[1] = {1000};
     EXPECT_EQ(IxenmSetResolution(0, 1), 10u);
     EXPECT_EQ(IxenmSetBitsPerPixel(0, 14), 10u);
     EXPECT_EQ(IxenmSetBinning(0, 3), 10u);
     EXPECT_EQ(IxenmSetImageSize(0, rect), 10u);
     EXPECT_EQ(IxenmSetFrameSize(0, rect), 10u);
+    EXPECT_EQ(IxenmSetExposureSequence(0, 1, times), 10u);
+    EXPECT_EQ(IxenmSetFrameDelay(0, 1000), 10u);
+    EXPECT_EQ(IxenmShutterControl(0, 0, 0), 10u);
+    EXPECT_EQ(IxenmReadAdvancedFeatureRegister(0, 0, &v), 10u);
+    EXPECT_EQ(IxenmSetFadingCorrection(0, 1), 10u);
+    EXPECT_EQ(IxenSetFadingCorrectionGainLimit(1.0), 10u);
     EXPECT_EQ(IxenmGetCurrentResolution(0), 0u);
     EXPECT_EQ(cameraAt(0)->binning, 1u);
     EXPECT_EQ(imageSize(0), Rect4({0, 0, 1388, 1040}));

@@ -196,20 +196,5 @@ TEST_F(Settings, CapabilitiesFollowModelAndResolution) {
     EXPECT_EQ(Ixenm_corrblems(7, 1), 0u);
 }
 
-// The exposure, packing, gain and trigger switch in each activity are the activity matrix's
-// (modes_test.cc); these setters are not in it.
-TEST_F(Settings, BusySettersRefuse) {
-    cameraAt(0)->busy = 1;
-    uint32_t v = 0;
-    uint32_t times[1] = {1000};
-    EXPECT_EQ(IxenmSetExposureSequence(0, 1, times), 10u);
-    EXPECT_EQ(IxenmSetFrameDelay(0, 1000), 10u);
-    EXPECT_EQ(IxenmShutterControl(0, 0, 0), 10u);
-    EXPECT_EQ(IxenmReadAdvancedFeatureRegister(0, 0, &v), 10u);
-    EXPECT_EQ(IxenmSetFadingCorrection(0, 1), 10u);
-    EXPECT_EQ(IxenSetFadingCorrectionGainLimit(1.0), 10u);
-    cameraAt(0)->busy = 0;
-}
-
 }  // namespace
 }  // namespace kqfw
