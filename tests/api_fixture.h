@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -108,6 +109,18 @@ class ApiTest : public ::testing::Test {
             return int32_t(probed);
         }
         return IxenmStartContinuousAcquisition(camera, 0, user);
+    }
+
+    // Polls a fast series until it gives something other than "not yet".
+    static int32_t nextFastImage(int32_t camera, std::vector<uint16_t>& image, uint32_t restart,
+                                 uint32_t bytes = 0) {
+        int32_t r = 0;
+        while ((r = IxenmIsFastAcquisitionReady(
+                    camera, image.data(), bytes ? bytes : uint32_t(image.size() * 2), restart)) ==
+               0) {
+            std::this_thread::yield();
+        }
+        return r;
     }
 
     static std::vector<uint32_t> info(int32_t camera) {

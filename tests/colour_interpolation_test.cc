@@ -104,14 +104,7 @@ TEST_F(ColourInterpolation, AFastSeriesFollowsAChangeMadeDuringItFromTheNextFram
     ASSERT_EQ(kqfwSetColourInterpolation(kColour, KQFW_INTERPOLATION_LMMSE), 0u);
     ASSERT_EQ(IxenmStartFastAcquisition(kColour), 0);
     std::vector<uint16_t> image(kW * kH * 3);
-    auto next = [&](uint32_t restart) {
-        int32_t r = 0;
-        while ((r = IxenmIsFastAcquisitionReady(kColour, image.data(), kW * kH * 6, restart)) ==
-               0) {
-            std::this_thread::yield();
-        }
-        return r;
-    };
+    auto next = [&](uint32_t restart) { return nextFastImage(kColour, image, restart); };
     ASSERT_EQ(next(1), 1);
     EXPECT_EQ(image, lmmse_);
     ASSERT_EQ(kqfwSetColourInterpolation(kColour, KQFW_INTERPOLATION_CAMERA), 0u);

@@ -24,13 +24,8 @@ class Fast : public ApiTest {
         openFramed(0, kW, kH, 10000);
         image_.assign(kW * kH * 3, 0);
     }
-    // Polls until the run gives something other than "not yet".
-    int32_t next(uint32_t restart, uint32_t bytes = kW * kH * 6) {
-        int32_t r = 0;
-        while ((r = IxenmIsFastAcquisitionReady(0, image_.data(), bytes, restart)) == 0) {
-            std::this_thread::yield();
-        }
-        return r;
+    int32_t next(uint32_t restart, uint32_t bytes = 0) {
+        return nextFastImage(0, image_, restart, bytes);
     }
     static int32_t imageDone(uint64_t counter) {
         ++*reinterpret_cast<std::atomic<int>*>(counter);
@@ -83,11 +78,7 @@ TEST_F(Fast, ReadinessErrorsEndTheRunCleanly) {
     ASSERT_EQ(IxenmSetResolution(0, 3), 0u);
     ASSERT_EQ(IxenmStartFastAcquisition(0), 0);
     std::vector<uint16_t> large(kW * kH * 3 * 4);
-    int32_t r = 0;
-    while ((r = IxenmIsFastAcquisitionReady(0, large.data(), uint32_t(large.size() * 2), 1)) == 0) {
-        std::this_thread::yield();
-    }
-    EXPECT_EQ(r, -8);
+    EXPECT_EQ(nextFastImage(0, large, 1), -8);
     EXPECT_EQ(cameraAt(0)->fastBusy.load(), 0u);
     EXPECT_EQ(IxenmAbortFastAcquisition(0), 0);
     EXPECT_EQ(IxenmAbortFastAcquisition(0), 11) << "nothing left to abort";

@@ -336,10 +336,7 @@ TEST_F(Modes, EveryCallInEveryActivityGivesTheTablesStatusReturnsAndLeavesTheIma
                 case Held::kFast:
                     IxenmSetImagedoneCallback(0, imageDoneInside, h(held));
                     result = IxenmStartFastAcquisition(0);
-                    while (IxenmIsFastAcquisitionReady(0, image_.data(), kLargestImageBytes, 0) ==
-                           0) {
-                        std::this_thread::yield();
-                    }
+                    nextFastImage(0, image_, 0);
                     break;
                 case Held::kReference:
                     kqsimSetScene(KQSIM_SCENE_DARK, 0, nullptr, 0, 0, 0);
@@ -530,11 +527,7 @@ TEST_F(Seams, ACloseFromAFastFramesCallbackCompletesBeforeTheSlotOpensAgain) {
         SCOPED_TRACE(round);
         ASSERT_EQ(IxenmSetImagedoneCallback(0, closeFromImageDone, 0), 0u);
         ASSERT_EQ(IxenmStartFastAcquisition(0), 0);
-        int32_t ready = 0;
-        while ((ready = IxenmIsFastAcquisitionReady(0, image_.data(), kLargestImageBytes, 1)) ==
-               0) {
-            std::this_thread::yield();
-        }
+        const int32_t ready = nextFastImage(0, image_, 1);
         EXPECT_TRUE(ready == 3 || ready == -11 || ready == 1) << ready;
         ASSERT_EQ(IxenmInit(0), 0u);
         EXPECT_EQ(info(0).size(), 4u);
