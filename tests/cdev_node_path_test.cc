@@ -9,10 +9,10 @@
 namespace kqfw {
 namespace {
 
+// Quadlets in the host's order, as the kernel hands a ROM out.
 void put(std::vector<uint8_t>& rom, uint32_t quadlet) {
-    for (int shift = 24; shift >= 0; shift -= 8) {
-        rom.push_back(static_cast<uint8_t>(quadlet >> shift));
-    }
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&quadlet);
+    rom.insert(rom.end(), bytes, bytes + 4);
 }
 
 // Bus information block, a root directory of vendor id, vendor leaf, model id, model leaf, and

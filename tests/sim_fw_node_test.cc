@@ -92,7 +92,9 @@ class SimFwNodeTest : public ::testing::Test {
         get.bus_reset_closure = closure;
         EXPECT_EQ(node_->ioctl(fd, FW_CDEV_IOC_GET_INFO, &get), 0);
         for (uint32_t i = 0; i + 4 <= get.rom_length && i < sizeof rom; i += 4) {
-            result.rom.push_back(be(rom + i));
+            uint32_t quadlet = 0;  // the host's order, as the kernel keeps the ROM
+            std::memcpy(&quadlet, rom + i, 4);
+            result.rom.push_back(quadlet);
         }
         return result;
     }
@@ -315,7 +317,8 @@ class SimFwNodeIsoTest : public SimFwNodeTest {
         fw_cdev_queue_iso request{};
         request.packets = reinterpret_cast<uintptr_t>(words.data());
         request.size = static_cast<uint32_t>(4 * words.size());
-        request.data = uint64_t{queued_ % kSlots} * bytesPerPacket_;
+        request.data =
+            reinterpret_cast<uintptr_t>(mapping_) + uint64_t{queued_ % kSlots} * bytesPerPacket_;
         EXPECT_GE(node_->ioctl(fd, FW_CDEV_IOC_QUEUE_ISO, &request), 0);
         queued_ += packets;
     }

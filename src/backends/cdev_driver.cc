@@ -34,7 +34,7 @@ uint64_t pointerValue(const void* p) {
 bool nodeInfo(CdevSystem& system, int fd, uint8_t* rom, size_t* romBytes,
               fw_cdev_event_bus_reset* reset) {
     fw_cdev_get_info info{};
-    info.version = 4;
+    info.version = 5;
     info.rom_length = rom != nullptr ? kRomBytes : 0;
     info.rom = pointerValue(rom);
     info.bus_reset = pointerValue(reset);
@@ -57,8 +57,14 @@ bool sameClass(const std::string& a, const char* b) {
 void reportNoAccess(const std::string& fwPath) {
     static std::mutex mutex;
     static std::set<std::string> told;
-    std::lock_guard lock(mutex);
-    if (told.insert(fwPath).second) {
+    bool first = false;
+    {
+        std::lock_guard lock(mutex);
+        first = told.insert(fwPath).second;
+    }
+    // Outside the lock: the application's message sink may call the library, which may come
+    // back here.
+    if (first) {
         reportError(
             "cannot open %s: permission denied. Install the udev rule 60-kqfw-cameras.rules "
             "into /etc/udev/rules.d (cmake --install puts it in <prefix>/lib/udev/rules.d), "

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "transport/driver_port.h"
 
@@ -20,9 +21,11 @@ class RomReader {
   public:
     RomReader(const uint8_t* rom, size_t bytes) : rom_(rom), quadlets_(bytes / 4) {}
     bool has(size_t q) const { return q < quadlets_; }
+    // The kernel hands the ROM out as it keeps it: quadlets in this machine's byte order.
     uint32_t at(size_t q) const {
-        const uint8_t* p = rom_ + 4 * q;
-        return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3];
+        uint32_t quadlet = 0;
+        std::memcpy(&quadlet, rom_ + 4 * q, 4);
+        return quadlet;
     }
 
     // The text of the leaf at quadlet q; empty when the leaf does not fit in the ROM (a name

@@ -67,6 +67,15 @@ class IsoContext {
         if (fd_ < 0) {
             return errorOfErrno(-fd_);
         }
+        // Asking for the node's information makes the descriptor one of the node's clients
+        // (woken when the node goes) speaking the fifth version of the interface (headers that
+        // pile up are reported, not dropped); a kernel's answer below 5 has no flush.
+        fw_cdev_get_info info{};
+        info.version = 5;
+        if (int r = system_.ioctl(fd_, FW_CDEV_IOC_GET_INFO, &info); r < 0) {
+            return errorOfErrno(-r);
+        }
+        canFlush_ = info.version >= 5;
         stride_ = (bytesPerPacket + 3) / 4 * 4;
         fw_cdev_create_iso_context create{};
         create.type = FW_CDEV_ISO_CONTEXT_RECEIVE;
@@ -116,9 +125,18 @@ class IsoContext {
             request.handle = handle_;
             request.packets = reinterpret_cast<uintptr_t>(control.data());
             request.size = run * 4;
-            request.data = uint64_t{at} * stride_;
-            if (int r = system_.ioctl(fd_, FW_CDEV_IOC_QUEUE_ISO, &request); r < 0) {
-                return errorOfErrno(-r);
+            // An address in the mapping, as the kernel takes it, not an offset.
+            request.data = reinterpret_cast<uintptr_t>(ring_) + uint64_t{at} * stride_;
+            // The kernel may take part of the packets (short of descriptors) and leaves the
+            // request pointing at the rest: positions must stay in order, so the rest follows.
+            while (request.size > 0) {
+                const uint32_t before = request.size;
+                if (int r = system_.ioctl(fd_, FW_CDEV_IOC_QUEUE_ISO, &request); r < 0) {
+                    return errorOfErrno(-r);
+                }
+                if (request.size >= before) {
+                    return kErrorNotEnoughMemory;
+                }
             }
             first += run;
             count -= run;
@@ -167,7 +185,6 @@ uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
     bool startSet = false;
     uint32_t startAddress = 0;
     uint32_t waitMs = 0;
-    Event* trigger = nullptr;
     {
         std::lock_guard lock(mutex_);
         Node& node = *handle.node;
@@ -196,7 +213,6 @@ uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
         startSet = node.startSet;
         startAddress = node.startAddress;
         waitMs = node.startWaitMs;
-        trigger = node.triggerEvent;
     }
     // A frame is its packets: the last may carry less than a packet's bytes.
     const uint32_t framePackets = (frameBytes + bytesPerPacket - 1) / bytesPerPacket;
@@ -206,11 +222,17 @@ uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
         std::lock_guard lock(mutex_);
         handle.node->receive.fd = context.fd();
     }
+    // A camera the start command did not reach sends nothing: the receive fails at once
+    // instead of waiting for frames that will not come.
     if (result == 0 && startSet) {
-        writeRegister(handle, startAddress, start);
+        result = writeRegister(handle, startAddress, start);
     }
-    if (result == 0 && trigger != nullptr) {
-        trigger->set();
+    if (result == 0) {
+        // The registration is read again: it may have been released while the receive started.
+        std::lock_guard lock(mutex_);
+        if (handle.node->triggerEvent != nullptr) {
+            handle.node->triggerEvent->set();
+        }
     }
     // A single frame gets the start command's wait, on this machine's clock as a driver's
     // timer runs (a simulated camera running faster than real time only arrives sooner).
@@ -303,7 +325,11 @@ uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
             const uint32_t length = std::min(header >> 16, context.stride());
             const uint8_t* payload = context.payload(nextPacket + p);
             lastPacket = std::chrono::steady_clock::now();
-            if ((header & 0xF) == kSyncBit) {
+            const bool sync = (header & 0xF) == kSyncBit;
+            if (length == 0 && !sync) {
+                continue;  // an empty packet carries nothing of a frame
+            }
+            if (sync) {
                 if (collecting) {
                     std::lock_guard lock(mutex_);
                     ++handle.node->receive.status.lost;
@@ -319,7 +345,16 @@ uint32_t CdevDriver::attach(Handle& handle, const DriverRequest& request) {
             const uint32_t copy = std::min(length, frameBytes - filled);
             std::memcpy(buffer + size_t{slot} * slotBytes + filled, payload, copy);
             filled += copy;
-            if (++framePacket == framePackets || filled == frameBytes) {
+            const bool whole = filled == frameBytes;
+            // Only a frame's last packet may be short (the camera does not pad it): one cut
+            // short before it leaves a hole the frame's count would not show.
+            if (++framePacket < framePackets && !whole && length < bytesPerPacket) {
+                collecting = false;
+                std::lock_guard lock(mutex_);
+                ++handle.node->receive.status.lost;
+                continue;
+            }
+            if (framePacket == framePackets || whole) {
                 collecting = false;
                 std::lock_guard lock(mutex_);
                 Receive& r = handle.node->receive;

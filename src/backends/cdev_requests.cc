@@ -17,6 +17,7 @@ namespace kqfw {
 namespace {
 
 constexpr uint32_t kChannels = 64;
+constexpr uint64_t kCameraChannels = 0xFFFF;
 constexpr size_t kMaxResources = 8;
 
 }  // namespace
@@ -113,7 +114,8 @@ uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code,
             if (wanted != kAnyChannel && wanted >= kChannels) {
                 return kErrorNotEnoughMemory;
             }
-            const uint64_t mask = wanted == kAnyChannel ? ~uint64_t{0} : uint64_t{1} << wanted;
+            // Any channel is one the camera can send on: its channel register has four bits.
+            const uint64_t mask = wanted == kAnyChannel ? kCameraChannels : uint64_t{1} << wanted;
             int32_t channel = -1;
             if (const uint32_t error = allocateIso(handle, false, mask, 0, &channel)) {
                 return error;

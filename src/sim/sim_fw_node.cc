@@ -27,6 +27,9 @@ namespace sim {
 
 namespace {
 
+// The kernel interface the node speaks: 5 has the flush request.
+constexpr uint32_t kKernelInterfaceVersion = 5;
+
 constexpr char kNodePrefix[] = "/dev/fw";
 constexpr uint32_t kMaxBlockBytes = 2048;
 // A camera's node number is one more than its position, and 63 is the broadcast address.
@@ -320,13 +323,12 @@ int SimFwNode::getInfo(Descriptor& d, void* argument) {
     const size_t romBytes = 4 * rom.size();
     if (info->rom != 0) {
         auto* out = reinterpret_cast<uint8_t*>(static_cast<uintptr_t>(info->rom));
-        const size_t n = std::min<size_t>(info->rom_length, romBytes);
-        for (size_t i = 0; i < n; ++i) {
-            out[i] = static_cast<uint8_t>(rom[i / 4] >> (24 - 8 * (i % 4)));
-        }
+        // As the kernel keeps it: it reads the ROM off the bus into quadlets of the host's order.
+        std::memcpy(out, rom.data(), std::min<size_t>(info->rom_length, romBytes));
     }
     info->rom_length = static_cast<uint32_t>(romBytes);
     info->card = 0;
+    info->version = kKernelInterfaceVersion;
     d.busResetClosure = info->bus_reset_closure;
     if (info->bus_reset != 0) {
         const fw_cdev_event_bus_reset reset = busResetRecord(d);

@@ -180,12 +180,10 @@ int SimFwNode::queueIso(Descriptor& d, void* argument) {
     if (d.mapping.bytes == nullptr || (request->size > 0 && words == nullptr)) {
         return -EFAULT;
     }
-    // An offset into the mapping, or an address inside it as the kernel itself takes it.
+    // An address in the mapping, as the kernel takes it: anything else finds no room for a
+    // payload (the kernel's own rule, so a client passing an offset fails here as there).
     const uintptr_t base = reinterpret_cast<uintptr_t>(d.mapping.bytes);
-    uint64_t at = request->data;
-    if (at >= base && at < base + d.mapping.size) {
-        at -= base;
-    }
+    uint64_t at = request->data >= base ? request->data - base : d.mapping.size;
     const uint64_t first = at;
     std::vector<Slot> slots;
     for (uint32_t i = 0; i < request->size / 4; ++i) {
@@ -196,7 +194,7 @@ int SimFwNode::queueIso(Descriptor& d, void* argument) {
             return -EINVAL;
         }
         if (at + payload > d.mapping.size) {
-            return -EFAULT;
+            return -EINVAL;
         }
         slots.push_back({static_cast<size_t>(at), payload, (word & FW_CDEV_ISO_INTERRUPT) != 0});
         at += payload;
