@@ -243,11 +243,17 @@ void CdevDriver::readEvents(const std::shared_ptr<Handle>& handle) {
                 fw_cdev_event_bus_reset reset{};
                 std::memcpy(&reset, event, std::min<size_t>(n, sizeof reset));
                 {
+                    // Each handle of the node reads every reset: the first to read a generation
+                    // acts for the node, and one reading late must not end a receive started
+                    // since or take the generation back.
                     std::lock_guard lock(mutex_);
                     Node& node = *handle->node;
-                    node.nodeId = reset.node_id;
-                    node.generation = reset.generation;
-                    if (node.receive.active) {
+                    const bool newer = static_cast<int32_t>(reset.generation - node.generation) > 0;
+                    if (newer) {
+                        node.nodeId = reset.node_id;
+                        node.generation = reset.generation;
+                    }
+                    if (newer && node.receive.active) {
                         node.receive.busReset = true;
                         system_.wake(node.receive.fd);
                     }

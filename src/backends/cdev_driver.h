@@ -52,6 +52,7 @@ class CdevDriver final : public DriverPort {
         uint32_t channel = 0;  // bandwidth allocations: 0
         uint32_t units = 0;    // channel allocations: 0
         bool isChannel = false;
+        uint32_t generation = 0;  // the bus generation it was made in, and lapses with
     };
     struct ReceiveResource {
         DeviceHandle owner = kInvalidDeviceHandle;
@@ -67,6 +68,7 @@ class CdevDriver final : public DriverPort {
     uint32_t writeRegister(Handle& handle, uint32_t address, const uint8_t* busOrder);
     uint32_t allocateIso(Handle& handle, bool release, uint64_t channels, uint32_t units,
                          int32_t* channel);
+    bool lapsed(const IsoAllocation& allocation, const Handle& handle) const;
     uint32_t isoRequest(DeviceHandle id, Handle& handle, uint32_t code, const DriverRequest& r);
     uint32_t nodeRequest(Handle& handle, uint32_t code, const DriverRequest& r);
     uint32_t attach(Handle& handle, const DriverRequest& request);

@@ -22,6 +22,13 @@ constexpr size_t kMaxResources = 8;
 
 }  // namespace
 
+// The kernel's one-time allocations hold for the bus generation they were made in: a reset
+// clears the resource manager, and releasing one afterwards would free what another node has
+// taken since. Called with the driver's mutex held.
+bool CdevDriver::lapsed(const IsoAllocation& allocation, const Handle& handle) const {
+    return allocation.generation != handle.node->generation;
+}
+
 // One allocation or release through the kernel's resource manager, answered by an event.
 uint32_t CdevDriver::allocateIso(Handle& handle, bool release, uint64_t channels, uint32_t units,
                                  int32_t* channel) {
@@ -70,7 +77,9 @@ void CdevDriver::releaseOwned(DeviceHandle owner, Handle& handle) {
         std::lock_guard lock(mutex_);
         for (auto it = allocations_.begin(); it != allocations_.end();) {
             if (it->second.owner == owner) {
-                owned.push_back(it->second);
+                if (!lapsed(it->second, handle)) {
+                    owned.push_back(it->second);
+                }
                 it = allocations_.erase(it);
             } else {
                 ++it;
@@ -102,7 +111,7 @@ uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code,
             }
             std::lock_guard lock(mutex_);
             const uint64_t h = nextIsoHandle_++;
-            allocations_[h] = {id, 0, ask.bytesPerCycle, false};
+            allocations_[h] = {id, 0, ask.bytesPerCycle, false, handle.node->generation};
             answerBandwidth(r, h, 0);  // the kernel does not say what is left
             return 0;
         }
@@ -121,7 +130,8 @@ uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code,
                 return error;
             }
             std::lock_guard lock(mutex_);
-            allocations_[nextIsoHandle_++] = {id, static_cast<uint32_t>(channel), 0, true};
+            allocations_[nextIsoHandle_++] = {id, static_cast<uint32_t>(channel), 0, true,
+                                              handle.node->generation};
             answerChannel(r, static_cast<uint32_t>(channel), 0);
             return 0;
         }
@@ -146,6 +156,9 @@ uint32_t CdevDriver::isoRequest(DeviceHandle id, Handle& handle, uint32_t code,
                 }
                 freed = it->second;
                 allocations_.erase(it);
+                if (lapsed(freed, handle)) {
+                    return 0;
+                }
             }
             return allocateIso(handle, true, isChannel ? uint64_t{1} << freed.channel : 0,
                                freed.units, nullptr);

@@ -413,9 +413,9 @@ void SimFwNode::busReset(size_t leaver) {
         const fw_cdev_event_bus_reset reset = busResetRecord(*d);
         queueEvent(*d, &reset, sizeof reset);
     }
-    if (leaver != kNoLeaver) {
-        releaseOnce(leaver);
-    }
+    // A reset clears the resource manager's registers: what the _ONCE requests took lapses
+    // with the generation, the leaving camera's and everyone else's.
+    releaseOnce();
 }
 
 void SimFwNode::benchReset() {

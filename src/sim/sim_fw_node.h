@@ -120,7 +120,7 @@ class SimFwNode final : public CdevSystem, private BenchListener {
     // Isochronous resources and reception (sim_fw_node_iso.cc).
     int allocateOnce(Descriptor& d, void* argument);
     int deallocateOnce(Descriptor& d, void* argument);
-    void releaseOnce(size_t device);
+    void releaseOnce();
     int createContext(Descriptor& d, void* argument);
     int queueIso(Descriptor& d, void* argument);
     int startIso(Descriptor& d, const DescriptorPtr& self, void* argument);

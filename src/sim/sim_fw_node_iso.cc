@@ -137,20 +137,15 @@ int SimFwNode::deallocateOnce(Descriptor& d, void* argument) {
     return 0;
 }
 
-void SimFwNode::releaseOnce(size_t device) {
+void SimFwNode::releaseOnce() {
     for (auto it = bench_.bandwidth_.begin(); it != bench_.bandwidth_.end();) {
-        const bool lapses = it->second.owner == kNodeOwner && it->second.device == device;
-        it = lapses ? bench_.bandwidth_.erase(it) : std::next(it);
+        it = it->second.owner == kNodeOwner ? bench_.bandwidth_.erase(it) : std::next(it);
     }
-    for (auto it = onceChannels_.begin(); it != onceChannels_.end();) {
-        if (it->second == device) {
-            bench_.channels_ &= ~(uint64_t{1} << it->first);
-            bench_.channelOwners_.erase(it->first);
-            it = onceChannels_.erase(it);
-        } else {
-            ++it;
-        }
+    for (const auto& [channel, device] : onceChannels_) {
+        bench_.channels_ &= ~(uint64_t{1} << channel);
+        bench_.channelOwners_.erase(channel);
     }
+    onceChannels_.clear();
 }
 
 int SimFwNode::createContext(Descriptor& d, void* argument) {
