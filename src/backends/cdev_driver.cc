@@ -470,15 +470,16 @@ uint32_t CdevDriver::cancelIo(DeviceHandle id) {
 }
 
 void CdevDriver::close(DeviceHandle id) {
-    std::shared_ptr<Handle> handle = handleOf(id);
-    if (handle == nullptr) {
-        return;
-    }
-    // What the handle allocated goes back while its events can still be read.
-    releaseOwned(id, *handle);
+    std::shared_ptr<Handle> handle;
     {
+        // The handle is taken out of the table first: of two closes of one handle, one closes.
         std::lock_guard lock(mutex_);
-        handles_.erase(id);
+        auto it = handles_.find(id);
+        if (it == handles_.end()) {
+            return;
+        }
+        handle = it->second;
+        handles_.erase(it);
         const bool others = std::any_of(handles_.begin(), handles_.end(), [&](const auto& entry) {
             return entry.second->node == handle->node;
         });
@@ -487,6 +488,8 @@ void CdevDriver::close(DeviceHandle id) {
             handle->node->triggerEvent = nullptr;
         }
     }
+    // What the handle allocated goes back while its events can still be read.
+    releaseOwned(id, *handle);
     handle->stop = true;
     system_.wake(handle->fd);
     handle->reader.join();
